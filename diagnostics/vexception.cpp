@@ -1,0 +1,79 @@
+#include "diagnostics/vexception.h"
+
+#include <windows.h>
+
+#include "platform/formatString.h"
+
+vexception::vexception(std::wstring message, ExceptionSite site) : message(std::move(message)) {
+  sites.push_back(std::move(site));
+}
+
+vexception::~vexception() = default;
+
+vosexception::vosexception(uint32_t code, const wchar_t* text, ExceptionSite site)
+    : vexception(getOSErrorMessage(code, text), std::move(site)), code(code) {}
+
+std::wstring getOSErrorMessage(uint32_t code, const wchar_t* text) {
+  std::wstring result = formatString(L" (Error code %lu)", static_cast<unsigned long>(code));
+  if (text != nullptr) {
+    result += L" at ";
+    result += text;
+  }
+  wchar_t* buffer = nullptr;
+  const DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0x400, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+  if (length != 0 && buffer != nullptr) {
+    std::wstring system(buffer, length);
+    LocalFree(buffer);
+    while (!system.empty() && (system.back() == L'\r' || system.back() == L'\n')) system.pop_back();
+    return system + result;
+  }
+  if (buffer != nullptr) LocalFree(buffer);
+  return L"Unknown error" + result;
+}
+
+namespace {
+
+template <class E>
+[[noreturn]] void raise(uint32_t code, const wchar_t* text, ExceptionSite& site) {
+  throw E(code, text, std::move(site));
+}
+
+}  // namespace
+
+void throwOSError(const wchar_t* text, uint32_t code, ExceptionSite site) {
+  switch (code) {
+    case ERROR_FILE_NOT_FOUND: raise<VFileNotFoundException>(code, text, site);
+    case ERROR_PATH_NOT_FOUND: raise<VPathNotFoundException>(code, text, site);
+    case ERROR_ACCESS_DENIED: raise<VAccessDeniedException>(code, text, site);
+    case ERROR_INVALID_HANDLE: raise<VInvalidHandleException>(code, text, site);
+    case ERROR_OUTOFMEMORY: raise<VOutOfMemoryException>(code, text, site);
+    case ERROR_INVALID_DRIVE: raise<VInvalidDriveException>(code, text, site);
+    case ERROR_NOT_DOS_DISK: raise<VNotDosDiskException>(code, text, site);
+    case ERROR_SHARING_VIOLATION: raise<VSharingViolationException>(code, text, site);
+    case ERROR_LOCK_VIOLATION: raise<VLockViolationException>(code, text, site);
+    case ERROR_WRONG_DISK: raise<VWrongDiskException>(code, text, site);
+    case ERROR_SHARING_BUFFER_EXCEEDED: raise<VSharingBufferExceededException>(code, text, site);
+    case ERROR_HANDLE_EOF: raise<VEOFException>(code, text, site);
+    case ERROR_FILE_EXISTS: raise<VFileExistsException>(code, text, site);
+    case ERROR_INSUFFICIENT_BUFFER: raise<VInsufficientBufferException>(code, text, site);
+    case ERROR_INVALID_NAME: raise<VInvalidNameException>(code, text, site);
+    case ERROR_DIR_NOT_EMPTY: raise<VDirectoryNotEmptyException>(code, text, site);
+    case ERROR_BAD_PATHNAME: raise<VInvalidPathException>(code, text, site);
+    case ERROR_ALREADY_EXISTS: raise<VAlreadyExistsException>(code, text, site);
+    case ERROR_NO_DATA: raise<VPipeClosedException>(code, text, site);
+    case ERROR_DIRECTORY: raise<VInvalidDirectoryNameException>(code, text, site);
+    case ERROR_SERVICE_DOES_NOT_EXIST: raise<VServiceDoesNotExistException>(code, text, site);
+    case ERROR_SERVICE_MARKED_FOR_DELETE: raise<VServiceMarkedForDeleteException>(code, text, site);
+    case ERROR_SERVICE_EXISTS: raise<VServiceAlreadyExistsException>(code, text, site);
+    case ERROR_NONE_MAPPED: raise<VNoneMappedException>(code, text, site);
+    case ERROR_NO_SUCH_MEMBER: raise<VNoSuchMemberException>(code, text, site);
+    case 2245: raise<VPasswordTooShortException>(code, text, site);  // NERR_PasswordTooShort
+    default: raise<vosexception>(code, text, site);
+  }
+}
+
+void throwOSError(const std::wstring& text, uint32_t code, ExceptionSite site) {
+  throwOSError(text.c_str(), code, std::move(site));
+}
