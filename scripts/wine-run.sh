@@ -15,8 +15,8 @@ export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 export WINEARCH=win64
 
-# The first user of a prefix creates it; others wait on the lock. A wineserver started here,
-# detached from the caller's pipes, stays up between test processes and keeps their starts fast.
+# The first user of a prefix creates it; others wait on the lock. The wineserver stays up for
+# 30 s after its last process, which keeps the starts of a run of tests fast.
 mkdir -p "$(dirname "$WINEPREFIX")"
 (
   flock 9
@@ -24,8 +24,12 @@ mkdir -p "$(dirname "$WINEPREFIX")"
     wineboot -i </dev/null >/dev/null 2>&1 9>&- || true
     wineserver -w </dev/null >/dev/null 2>&1 9>&- || true
   fi
-  # Closing the lock for the server matters: it outlives this script.
-  wineserver -p30 </dev/null >/dev/null 2>&1 9>&- || true
+  # A freshly started server also gets the prefix's system processes started here, detached:
+  # started by the program below they would inherit its output pipes, and whoever reads those
+  # (ctest) would wait until the server exits. Neither may inherit the lock either.
+  if wineserver -p30 </dev/null >/dev/null 2>&1 9>&-; then
+    wineboot </dev/null >/dev/null 2>&1 9>&- || true
+  fi
 ) 9>"$WINEPREFIX.lock"
 
 exec wine "$@"
