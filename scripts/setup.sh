@@ -16,7 +16,7 @@ as_root() {
 # Debian packages: the cross compiler, Wine, the build tools and the independent Thrift decoder.
 packages=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools
-  wine64 cmake ninja-build googletest xz-utils dpkg-dev
+  wine wine64 cmake ninja-build googletest xz-utils dpkg-dev
   python3-thrift thrift-compiler ruby-jaeger-client
 )
 missing=()
