@@ -1,0 +1,111 @@
+#!/usr/bin/python3
+"""Checks the agent listener end to end: real UDP datagrams encoded by Thrift's own compact
+client reach it, and it writes every field as JSON and the traces as a tree."""
+import json
+import os
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+LISTENER = os.path.join(HERE, "..", "..", "tools", "agent", "agent_listener.py")
+sys.path.insert(0, os.path.dirname(LISTENER))
+
+
+class UdpTransport:
+    """Thrift client transport that sends each flushed message as one datagram."""
+
+    def __init__(self, port):
+        self.sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        self.port = port
+        self.buffer = bytearray()
+
+    def write(self, data):
+        self.buffer += data
+
+    def flush(self):
+        self.sock.sendto(bytes(self.buffer), ("127.0.0.1", self.port))
+        self.buffer = bytearray()
+
+    def isOpen(self):
+        return True
+
+
+class ListenerTest(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="agent-listener-test-")
+        self.ready = os.path.join(self.dir, "ready")
+        self.json = os.path.join(self.dir, "spans.jsonl")
+
+    def start(self, *extra):
+        proc = subprocess.Popen([sys.executable, LISTENER, "--port", "0", "--ready", self.ready,
+                                 "--json", self.json, "--quiet", "--max-seconds", "60", *extra],
+                                stdout=subprocess.PIPE, text=True)
+        deadline = time.monotonic() + 30
+        while not os.path.exists(self.ready):
+            self.assertIsNone(proc.poll(), "listener ended before binding")
+            self.assertLess(time.monotonic(), deadline, "listener never became ready")
+            time.sleep(0.05)
+        return proc, int(open(self.ready).read())
+
+    def send(self, port, batch, garbage_first=False):
+        import agent_listener
+        from thrift.protocol import TCompactProtocol
+        transport = UdpTransport(port)
+        if garbage_first:
+            transport.write(b"\x82\x81\xff\xff not thrift")
+            transport.flush()
+        agent_listener.Agent.Client(TCompactProtocol.TCompactProtocol(transport)).emitBatch(batch)
+
+    def test_decodes_every_field_and_survives_garbage(self):
+        import agent_listener
+        t = agent_listener.jaeger_types
+        tags = [t.Tag(key="s", vType=t.TagType.STRING, vStr="text"),
+                t.Tag(key="d", vType=t.TagType.DOUBLE, vDouble=2.5),
+                t.Tag(key="b", vType=t.TagType.BOOL, vBool=True),
+                t.Tag(key="l", vType=t.TagType.LONG, vLong=-7)]
+        root = t.Span(traceIdLow=-1, traceIdHigh=5, spanId=1, parentSpanId=0,
+                      operationName="root", flags=1, startTime=1000, duration=5000, tags=tags)
+        child = t.Span(traceIdLow=-1, traceIdHigh=5, spanId=2, parentSpanId=1,
+                       operationName="child", flags=1, startTime=2000, duration=1000,
+                       references=[t.SpanRef(refType=t.SpanRefType.FOLLOWS_FROM, traceIdLow=-1,
+                                             traceIdHigh=5, spanId=1)],
+                       logs=[t.Log(timestamp=2500, fields=tags[:1])])
+        process = t.Process(serviceName="svc", tags=[t.Tag(key="ip", vType=t.TagType.STRING,
+                                                           vStr="127.0.0.1")])
+        proc, port = self.start("--count", "2", "--tree")
+        self.send(port, t.Batch(process=process, spans=[child, root]), garbage_first=True)
+        out, _ = proc.communicate(timeout=30)
+
+        spans = [json.loads(line) for line in open(self.json)]
+        self.assertEqual([s["operationName"] for s in spans], ["child", "root"])
+        c, r = spans
+        self.assertEqual(r["traceIdLow"], 0xFFFFFFFFFFFFFFFF)
+        self.assertEqual(r["traceIdHigh"], 5)
+        self.assertEqual(r["service"], "svc")
+        self.assertEqual(r["processTags"], [{"key": "ip", "type": "STRING", "value": "127.0.0.1"}])
+        self.assertEqual([(x["key"], x["type"], x["value"]) for x in r["tags"]],
+                         [("s", "STRING", "text"), ("d", "DOUBLE", 2.5), ("b", "BOOL", True),
+                          ("l", "LONG", -7)])
+        self.assertEqual((c["parentSpanId"], c["startTime"], c["duration"], c["flags"]),
+                         (1, 2000, 1000, 1))
+        self.assertEqual(c["references"][0]["refType"], "FOLLOWS_FROM")
+        self.assertEqual(c["logs"], [{"timestamp": 2500,
+                                      "fields": [{"key": "s", "type": "STRING", "value": "text"}]}])
+        lines = out.splitlines()
+        root_line = next(i for i, l in enumerate(lines) if l.strip().startswith("root"))
+        self.assertTrue(lines[root_line + 1].startswith("    child"), out)
+        self.assertIn("5.000 ms", lines[root_line])
+
+    def test_stop_file_ends_listener(self):
+        stop = os.path.join(self.dir, "stop")
+        proc, _ = self.start("--stop-file", stop)
+        open(stop, "w").close()
+        self.assertEqual(proc.wait(timeout=30), 0)
+
+
+if __name__ == "__main__":
+    unittest.main()
