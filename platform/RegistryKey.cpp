@@ -1,0 +1,13 @@
+#include "platform/RegistryKey.h"
+
+RegistryKey::RegistryKey(HKEY parent, const std::wstring& subKey, REGSAM access, bool open) {
+  if (open) {
+    registry::open(parent, subKey, key, access);
+  } else {
+    registry::create(parent, subKey, key, access);
+  }
+}
+
+RegistryKey::~RegistryKey() {
+  if (key != nullptr) RegCloseKey(key);
+}

@@ -1,0 +1,170 @@
+#include "platform/registry.h"
+
+#include <vector>
+
+#include "diagnostics/vexception.h"
+#include "platform/RegistryKey.h"
+#include "platform/VFileName.h"
+
+namespace {
+
+[[noreturn]] void raiseBadValue(const wchar_t* what, const std::wstring& name, int32_t line) {
+  throw vexception(std::wstring(L"RegQueryValueEx invalid ") + what + L" of '" + name + L"'",
+                   ExceptionSite("registry::lookup", line));
+}
+
+// Opens parent\subKey for queries in view; the key stays null when the status is not 0.
+LSTATUS openForQuery(HKEY parent, const std::wstring& subKey, RegistryView view, RegistryKey& key) {
+  return RegOpenKeyExW(parent, subKey.c_str(), 0, KEY_QUERY_VALUE | registry::viewFlag(view), &key.key);
+}
+
+// Reads a value as text, whatever its length: the buffer is sized by the key's longest value.
+// type receives the stored type; a non-zero status leaves text untouched.
+LSTATUS readText(HKEY key, const std::wstring& valueName, std::wstring& text, DWORD& type) {
+  DWORD longest = 0;
+  LSTATUS status = RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                    nullptr, &longest, nullptr, nullptr);
+  if (status != ERROR_SUCCESS) return status;
+  // One more unit than the data needs, so that a value stored without its terminator still ends.
+  std::vector<wchar_t> buffer(longest / 2 + 1, L'\0');
+  DWORD size = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
+  status = RegQueryValueExW(key, valueName.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()),
+                            &size);
+  if (status != ERROR_SUCCESS) return status;
+  // The last unit of the data is taken as its terminator: a value written without one loses its
+  // last character, as the product has always read it. No data gives an empty text.
+  if (size > 0) buffer[(size + 1) / 2 - 1] = L'\0';
+  text = buffer.data();
+  return ERROR_SUCCESS;
+}
+
+bool isString(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ; }
+
+// Reads a 4-byte REG_DWORD; the type and size errors name the value as name.
+LSTATUS readNumber(HKEY key, const std::wstring& valueName, const std::wstring& name, DWORD& value,
+                   int32_t typeLine) {
+  DWORD type = 0;
+  DWORD data = 0;
+  DWORD size = sizeof(data);
+  const LSTATUS status =
+      RegQueryValueExW(key, valueName.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&data), &size);
+  if (status != ERROR_SUCCESS) return status;
+  if (type != REG_DWORD) raiseBadValue(L"type", name, typeLine);
+  if (size != sizeof(data)) raiseBadValue(L"size", name, typeLine + 2);
+  value = data;
+  return ERROR_SUCCESS;
+}
+
+void setValue(HKEY key, const std::wstring& valueName, DWORD type, const void* data, DWORD size, int32_t line) {
+  const LSTATUS status = RegSetValueExW(key, valueName.c_str(), 0, type, static_cast<const BYTE*>(data), size);
+  if (status != ERROR_SUCCESS) {
+    throwOSError(L"RegSetValueEx valueName=" + valueName, static_cast<uint32_t>(status),
+                 ExceptionSite("registry::set", line));
+  }
+}
+
+}  // namespace
+
+namespace registry {
+
+REGSAM viewFlag(RegistryView view) {
+  switch (view) {
+    case RegistryView32:
+      return KEY_WOW64_32KEY;
+    case RegistryView64:
+    case RegistryView64Alt:
+      return KEY_WOW64_64KEY;
+    default:
+      return 0;
+  }
+}
+
+void create(HKEY parent, const std::wstring& subKey, HKEY& key, REGSAM access) {
+  const LSTATUS status = RegCreateKeyExW(parent, subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, access,
+                                         nullptr, &key, nullptr);
+  if (status != ERROR_SUCCESS) {
+    throwOSError(L"RegCreateKeyEx subKey=" + subKey, static_cast<uint32_t>(status),
+                 ExceptionSite("registry::create", 42));
+  }
+}
+
+void open(HKEY parent, const std::wstring& subKey, HKEY& key, REGSAM access) {
+  const LSTATUS status = RegOpenKeyExW(parent, subKey.c_str(), 0, access, &key);
+  if (status != ERROR_SUCCESS) {
+    throwOSError(L"RegOpenKeyEx subKey=" + subKey, static_cast<uint32_t>(status),
+                 ExceptionSite("registry::open", 49));
+  }
+}
+
+bool exists(HKEY parent, const std::wstring& subKey, RegistryView view) {
+  RegistryKey key;
+  return RegOpenKeyExW(parent, subKey.c_str(), 0, READ_CONTROL | viewFlag(view), &key.key) == ERROR_SUCCESS;
+}
+
+LSTATUS lookup(HKEY key, const std::wstring& valueName, std::wstring& value) {
+  std::wstring text;
+  DWORD type = 0;
+  const LSTATUS status = readText(key, valueName, text, type);
+  if (status != ERROR_SUCCESS) return status;
+  if (!isString(type)) raiseBadValue(L"type", valueName, 661);
+  value = type == REG_EXPAND_SZ ? VFileName::expandEnvironmentStrings(text) : text;
+  return ERROR_SUCCESS;
+}
+
+LSTATUS lookup(HKEY key, const std::wstring& valueName, DWORD& value) {
+  return readNumber(key, valueName, valueName, value, 319);
+}
+
+LSTATUS lookup(HKEY parent, const std::wstring& subKey, const std::wstring& valueName, DWORD& value,
+               RegistryView view) {
+  RegistryKey key;
+  const LSTATUS status = openForQuery(parent, subKey, view, key);
+  if (status != ERROR_SUCCESS) return status;
+  return readNumber(key.key, valueName, subKey + L"\\" + valueName, value, 438);
+}
+
+LSTATUS lookup(HKEY parent, const std::wstring& subKey, const std::wstring& valueName, std::wstring& value,
+               DWORD expectedType, RegistryView view) {
+  std::wstring text;
+  DWORD type = 0;
+  {
+    RegistryKey key;
+    LSTATUS status = openForQuery(parent, subKey, view, key);
+    if (status == ERROR_SUCCESS) status = readText(key.key, valueName, text, type);
+    if (status != ERROR_SUCCESS) return status;
+  }
+  if (type != expectedType && !(isString(type) && isString(expectedType))) {
+    raiseBadValue(L"type", subKey + L"\\" + valueName, 562);
+  }
+  value = type == REG_EXPAND_SZ ? VFileName::expandEnvironmentStrings(text) : text;
+  return ERROR_SUCCESS;
+}
+
+std::wstring getstr(HKEY parent, const std::wstring& subKey, const std::wstring& valueName, RegistryView view) {
+  std::wstring value;
+  const LSTATUS status = lookup(parent, subKey, valueName, value, REG_SZ, view);
+  if (status != ERROR_SUCCESS) {
+    throwOSError(L"lookup subKey=" + subKey + L" value=" + valueName, static_cast<uint32_t>(status),
+                 ExceptionSite("registry::getstr", 763));
+  }
+  return value;
+}
+
+DWORD readDWORD(HKEY key, const std::wstring& valueName, DWORD defaultValue) {
+  DWORD type = 0;
+  DWORD data = 0;
+  DWORD size = sizeof(data);
+  const LSTATUS status =
+      RegQueryValueExW(key, valueName.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&data), &size);
+  return status == ERROR_SUCCESS && type == REG_DWORD && size == sizeof(data) ? data : defaultValue;
+}
+
+void set(HKEY key, const std::wstring& valueName, const std::wstring& text) {
+  setValue(key, valueName, REG_SZ, text.c_str(), static_cast<DWORD>(text.size() * 2 + 2), 207);
+}
+
+void set(HKEY key, const std::wstring& valueName, DWORD value) {
+  setValue(key, valueName, REG_DWORD, &value, sizeof(value), 193);
+}
+
+}  // namespace registry
