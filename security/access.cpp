@@ -1,0 +1,164 @@
+#include "security/access.h"
+
+#include "diagnostics/vexception.h"
+#include "platform/formatString.h"
+#include "security/callerToken.h"
+
+namespace RunTime {
+namespace Access {
+
+namespace {
+
+constexpr wchar_t kTakeOwnership[] = L"SeTakeOwnershipPrivilege";
+constexpr SECURITY_INFORMATION kProtectedDacl = DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION;
+
+LUID lookupPrivilege(const wchar_t* name, const wchar_t* format, const char* function) {
+  LUID luid{};
+  if (!LookupPrivilegeValueW(nullptr, name, &luid)) {
+    throwOSError(formatString(format, name), GetLastError(), ExceptionSite(function, __LINE__));
+  }
+  return luid;
+}
+
+DWORD setDacl(const wchar_t* path, SE_OBJECT_TYPE type, const Acl& acl) {
+  return SetNamedSecurityInfoW(const_cast<wchar_t*>(path), type, kProtectedDacl, nullptr, nullptr, acl.get(),
+                               nullptr);
+}
+
+}  // namespace
+
+void enablePrivilege(const wchar_t* name) {
+  constexpr char kSite[] = "RunTime::Access::enablePrivilege";
+  const LUID luid = lookupPrivilege(name, L"Unable to find privilege (%s)", kSite);
+  TokenHandle token(openCallerToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, kSite));
+  TOKEN_PRIVILEGES privileges{};
+  privileges.PrivilegeCount = 1;
+  privileges.Privileges[0].Luid = luid;
+  privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+  const BOOL adjusted = AdjustTokenPrivileges(token.get(), FALSE, &privileges, sizeof privileges, nullptr, nullptr);
+  const DWORD error = GetLastError();
+  // AdjustTokenPrivileges succeeds without assigning a privilege the token lacks.
+  if (!adjusted || error != ERROR_SUCCESS) {
+    throwOSError(formatString(L"Unable to adjust privilege (%s)", name), error, ExceptionSite(kSite, __LINE__));
+  }
+}
+
+bool privilegeExist(const wchar_t* name) {
+  constexpr char kSite[] = "RunTime::Access::privilegeExist";
+  const LUID luid = lookupPrivilege(name, L"The privilege (%s) is not found", kSite);
+  TokenHandle token(openCallerToken(GetCurrentProcess(), TOKEN_QUERY, kSite));
+  const auto buffer = tokenInformation(token.get(), TokenPrivileges, L"Unable to get token privileges", kSite);
+  const auto* privileges = reinterpret_cast<const TOKEN_PRIVILEGES*>(buffer.get());
+  for (DWORD i = 0; i < privileges->PrivilegeCount; ++i) {
+    const LUID& held = privileges->Privileges[i].Luid;
+    if (held.LowPart == luid.LowPart && held.HighPart == luid.HighPart) return true;
+  }
+  return false;
+}
+
+std::unique_ptr<BYTE[]> tokenGroups(HANDLE token) {
+  return tokenInformation(token, TokenGroups, L"Unable to get token information", "RunTime::Access::tokenGroups");
+}
+
+std::unique_ptr<BYTE[]> processTokenGroups(HANDLE process) {
+  TokenHandle token(openCallerToken(process, TOKEN_READ, "RunTime::Access::processTokenGroups"));
+  return tokenGroups(token.get());
+}
+
+Acl getSecurity(const wchar_t* path, SE_OBJECT_TYPE type) {
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  const DWORD result = GetNamedSecurityInfoW(const_cast<wchar_t*>(path), type, DACL_SECURITY_INFORMATION, nullptr,
+                                             nullptr, &dacl, nullptr, &descriptor);
+  if (result != ERROR_SUCCESS) {
+    throwOSError(formatString(L"Unable to get the object (%s) security info", displayPath(path)), result,
+                 ExceptionSite("RunTime::Access::getSecurity", __LINE__));
+  }
+  const std::unique_ptr<void, HLOCAL (*)(HLOCAL)> owner(descriptor, LocalFree);
+  if (dacl == nullptr) return Acl::everyoneFullControl();
+  Acl acl;
+  acl.clear();
+  acl.copy(dacl);
+  return acl;
+}
+
+void setOwner(const wchar_t* path, SE_OBJECT_TYPE type) {
+  if (privilegeExist(kTakeOwnership)) enablePrivilege(kTakeOwnership);
+  const Sid owner = Sid::owner(GetCurrentProcess());
+  const DWORD result = SetNamedSecurityInfoW(const_cast<wchar_t*>(path), type, OWNER_SECURITY_INFORMATION,
+                                             owner.get(), nullptr, nullptr, nullptr);
+  if (result != ERROR_SUCCESS) {
+    throwOSError(formatString(L"Unable to set the object (%s) owner", displayPath(path)), result,
+                 ExceptionSite("RunTime::Access::setOwner", __LINE__));
+  }
+}
+
+void setSecurity(const wchar_t* path, SE_OBJECT_TYPE type, const Acl& source) {
+  const Acl acl = Acl::removeUnmappedSids(source);
+  DWORD result = setDacl(path, type, acl);
+  if (result == ERROR_ACCESS_DENIED) {
+    setOwner(path, type);
+    result = setDacl(path, type, acl);
+  }
+  if (result != ERROR_SUCCESS) {
+    throwOSError(formatString(L"Unable to set the object (%s) security info", displayPath(path)), result,
+                 ExceptionSite("RunTime::Access::setSecurity", __LINE__));
+  }
+}
+
+void grantAccess(const wchar_t* path, SE_OBJECT_TYPE type, ACCESS_MASK mask) {
+  setOwner(path, type);
+  Ace grants[2];
+  grants[0].init(ACCESS_ALLOWED_ACE_TYPE, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, mask,
+                 Sid::owner(GetCurrentProcess()));
+  grants[1].init(ACCESS_ALLOWED_ACE_TYPE, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, mask, localSystemSid());
+  Acl granted;
+  granted.clear();
+  granted.add(&grants[0], 1);
+  granted.add(&grants[1], 1);
+  const Acl current = getSecurity(path, type);
+  const Acl::MaskMap map = type == SE_FILE_OBJECT ? mapFileGenericRights : nullptr;
+  const Acl cleaned = Acl::removeTokenDenials(Acl::mergeAccessMasks(Acl::mergeAceFlags(current, map), map));
+  Acl result;
+  result.clear();
+  result.copy(granted.get());
+  result.expand(cleaned.get(), nullptr, 0);
+  result.add(cleaned.get());
+  setSecurity(path, type, result);
+}
+
+}  // namespace Access
+
+Acl Acl::removeTokenDenials(const Acl& source) {
+  Acl result;
+  result.clear();
+  result.copy(source.get());
+  const auto strip = [&result](PSID sid) { result = removeSidEntries(result, sid, true); };
+  const auto groups = Access::processTokenGroups(GetCurrentProcess());
+  const auto* list = reinterpret_cast<const TOKEN_GROUPS*>(groups.get());
+  for (DWORD i = 0; i < list->GroupCount; ++i) strip(list->Groups[i].Sid);
+  const Sid user = Sid::current(GetCurrentProcess());
+  strip(user.get());
+  const Sid owner = Sid::owner(GetCurrentProcess());
+  if (!EqualSid(owner.get(), user.get())) strip(owner.get());
+  strip(localSystemSid().get());
+  return result;
+}
+
+}  // namespace RunTime
+
+ACCESS_MASK mapFileGenericRights(ACCESS_MASK mask) {
+  static const ACCESS_MASK mapping[][2] = {{GENERIC_READ, FILE_GENERIC_READ},
+                                           {GENERIC_WRITE, FILE_GENERIC_WRITE},
+                                           {GENERIC_EXECUTE, FILE_GENERIC_EXECUTE},
+                                           {GENERIC_ALL, FILE_ALL_ACCESS}};
+  for (const auto& [generic, specific] : mapping) {
+    if (mask & generic) mask = (mask & ~generic) | specific;
+  }
+  return mask;
+}
+
+std::wstring displayPath(const std::wstring& path) {
+  static const std::wstring prefix = L"\\\\?\\";
+  return path.compare(0, prefix.size(), prefix) == 0 ? path.substr(prefix.size()) : path;
+}

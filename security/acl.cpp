@@ -1,0 +1,266 @@
+#include "security/acl.h"
+
+#include <cstring>
+#include <map>
+#include <new>
+
+#include "diagnostics/vexception.h"
+#include "platform/formatString.h"
+
+namespace RunTime {
+
+namespace {
+
+constexpr DWORD kInitialSize = 268;
+
+ACL_SIZE_INFORMATION sizeInformation(const ACL* acl, const char* function) {
+  ACL_SIZE_INFORMATION info{};
+  if (!GetAclInformation(const_cast<PACL>(acl), &info, sizeof info, AclSizeInformation)) {
+    throwOSError(L"Unable to get ACL size", GetLastError(), ExceptionSite(function, __LINE__));
+  }
+  return info;
+}
+
+const ACE_HEADER* rawAce(const ACL* acl, DWORD index, const std::wstring& text, const char* function) {
+  void* ace = nullptr;
+  if (!GetAce(const_cast<PACL>(acl), index, &ace)) {
+    throwOSError(text, GetLastError(), ExceptionSite(function, __LINE__));
+  }
+  return static_cast<const ACE_HEADER*>(ace);
+}
+
+// 0..3 for explicit deny, deny-object, allow, allow-object; +4 when inherited; -1 otherwise.
+int orderClass(const ACE_HEADER* ace) {
+  static const uint8_t order[] = {ACCESS_DENIED_ACE_TYPE, ACCESS_DENIED_OBJECT_ACE_TYPE,
+                                  ACCESS_ALLOWED_ACE_TYPE, ACCESS_ALLOWED_OBJECT_ACE_TYPE};
+  for (int i = 0; i < 4; ++i) {
+    if (order[i] == ace->AceType) return i + ((ace->AceFlags & INHERITED_ACE) ? 4 : 0);
+  }
+  return -1;
+}
+
+void addAt(PACL acl, DWORD index, const ACE_HEADER* ace, const char* function) {
+  if (!AddAce(acl, ACL_REVISION, index, const_cast<ACE_HEADER*>(ace), ace->AceSize)) {
+    throwOSError(L"Unable to add ACE to ACL", GetLastError(), ExceptionSite(function, __LINE__));
+  }
+}
+
+Acl copyOf(const Acl& source) {
+  Acl result;
+  result.clear();
+  result.copy(source.get());
+  return result;
+}
+
+}  // namespace
+
+void Acl::install(DWORD size, const char* function) {
+  std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[size]);
+  if (!buffer) throw vexception(L"Unable to allocate new ACL", ExceptionSite(function, __LINE__));
+  acl = std::move(buffer);
+  valid = true;
+  if (!InitializeAcl(get(), size, ACL_REVISION)) {
+    throwOSError(L"Unable to initialize ACL", GetLastError(), ExceptionSite(function, __LINE__));
+  }
+}
+
+void Acl::clear() { install(kInitialSize, "RunTime::Acl::clear"); }
+
+void Acl::copy(const ACL* source) {
+  const auto sourceInfo = sizeInformation(source, "RunTime::Acl::copy");
+  const DWORD sourceSize = sourceInfo.AclBytesInUse + sourceInfo.AclBytesFree;
+  DWORD ownSize = 0;
+  if (valid) {
+    const auto ownInfo = sizeInformation(get(), "RunTime::Acl::copy");
+    ownSize = ownInfo.AclBytesInUse + ownInfo.AclBytesFree;
+  }
+  if (sourceSize <= ownSize) {
+    if (!InitializeAcl(get(), ownSize, ACL_REVISION)) {
+      throwOSError(L"Unable to initialize ACL", GetLastError(), ExceptionSite("RunTime::Acl::copy", __LINE__));
+    }
+  } else {
+    install(sourceSize, "RunTime::Acl::copy");
+  }
+  add(source);
+}
+
+void Acl::add(const ACL* source) {
+  const auto info = sizeInformation(source, "RunTime::Acl::add");
+  for (DWORD i = 0; i < info.AceCount; ++i) {
+    const ACE_HEADER* ace = rawAce(source, i, L"Unable to get ACL ACE", "RunTime::Acl::add");
+    addAt(get(), getInsertionIndex(ace), ace, "RunTime::Acl::add");
+  }
+}
+
+void Acl::add(const Ace* aces, DWORD count) {
+  expand(nullptr, aces, count);
+  for (DWORD i = 0; i < count; ++i) {
+    if (findAce(aces[i], 0) >= 0) continue;
+    addAt(get(), getInsertionIndex(aces[i].header()), aces[i].header(), "RunTime::Acl::add");
+  }
+}
+
+uint32_t Acl::calculateSize(const ACL* other, const Ace* aces, DWORD count) const {
+  uint32_t size = 8;
+  if (valid) size += sizeInformation(get(), "RunTime::Acl::calculateSize").AclBytesInUse;
+  if (other != nullptr) size += sizeInformation(other, "RunTime::Acl::calculateSize").AclBytesInUse;
+  for (DWORD i = 0; aces != nullptr && i < count; ++i) size += aces[i].header()->AceSize;
+  return size;
+}
+
+void Acl::expand(const ACL* other, const Ace* aces, DWORD count) {
+  const auto info = sizeInformation(get(), "RunTime::Acl::expand");
+  const uint32_t need = calculateSize(other, aces, count);
+  if (need <= info.AclBytesInUse + info.AclBytesFree) return;
+  const std::unique_ptr<BYTE[]> old = std::move(acl);
+  install(2 * need, "RunTime::Acl::expand");
+  add(reinterpret_cast<const ACL*>(old.get()));
+}
+
+int Acl::findAce(const Ace& ace, DWORD start) const {
+  const DWORD count = sizeInformation(get(), "RunTime::Acl::findAce").AceCount;
+  const Ace wanted(ace.header());
+  const DWORD offset = wanted.sidOffset();
+  for (DWORD i = start; i < count; ++i) {
+    const Ace candidate(rawAce(get(), i, L"Unable to get ACL ACE", "RunTime::Acl::findAce"));
+    if (candidate.header()->AceType != wanted.header()->AceType) continue;
+    if (std::memcmp(candidate.ace.get(), wanted.ace.get(), offset) == 0 && EqualSid(candidate.sid(), wanted.sid())) {
+      return static_cast<int>(i);
+    }
+  }
+  return -1;
+}
+
+int Acl::findSid(PSID sid, DWORD start) const {
+  const DWORD count = sizeInformation(get(), "RunTime::Acl::findSid").AceCount;
+  for (DWORD i = start; i < count; ++i) {
+    const Ace candidate(rawAce(get(), i, L"Unable to get ACL ACE", "RunTime::Acl::findSid"));
+    if (EqualSid(candidate.sid(), sid)) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+Ace Acl::getAce(DWORD index) const {
+  return Ace(rawAce(get(), index, formatString(L"Unable to get ACL ACE (%d)", static_cast<int>(index)),
+                    "RunTime::Acl::getAce"));
+}
+
+void Acl::deleteAce(DWORD index) {
+  if (!DeleteAce(get(), index)) {
+    throwOSError(formatString(L"Unable to delete ACL ACE (%d)", static_cast<int>(index)), GetLastError(),
+                 ExceptionSite("RunTime::Acl::deleteAce", __LINE__));
+  }
+}
+
+DWORD Acl::aceCount() const { return sizeInformation(get(), "RunTime::Acl::aceCount").AceCount; }
+
+Acl::iterator Acl::end() const { return iterator(this, sizeInformation(get(), "RunTime::Acl::end").AceCount); }
+
+DWORD Acl::getInsertionIndex(const ACE_HEADER* ace) const {
+  const int newClass = orderClass(ace);
+  if (newClass < 0) {
+    throwOSError(L"Invalid ACE type", ERROR_INVALID_PARAMETER,
+                 ExceptionSite("RunTime::Acl::getInsertionIndex", __LINE__));
+  }
+  const DWORD count = sizeInformation(get(), "RunTime::Acl::getInsertionIndex").AceCount;
+  for (DWORD i = 0; i < count; ++i) {
+    const int existing = orderClass(rawAce(get(), i, L"Unable to get ACL ACE", "RunTime::Acl::getInsertionIndex"));
+    if (existing < 0) {
+      throwOSError(L"Unsupported ACE type in ACL", ERROR_INVALID_PARAMETER,
+                   ExceptionSite("RunTime::Acl::getInsertionIndex", __LINE__));
+    }
+    if (existing >= newClass) return i;
+  }
+  return count;
+}
+
+Acl Acl::removeSidEntries(const Acl& source, PSID sid, bool denyOnly) {
+  Acl result = copyOf(source);
+  int i = result.findSid(sid, 0);
+  while (i >= 0) {
+    const uint8_t type = result.getAce(static_cast<DWORD>(i)).header()->AceType;
+    if (!denyOnly || type == ACCESS_DENIED_ACE_TYPE || type == ACCESS_DENIED_OBJECT_ACE_TYPE) {
+      result.deleteAce(static_cast<DWORD>(i));
+      i = result.findSid(sid, static_cast<DWORD>(i));
+    } else {
+      i = result.findSid(sid, static_cast<DWORD>(i) + 1);
+    }
+  }
+  return result;
+}
+
+Acl Acl::removeUnmappedSids(const Acl& source) {
+  Acl result = copyOf(source);
+  for (DWORD i = 0; i < result.aceCount();) {
+    Sid sid;
+    sid.copy(result.getAce(i).sid());
+    wchar_t name[32];
+    wchar_t domain[32];
+    DWORD nameLength = 32;
+    DWORD domainLength = 32;
+    SID_NAME_USE use;
+    if (!LookupAccountSidW(nullptr, sid.get(), name, &nameLength, domain, &domainLength, &use) &&
+        GetLastError() == ERROR_NONE_MAPPED) {
+      result.deleteAce(i);
+    } else {
+      ++i;
+    }
+  }
+  return result;
+}
+
+Acl Acl::mergeAceFlags(const Acl& source, MaskMap map) {
+  std::map<Ace, uint8_t, AceLess> merged;
+  for (auto it = source.begin(); it != source.end(); ++it) {
+    Ace key = *it;
+    const uint8_t flags = key.header()->AceFlags;
+    key.header()->AceFlags = 0;
+    if (map != nullptr) key.mask() = map(key.mask());
+    const auto found = merged.find(key);
+    if (found == merged.end()) {
+      merged.emplace(std::move(key), flags);
+      continue;
+    }
+    const bool bothInheritOnly = (found->second & INHERIT_ONLY_ACE) && (flags & INHERIT_ONLY_ACE);
+    found->second |= flags;
+    if (!bothInheritOnly) found->second &= static_cast<uint8_t>(~INHERIT_ONLY_ACE);
+  }
+  Acl result;
+  result.clear();
+  for (const auto& [key, flags] : merged) {
+    Ace ace(key);
+    ace.header()->AceFlags = flags;
+    result.add(&ace, 1);
+  }
+  return result;
+}
+
+Acl Acl::mergeAccessMasks(const Acl& source, MaskMap map) {
+  std::map<Ace, ACCESS_MASK, AceLess> merged;
+  for (auto it = source.begin(); it != source.end(); ++it) {
+    Ace key = *it;
+    const ACCESS_MASK mask = map != nullptr ? map(key.mask()) : key.mask();
+    key.mask() = 0;
+    merged[std::move(key)] |= mask;
+  }
+  Acl result;
+  result.clear();
+  for (const auto& [key, mask] : merged) {
+    Ace ace(key);
+    ace.header()->AceFlags &= static_cast<uint8_t>(~INHERITED_ACE);
+    ace.mask() = mask;
+    result.add(&ace, 1);
+  }
+  return result;
+}
+
+Acl Acl::everyoneFullControl() {
+  Acl result;
+  result.clear();
+  Ace ace;
+  ace.init(ACCESS_ALLOWED_ACE_TYPE, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, GENERIC_ALL, everyoneSid());
+  result.add(&ace, 1);
+  return result;
+}
+
+}  // namespace RunTime

@@ -1,0 +1,44 @@
+#include "security/callerToken.h"
+
+#include "diagnostics/vexception.h"
+
+namespace RunTime {
+
+TokenHandle::~TokenHandle() {
+  if (handle != nullptr && handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+}
+
+HANDLE openCallerToken(HANDLE process, DWORD access, const char* function) {
+  HANDLE token = nullptr;
+  if (process != GetCurrentProcess()) {
+    if (!OpenProcessToken(process, access, &token)) {
+      throwOSError(L"Unable to open process token", GetLastError(), ExceptionSite(function, __LINE__));
+    }
+    return token;
+  }
+  if (OpenThreadToken(GetCurrentThread(), access, FALSE, &token)) return token;
+  const DWORD error = GetLastError();
+  if (error != ERROR_NO_TOKEN) {
+    throwOSError(L"Unable to open a thread token", error, ExceptionSite(function, __LINE__));
+  }
+  if (!OpenProcessToken(GetCurrentProcess(), access, &token)) {
+    throwOSError(L"Unable to open a process token", GetLastError(), ExceptionSite(function, __LINE__));
+  }
+  return token;
+}
+
+std::unique_ptr<BYTE[]> tokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind, const wchar_t* text,
+                             const char* function) {
+  DWORD size = 0;
+  if (!GetTokenInformation(token, kind, nullptr, 0, &size)) {
+    const DWORD error = GetLastError();
+    if (error != ERROR_INSUFFICIENT_BUFFER) throwOSError(text, error, ExceptionSite(function, __LINE__));
+  }
+  std::unique_ptr<BYTE[]> buffer(new BYTE[size]);
+  if (!GetTokenInformation(token, kind, buffer.get(), size, &size)) {
+    throwOSError(text, GetLastError(), ExceptionSite(function, __LINE__));
+  }
+  return buffer;
+}
+
+}  // namespace RunTime

@@ -1,0 +1,32 @@
+#pragma once
+// The token that acts for a process: for the current process, the thread's token while it
+// impersonates, else the process token. The owner closes the handle on every path.
+
+#include <windows.h>
+
+#include <memory>
+
+namespace RunTime {
+
+class TokenHandle {
+ public:
+  explicit TokenHandle(HANDLE handle) : handle(handle) {}
+  TokenHandle(const TokenHandle&) = delete;
+  TokenHandle& operator=(const TokenHandle&) = delete;
+  ~TokenHandle();
+
+  HANDLE get() const { return handle; }
+
+ private:
+  HANDLE handle;
+};
+
+// Opens the token of process with access; failures raise with site function.
+HANDLE openCallerToken(HANDLE process, DWORD access, const char* function);
+
+// GetTokenInformation into a new buffer of the needed size (the structures point into it);
+// failures raise with text.
+std::unique_ptr<BYTE[]> tokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind, const wchar_t* text,
+                             const char* function);
+
+}  // namespace RunTime

@@ -1,0 +1,100 @@
+#include "security/securityDescriptor.h"
+
+#include "diagnostics/vexception.h"
+
+namespace {
+
+constexpr char kSite[] = "SecurityDescriptor::SecurityDescriptor";
+
+}  // namespace
+
+SecurityEntry::SecurityEntry(PSID raw, ACCESS_MASK mask, DWORD inheritance, bool isGroup) : sid(raw) {
+  entry.grfAccessPermissions = mask;
+  entry.grfAccessMode = SET_ACCESS;
+  entry.grfInheritance = inheritance;
+  entry.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+  entry.Trustee.TrusteeType = isGroup ? TRUSTEE_IS_GROUP : TRUSTEE_IS_USER;
+  entry.Trustee.ptstrName = static_cast<LPWSTR>(sid.sid);
+}
+
+SecurityEntry::SecurityEntry(const SecurityEntry& other) : kind(other.kind), sid(other.sid.sid), entry(other.entry) {
+  entry.Trustee.ptstrName = static_cast<LPWSTR>(sid.sid);
+}
+
+SecurityEntry& SecurityEntry::operator=(const SecurityEntry& other) {
+  if (this != &other) {
+    kind = other.kind;
+    sid = VSID(other.sid.sid);
+    entry = other.entry;
+    entry.Trustee.ptstrName = static_cast<LPWSTR>(sid.sid);
+  }
+  return *this;
+}
+
+SecurityEntryList SecurityEntryList::operator+(const SecurityEntryList& other) const {
+  SecurityEntryList result = *this;
+  result.entries.insert(result.entries.end(), other.entries.begin(), other.entries.end());
+  return result;
+}
+
+SecurityEntryList grantEntryWithInheritance(const VSID& sid, ACCESS_MASK mask, DWORD inheritance, bool isGroup) {
+  SecurityEntryList list;
+  list.entries.emplace_back(sid.sid, mask, inheritance, isGroup);
+  return list;
+}
+
+SecurityEntryList grantEntry(const VSID& sid, ACCESS_MASK mask, bool isGroup) {
+  return grantEntryWithInheritance(sid, mask, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, isGroup);
+}
+
+SecurityEntryList mutexSecurityEntries() { return grantEntry(VSID::everyone(), GENERIC_ALL, true); }
+
+SecurityEntryList recyclerSecurityEntries() {
+  return grantEntry(VSID::admins(), GENERIC_ALL, false) + grantEntry(VSID::system(), GENERIC_ALL, false) +
+         grantEntryWithInheritance(VSID::everyone(), 0x1300E7, CONTAINER_INHERIT_ACE, false) +
+         grantEntryWithInheritance(VSID::everyone(), 0x130080, OBJECT_INHERIT_ACE | INHERIT_ONLY_ACE, false);
+}
+
+SecurityDescriptor::SecurityDescriptor(const SecurityEntryList& list, bool inheritHandle) {
+  std::vector<EXPLICIT_ACCESS_W> grants;
+  PSID owner = nullptr;
+  PSID group = nullptr;
+  for (const SecurityEntry& e : list.entries) {
+    if (e.kind == SecurityEntry::access) grants.push_back(e.entry);
+    if (e.kind == SecurityEntry::owner) owner = e.sid.sid;
+    if (e.kind == SecurityEntry::group) group = e.sid.sid;
+  }
+  const DWORD result = SetEntriesInAclW(static_cast<ULONG>(grants.size()), grants.data(), nullptr, &dacl);
+  if (result != ERROR_SUCCESS) throwOSError(L"SetEntriesInAcl", result, ExceptionSite(kSite, __LINE__));
+  descriptor = LocalAlloc(LMEM_FIXED, SECURITY_DESCRIPTOR_MIN_LENGTH);
+  if (descriptor == nullptr) {
+    LocalFree(dacl);
+    throw vexception(L"Out of memory", ExceptionSite(kSite, __LINE__));
+  }
+  const auto fail = [this](const wchar_t* text, int line) {
+    const DWORD error = GetLastError();
+    LocalFree(dacl);
+    LocalFree(descriptor);
+    descriptor = nullptr;
+    throwOSError(text, error, ExceptionSite(kSite, line));
+  };
+  if (!InitializeSecurityDescriptor(descriptor, SECURITY_DESCRIPTOR_REVISION)) {
+    fail(L"InitializeSecurityDescriptor", __LINE__);
+  }
+  if (!SetSecurityDescriptorDacl(descriptor, TRUE, dacl, FALSE)) fail(L"SetSecurityDescriptorDacl", __LINE__);
+  if (owner != nullptr && !SetSecurityDescriptorOwner(descriptor, owner, FALSE)) {
+    fail(L"SetSecurityDescriptorOwner", __LINE__);
+  }
+  if (group != nullptr && !SetSecurityDescriptorGroup(descriptor, group, FALSE)) {
+    fail(L"SetSecurityDescriptorGroup", __LINE__);
+  }
+  attributes.nLength = sizeof attributes;
+  attributes.lpSecurityDescriptor = descriptor;
+  attributes.bInheritHandle = inheritHandle;
+  valid = true;
+}
+
+SecurityDescriptor::~SecurityDescriptor() {
+  if (valid) LocalFree(dacl);
+  if (descriptor != nullptr) LocalFree(descriptor);
+}
