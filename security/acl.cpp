@@ -1,5 +1,6 @@
 #include "security/acl.h"
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <new>
@@ -39,10 +40,22 @@ int orderClass(const ACE_HEADER* ace) {
   return -1;
 }
 
+// Appends, then moves the ACE to index: Wine's AddAce ignores the starting index, so the
+// placement is done here on every system.
 void addAt(PACL acl, DWORD index, const ACE_HEADER* ace, const char* function) {
-  if (!AddAce(acl, ACL_REVISION, index, const_cast<ACE_HEADER*>(ace), ace->AceSize)) {
+  const DWORD count = acl->AceCount;
+  if (!AddAce(acl, ACL_REVISION, MAXDWORD, const_cast<ACE_HEADER*>(ace), ace->AceSize)) {
     throwOSError(L"Unable to add ACE to ACL", GetLastError(), ExceptionSite(function, __LINE__));
   }
+  if (index >= count) return;
+  void* target = nullptr;
+  void* added = nullptr;
+  if (!GetAce(acl, index, &target) || !GetAce(acl, count, &added)) {
+    throwOSError(L"Unable to add ACE to ACL", GetLastError(), ExceptionSite(function, __LINE__));
+  }
+  auto* first = static_cast<BYTE*>(target);
+  auto* middle = static_cast<BYTE*>(added);
+  std::rotate(first, middle, middle + static_cast<const ACE_HEADER*>(added)->AceSize);
 }
 
 Acl copyOf(const Acl& source) {
@@ -114,7 +127,11 @@ void Acl::expand(const ACL* other, const Ace* aces, DWORD count) {
   if (need <= info.AclBytesInUse + info.AclBytesFree) return;
   const std::unique_ptr<BYTE[]> old = std::move(acl);
   install(2 * need, "RunTime::Acl::expand");
-  add(reinterpret_cast<const ACL*>(old.get()));
+  // Moved in their order, unlike add, so that growing keeps the newest ACE of a class first.
+  const auto* source = reinterpret_cast<const ACL*>(old.get());
+  for (DWORD i = 0; i < info.AceCount; ++i) {
+    addAt(get(), MAXDWORD, rawAce(source, i, L"Unable to get ACL ACE", "RunTime::Acl::expand"), "RunTime::Acl::expand");
+  }
 }
 
 int Acl::findAce(const Ace& ace, DWORD start) const {
