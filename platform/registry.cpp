@@ -1,5 +1,6 @@
 #include "platform/registry.h"
 
+#include <cwchar>
 #include <vector>
 
 #include "diagnostics/vexception.h"
@@ -25,16 +26,15 @@ LSTATUS readText(HKEY key, const std::wstring& valueName, std::wstring& text, DW
   LSTATUS status = RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
                                     nullptr, &longest, nullptr, nullptr);
   if (status != ERROR_SUCCESS) return status;
-  // One more unit than the data needs, so that a value stored without its terminator still ends.
   std::vector<wchar_t> buffer(longest / 2 + 1, L'\0');
   DWORD size = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
   status = RegQueryValueExW(key, valueName.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()),
                             &size);
   if (status != ERROR_SUCCESS) return status;
-  // The last unit of the data is taken as its terminator: a value written without one loses its
-  // last character, as the product has always read it. No data gives an empty text.
-  if (size > 0) buffer[(size + 1) / 2 - 1] = L'\0';
-  text = buffer.data();
+  // The text runs to its first zero within the data; a value written without a terminator keeps
+  // its last character, and an odd trailing byte is no character.
+  text.assign(buffer.data(), size / 2);
+  text.resize(wcsnlen(text.c_str(), text.size()));
   return ERROR_SUCCESS;
 }
 

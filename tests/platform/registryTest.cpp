@@ -1,0 +1,199 @@
+#include "platform/registry.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "diagnostics/vexception.h"
+#include "platform/RegistryKey.h"
+
+namespace {
+
+const std::wstring kTestKey = L"SOFTWARE\\KestrinPlatformRegistryTest";
+
+// Each test works in a key of its own under HKLM, in the 64-bit view, removed in both views at the end.
+class Registry : public ::testing::Test {
+ protected:
+  Registry() : key(HKEY_LOCAL_MACHINE, kTestKey, KEY_ALL_ACCESS, false) {}
+
+  ~Registry() override {
+    RegDeleteTreeW(key.key, nullptr);
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kTestKey.c_str(), KEY_WOW64_64KEY, 0);
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kTestKey.c_str(), KEY_WOW64_32KEY, 0);
+  }
+
+  // Writes data exactly as given, so that values the product never writes can be read back.
+  void put(const wchar_t* name, DWORD type, const void* data, DWORD size) {
+    ASSERT_EQ(RegSetValueExW(key.key, name, 0, type, static_cast<const BYTE*>(data), size), ERROR_SUCCESS);
+  }
+
+  RegistryKey key;
+};
+
+template <class Call>
+void expectBadValue(Call call, const std::wstring& message, int32_t line) {
+  try {
+    call();
+    ADD_FAILURE() << "expected: " << std::string(message.begin(), message.end());
+  } catch (const vosexception&) {
+    ADD_FAILURE() << "a bad value carries no Windows error code";
+  } catch (const vexception& e) {
+    EXPECT_EQ(e.message, message);
+    EXPECT_EQ(e.sites.at(0).function, "registry::lookup");
+    EXPECT_EQ(e.sites.at(0).line, line);
+  }
+}
+
+std::wstring environment(const wchar_t* name) {
+  wchar_t buffer[1024];
+  const DWORD length = GetEnvironmentVariableW(name, buffer, 1024);
+  return std::wstring(buffer, length);
+}
+
+}  // namespace
+
+TEST_F(Registry, StringsComeBackWholeAndExpandedOnlyWhenStoredAsExpandable) {
+  const std::wstring systemRoot = environment(L"SystemRoot");
+  ASSERT_FALSE(systemRoot.empty());
+  const wchar_t expandable[] = L"%SystemRoot%\\x";
+  put(L"expand", REG_EXPAND_SZ, expandable, sizeof(expandable));
+  registry::set(key.key, L"plain", std::wstring(L"%SystemRoot%\\x"));
+  const std::wstring longText(20000, L'L');
+  registry::set(key.key, L"long", longText);
+
+  EXPECT_EQ(registry::getstr(HKEY_LOCAL_MACHINE, kTestKey, L"expand", RegistryViewDefault), systemRoot + L"\\x");
+  std::wstring value;
+  ASSERT_EQ(registry::lookup(HKEY_LOCAL_MACHINE, kTestKey, L"plain", value, REG_EXPAND_SZ, RegistryViewDefault), 0);
+  EXPECT_EQ(value, L"%SystemRoot%\\x");
+  ASSERT_EQ(registry::lookup(HKEY_LOCAL_MACHINE, kTestKey, L"expand", value, REG_SZ, RegistryViewDefault), 0);
+  EXPECT_EQ(value, systemRoot + L"\\x");
+  ASSERT_EQ(registry::lookup(key.key, L"expand", value), 0);
+  EXPECT_EQ(value, systemRoot + L"\\x");
+  ASSERT_EQ(registry::lookup(key.key, L"long", value), 0);
+  EXPECT_EQ(value, longText);
+}
+
+TEST_F(Registry, StringDataEndsAtItsFirstZeroOrAtItsEnd) {
+  put(L"unterminated", REG_SZ, L"abc", 6);
+  put(L"embedded", REG_SZ, L"ab\0cd", 12);
+  put(L"empty", REG_SZ, L"", 0);
+  put(L"odd", REG_SZ, "a\0b", 3);
+  std::wstring value = L"previous";
+  ASSERT_EQ(registry::lookup(key.key, L"unterminated", value), 0);
+  EXPECT_EQ(value, L"abc");
+  ASSERT_EQ(registry::lookup(key.key, L"embedded", value), 0);
+  EXPECT_EQ(value, L"ab");
+  ASSERT_EQ(registry::lookup(key.key, L"empty", value), 0);
+  EXPECT_EQ(value, L"");
+  ASSERT_EQ(registry::lookup(key.key, L"odd", value), 0);
+  EXPECT_EQ(value, L"a");
+}
+
+TEST_F(Registry, StringLookupsReportMissingValuesAndRejectOtherTypes) {
+  registry::set(key.key, L"number", DWORD{7});
+  std::wstring value = L"kept";
+  EXPECT_EQ(registry::lookup(key.key, L"missing", value), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(registry::lookup(HKEY_LOCAL_MACHINE, kTestKey, L"missing", value, REG_SZ, RegistryViewDefault),
+            ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(registry::lookup(HKEY_LOCAL_MACHINE, kTestKey + L"\\none", L"x", value, REG_SZ, RegistryViewDefault),
+            ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(value, L"kept");
+  expectBadValue([&] { registry::lookup(key.key, L"number", value); },
+                 L"RegQueryValueEx invalid type of 'number'", 661);
+  expectBadValue([&] { registry::getstr(HKEY_LOCAL_MACHINE, kTestKey, L"number", RegistryViewDefault); },
+                 L"RegQueryValueEx invalid type of '" + kTestKey + L"\\number'", 562);
+}
+
+TEST_F(Registry, GetstrOfAMissingValueRaisesFileNotFoundNamingKeyAndValue) {
+  try {
+    registry::getstr(HKEY_LOCAL_MACHINE, kTestKey, L"PRODUCT_ROOT_D", RegistryViewDefault);
+    FAIL() << "a missing value cannot be read";
+  } catch (const VFileNotFoundException& e) {
+    EXPECT_EQ(e.code, 2u);
+    EXPECT_NE(e.message.find(L" at lookup subKey=" + kTestKey + L" value=PRODUCT_ROOT_D"), std::wstring::npos);
+    EXPECT_EQ(e.sites.at(0).function, "registry::getstr");
+    EXPECT_EQ(e.sites.at(0).line, 763);
+  }
+}
+
+TEST_F(Registry, NumberLookupsCheckStatusBeforeTypeAndTypeBeforeSize) {
+  registry::set(key.key, L"two", std::wstring(L"ab"));
+  registry::set(key.key, L"one", std::wstring(L"a"));
+  put(L"binary", REG_BINARY, "\1\2", 2);
+  put(L"short", REG_DWORD, "\1\2", 2);
+  registry::set(key.key, L"good", DWORD{0xCAFE});
+
+  DWORD value = 99;
+  EXPECT_EQ(registry::lookup(key.key, L"two", value), ERROR_MORE_DATA);
+  EXPECT_EQ(registry::lookup(HKEY_LOCAL_MACHINE, kTestKey, L"two", value, RegistryViewDefault), ERROR_MORE_DATA);
+  EXPECT_EQ(registry::lookup(key.key, L"missing", value), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(value, 99u);
+  expectBadValue([&] { registry::lookup(key.key, L"one", value); }, L"RegQueryValueEx invalid type of 'one'", 319);
+  expectBadValue([&] { registry::lookup(key.key, L"binary", value); },
+                 L"RegQueryValueEx invalid type of 'binary'", 319);
+  expectBadValue([&] { registry::lookup(key.key, L"short", value); },
+                 L"RegQueryValueEx invalid size of 'short'", 321);
+  expectBadValue([&] { registry::lookup(HKEY_LOCAL_MACHINE, kTestKey, L"binary", value, RegistryViewDefault); },
+                 L"RegQueryValueEx invalid type of '" + kTestKey + L"\\binary'", 438);
+  expectBadValue([&] { registry::lookup(HKEY_LOCAL_MACHINE, kTestKey, L"short", value, RegistryViewDefault); },
+                 L"RegQueryValueEx invalid size of '" + kTestKey + L"\\short'", 440);
+  EXPECT_EQ(value, 99u);
+  ASSERT_EQ(registry::lookup(key.key, L"good", value), 0);
+  EXPECT_EQ(value, 0xCAFEu);
+}
+
+TEST_F(Registry, ReadDWORDFallsBackToTheDefaultForAnythingButAFourByteNumber) {
+  registry::set(key.key, L"text", std::wstring(L"1"));
+  put(L"short", REG_DWORD, "\1\2", 2);
+  registry::set(key.key, L"opentracing_enabled", DWORD{1});
+  EXPECT_EQ(registry::readDWORD(key.key, L"missing", 5), 5u);
+  EXPECT_EQ(registry::readDWORD(key.key, L"text", 5), 5u);
+  EXPECT_EQ(registry::readDWORD(key.key, L"short", 5), 5u);
+  EXPECT_EQ(registry::readDWORD(key.key, L"opentracing_enabled", 5), 1u);
+}
+
+TEST_F(Registry, The32BitViewIsSeparateFromThe64BitView) {
+  {
+    RegistryKey wow(HKEY_LOCAL_MACHINE, kTestKey + L"\\Config", KEY_ALL_ACCESS | KEY_WOW64_32KEY, false);
+    registry::set(wow.key, L"Debug", DWORD{3});
+  }
+  EXPECT_TRUE(registry::exists(HKEY_LOCAL_MACHINE, kTestKey + L"\\Config", RegistryView32));
+  EXPECT_FALSE(registry::exists(HKEY_LOCAL_MACHINE, kTestKey + L"\\Config", RegistryView64));
+  EXPECT_FALSE(registry::exists(HKEY_LOCAL_MACHINE, kTestKey + L"\\Config", RegistryViewDefault));
+  EXPECT_TRUE(registry::exists(HKEY_LOCAL_MACHINE, kTestKey, RegistryView64Alt));
+  DWORD value = 0;
+  ASSERT_EQ(registry::lookup(HKEY_LOCAL_MACHINE, kTestKey + L"\\Config", L"Debug", value, RegistryView32), 0);
+  EXPECT_EQ(value, 3u);
+  EXPECT_EQ(registry::lookup(HKEY_LOCAL_MACHINE, kTestKey + L"\\Config", L"Debug", value, RegistryView64),
+            ERROR_FILE_NOT_FOUND);
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Wow6432Node\\KestrinPlatformRegistryTest");
+}
+
+TEST_F(Registry, KeysRaiseAtTheCallThatFailed) {
+  try {
+    RegistryKey missing(HKEY_LOCAL_MACHINE, kTestKey + L"\\absent", KEY_READ, true);
+    FAIL() << "a missing key cannot be opened";
+  } catch (const VFileNotFoundException& e) {
+    EXPECT_NE(e.message.find(L" at RegOpenKeyEx subKey=" + kTestKey + L"\\absent"), std::wstring::npos);
+    EXPECT_EQ(e.sites.at(0).function, "registry::open");
+  }
+  { RegistryKey created(HKEY_LOCAL_MACHINE, kTestKey + L"\\made", KEY_ALL_ACCESS, false); }
+  RegistryKey reader(HKEY_LOCAL_MACHINE, kTestKey + L"\\made", KEY_QUERY_VALUE, true);
+  ASSERT_NE(reader.key, nullptr);
+  try {
+    registry::set(reader.key, L"denied", DWORD{1});
+    FAIL() << "a key opened for queries only cannot be written";
+  } catch (const VAccessDeniedException& e) {
+    EXPECT_NE(e.message.find(L" at RegSetValueEx valueName=denied"), std::wstring::npos);
+    EXPECT_EQ(e.sites.at(0).function, "registry::set");
+    EXPECT_EQ(e.sites.at(0).line, 193);
+  }
+  try {
+    HKEY out = nullptr;
+    registry::create(reinterpret_cast<HKEY>(static_cast<uintptr_t>(0x1234)), L"child", out, KEY_ALL_ACCESS);
+    FAIL() << "no key can be created under a bogus handle";
+  } catch (const VInvalidHandleException& e) {
+    EXPECT_EQ(e.sites.at(0).function, "registry::create");
+    EXPECT_NE(e.message.find(L" at RegCreateKeyEx subKey=child"), std::wstring::npos);
+  }
+}
