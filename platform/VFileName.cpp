@@ -5,12 +5,17 @@
 #include <pathcch.h>
 #include <shlwapi.h>
 
+#include <memory>
 #include <vector>
 
 #include "diagnostics/vexception.h"
 #include "platform/formatString.h"
 
 namespace {
+
+struct LocalDeleter {
+  void operator()(wchar_t* memory) const { LocalFree(memory); }
+};
 
 bool isSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
@@ -92,21 +97,13 @@ std::wstring VFileName::combine(const std::wstring& base, const std::wstring& re
   wchar_t* combined = nullptr;
   const HRESULT result = PathAllocCombine(longPath(base).c_str(), relative.c_str() + skip,
                                           PATHCCH_ALLOW_LONG_PATHS, &combined);
+  const std::unique_ptr<wchar_t, LocalDeleter> owner(combined);
   if (result != S_OK) {
-    if (combined != nullptr) LocalFree(combined);
     throw vexception(formatString(L"PathAllocCombine(%s, %s) failed: error code 0x%lx", base, relative,
                                   static_cast<unsigned long>(result)),
                      ExceptionSite("VFileName::combine", 70));
   }
-  std::wstring text;
-  try {
-    text = withoutLongPrefix(combined);
-  } catch (...) {
-    LocalFree(combined);
-    throw;
-  }
-  LocalFree(combined);
-  return text;
+  return withoutLongPrefix(owner.get());
 }
 
 std::wstring VFileName::removeFileSpec(const std::wstring& path) {

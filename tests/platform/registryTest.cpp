@@ -11,7 +11,7 @@ namespace {
 
 const std::wstring kTestKey = L"SOFTWARE\\KestrinPlatformRegistryTest";
 
-// Each test works in a key of its own under HKLM, in the 64-bit view, removed in both views at the end.
+// Every test works in a test key of its own under HKLM, removed from both views at its end.
 class Registry : public ::testing::Test {
  protected:
   Registry() : key(HKEY_LOCAL_MACHINE, kTestKey, KEY_ALL_ACCESS, false) {}
