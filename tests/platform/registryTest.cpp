@@ -19,6 +19,11 @@ class Registry : public ::testing::Test {
   ~Registry() override {
     RegDeleteTreeW(key.key, nullptr);
     RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kTestKey.c_str(), KEY_WOW64_64KEY, 0);
+    HKEY wow = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kTestKey.c_str(), 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, &wow) == 0) {
+      RegDeleteTreeW(wow, nullptr);
+      RegCloseKey(wow);
+    }
     RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kTestKey.c_str(), KEY_WOW64_32KEY, 0);
   }
 
@@ -166,7 +171,6 @@ TEST_F(Registry, The32BitViewIsSeparateFromThe64BitView) {
   EXPECT_EQ(value, 3u);
   EXPECT_EQ(registry::lookup(HKEY_LOCAL_MACHINE, kTestKey + L"\\Config", L"Debug", value, RegistryView64),
             ERROR_FILE_NOT_FOUND);
-  RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Wow6432Node\\KestrinPlatformRegistryTest");
 }
 
 TEST_F(Registry, KeysRaiseAtTheCallThatFailed) {
