@@ -19,6 +19,8 @@ struct LocalDeleter {
 
 bool isSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
+bool isDrive(const std::wstring& piece) { return piece.size() == 2 && piece[1] == L':'; }
+
 bool startsWith(const std::wstring& text, const wchar_t* prefix) {
   return text.compare(0, wcslen(prefix), prefix) == 0;
 }
@@ -63,7 +65,8 @@ std::wstring VFileName::normalize(const std::wstring& path) {
     start = end + 1;
     if (piece.empty() || equalsIgnoringCase(piece, L".")) continue;
     if (equalsIgnoringCase(piece, L"..") && !pieces.empty() && !equalsIgnoringCase(pieces.back(), L"..")) {
-      pieces.pop_back();
+      // Nothing lies above a drive's root: dropping the drive would turn the path relative.
+      if (pieces.size() > 1 || !isDrive(pieces.front())) pieces.pop_back();
     } else {
       pieces.push_back(piece);
     }
@@ -121,10 +124,13 @@ std::wstring VFileName::removeFileSpec(const std::wstring& path) {
 
 std::wstring VFileName::expandEnvironmentStrings(const std::wstring& text) {
   DWORD needed = ExpandEnvironmentStringsW(text.c_str(), nullptr, 0);
-  if (needed != 0) {
-    std::vector<wchar_t> buffer(needed + 1, L'\0');
-    if (ExpandEnvironmentStringsW(text.c_str(), buffer.data(), needed) != 0) return buffer.data();
+  std::vector<wchar_t> buffer;
+  // A variable may grow between the calls; then the text is expanded again into the larger size.
+  while (needed > buffer.size()) {
+    buffer.assign(needed + 1, L'\0');
+    needed = ExpandEnvironmentStringsW(text.c_str(), buffer.data(), static_cast<DWORD>(buffer.size() - 1));
   }
+  if (needed != 0) return buffer.data();
   const DWORD code = GetLastError();
   throwOSError(formatString(L"ExpandEnvironmentStrings(%s)", text), code,
                ExceptionSite("VFileName::expandEnvironmentStrings", 164));

@@ -19,6 +19,8 @@ TEST(VFileName, NormalizeResolvesDotsAndSeparatorsKeepingPrefixesAndEnds) {
   EXPECT_EQ(VFileName::normalize(L"\\"), L"\\");
   EXPECT_EQ(VFileName::normalize(L""), L"");
   EXPECT_EQ(VFileName::normalize(L"D:\\a\\\\\\b"), L"D:\\a\\b");
+  EXPECT_EQ(VFileName::normalize(L"D:\\..\\..\\x"), L"D:\\x");
+  EXPECT_EQ(VFileName::normalize(L"\\\\?\\D:\\..\\x"), L"\\\\?\\D:\\x");
 }
 
 TEST(VFileName, LongPathPrefixesOnlyDriveLetterPaths) {
@@ -28,7 +30,7 @@ TEST(VFileName, LongPathPrefixesOnlyDriveLetterPaths) {
   EXPECT_EQ(VFileName::longPath(L"\\\\server\\share"), L"\\\\server\\share");
   EXPECT_EQ(VFileName::longPath(L"relative\\x"), L"relative\\x");
   EXPECT_EQ(VFileName::longPath(L"\\\\?\\D:\\a\\..\\b"), L"\\\\?\\D:\\a\\..\\b");
-  EXPECT_EQ(VFileName::longPath(L"D"), L"D");
+  EXPECT_EQ(VFileName::longPath(L"D:\\a\\..\\..\\x"), L"\\\\?\\D:\\x");
   EXPECT_EQ(VFileName::addBackslash(L""), L"\\");
   EXPECT_EQ(VFileName::addBackslash(L"D:\\x\\"), L"D:\\x\\");
   EXPECT_EQ(VFileName::addBackslash(L"D:\\x"), L"D:\\x\\");
