@@ -106,25 +106,24 @@ void setSecurity(const wchar_t* path, SE_OBJECT_TYPE type, const Acl& source) {
   }
 }
 
-void grantAccess(const wchar_t* path, SE_OBJECT_TYPE type, ACCESS_MASK mask) {
-  setOwner(path, type);
-  Ace grants[2];
-  grants[0].init(ACCESS_ALLOWED_ACE_TYPE, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, mask,
-                 Sid::owner(GetCurrentProcess()));
-  grants[1].init(ACCESS_ALLOWED_ACE_TYPE, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, mask, localSystemSid());
-  Acl granted;
-  granted.clear();
-  granted.add(&grants[0], 1);
-  granted.add(&grants[1], 1);
-  const Acl current = getSecurity(path, type);
+Acl grantedAcl(const Acl& current, SE_OBJECT_TYPE type, ACCESS_MASK mask) {
   const Acl::MaskMap map = type == SE_FILE_OBJECT ? mapFileGenericRights : nullptr;
   const Acl cleaned = Acl::removeTokenDenials(Acl::mergeAccessMasks(Acl::mergeAceFlags(current, map), map));
+  // The grants go in last so that, newest first, they lead the allow entries.
+  Ace grants[2];
+  grants[0].init(ACCESS_ALLOWED_ACE_TYPE, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, mask, localSystemSid());
+  grants[1].init(ACCESS_ALLOWED_ACE_TYPE, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, mask,
+                 Sid::owner(GetCurrentProcess()));
   Acl result;
   result.clear();
-  result.copy(granted.get());
-  result.expand(cleaned.get(), nullptr, 0);
-  result.add(cleaned.get());
-  setSecurity(path, type, result);
+  result.copy(cleaned.get());
+  result.add(grants, 2);
+  return result;
+}
+
+void grantAccess(const wchar_t* path, SE_OBJECT_TYPE type, ACCESS_MASK mask) {
+  setOwner(path, type);
+  setSecurity(path, type, grantedAcl(getSecurity(path, type), type, mask));
 }
 
 }  // namespace Access

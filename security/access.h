@@ -28,6 +28,9 @@ Acl getSecurity(const wchar_t* path, SE_OBJECT_TYPE type);
 void setOwner(const wchar_t* path, SE_OBJECT_TYPE type);
 // Writes acl, without unmapped SIDs, as the object's protected DACL.
 void setSecurity(const wchar_t* path, SE_OBJECT_TYPE type, const Acl& acl);
+// The DACL grantAccess writes over current: current's entries merged, made explicit and without
+// deny entries for the caller, with the two grants leading the allow entries.
+Acl grantedAcl(const Acl& current, SE_OBJECT_TYPE type, ACCESS_MASK mask);
 // Takes ownership and grants mask to the caller's token owner and LocalSystem, after removing
 // the deny entries that name the caller.
 void grantAccess(const wchar_t* path, SE_OBJECT_TYPE type, ACCESS_MASK mask);
