@@ -125,10 +125,12 @@ std::wstring VFileName::removeFileSpec(const std::wstring& path) {
 std::wstring VFileName::expandEnvironmentStrings(const std::wstring& text) {
   DWORD needed = ExpandEnvironmentStringsW(text.c_str(), nullptr, 0);
   std::vector<wchar_t> buffer;
+  DWORD size = 0;
   // A variable may grow between the calls; then the text is expanded again into the larger size.
-  while (needed > buffer.size()) {
-    buffer.assign(needed + 1, L'\0');
-    needed = ExpandEnvironmentStringsW(text.c_str(), buffer.data(), static_cast<DWORD>(buffer.size() - 1));
+  while (needed > size) {
+    size = needed;
+    buffer.assign(size + 1, L'\0');
+    needed = ExpandEnvironmentStringsW(text.c_str(), buffer.data(), size);
   }
   if (needed != 0) return buffer.data();
   const DWORD code = GetLastError();
