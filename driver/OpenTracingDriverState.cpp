@@ -1,0 +1,73 @@
+#include "driver/OpenTracingDriverState.h"
+
+#include "driver/VModule.h"
+#include "driver/readTracingEnabled.h"
+#include "platform/VFileName.h"
+#include "platform/moduleName.h"
+
+namespace {
+
+// Leaves the critical section on every way out of the scope.
+class CriticalSectionScope {
+ public:
+  explicit CriticalSectionScope(CRITICAL_SECTION* section) : section_(section) { EnterCriticalSection(section_); }
+  ~CriticalSectionScope() { LeaveCriticalSection(section_); }
+
+  CriticalSectionScope(const CriticalSectionScope&) = delete;
+  CriticalSectionScope& operator=(const CriticalSectionScope&) = delete;
+
+ private:
+  CRITICAL_SECTION* section_;
+};
+
+template <class Fn>
+Fn resolve(HMODULE module, const char* name) {
+  return reinterpret_cast<Fn>(reinterpret_cast<void*>(VModule::getProcAddress(module, name)));
+}
+
+}  // namespace
+
+OpenTracingDriverState::OpenTracingDriverState() : enabled(readTracingEnabled() ? 1 : 0), lock(new CRITICAL_SECTION) {
+  InitializeCriticalSection(lock);
+}
+
+OpenTracingDriverState::~OpenTracingDriverState() {
+  try {
+    tracer.reset();
+  } catch (...) {
+  }
+  try {
+    library.reset();
+  } catch (...) {
+  }
+  try {
+    DeleteCriticalSection(lock);
+    delete lock;
+    lock = nullptr;
+  } catch (...) {
+  }
+}
+
+std::unique_ptr<OpenTracingDriver::ISpanContextProvider> OpenTracingDriverState::startSpan(const std::string& function,
+                                                                                          int32_t line,
+                                                                                          const std::string& name) {
+  const CriticalSectionScope scope(lock);
+  if (!library) {
+    // Only the executable's own folder: a provider elsewhere on the search path is not ours.
+    auto loaded = std::make_unique<RunTime::LibraryPtr>(
+        VFileName::combine(VFileName::directory(moduleName(nullptr)), L"opentracingprovider.dll"));
+    // A thread that passed the enabled check before a failed load must never meet a library
+    // whose entry points are unset: nothing is stored until all three resolve.
+    const auto tracerEntry = resolve<OpenTracingDriver::GetTracerFn>(loaded->module, OpenTracingDriver::kGetTracerExport);
+    const auto spanEntry =
+        resolve<OpenTracingDriver::GetSpanContextFn>(loaded->module, OpenTracingDriver::kGetSpanContextExport);
+    const auto injectEntry =
+        resolve<OpenTracingDriver::InjectCurrentSpanFn>(loaded->module, OpenTracingDriver::kInjectCurrentSpanExport);
+    getTracer = tracerEntry;
+    getSpanContext = spanEntry;
+    injectCurrentSpan = injectEntry;
+    library = std::move(loaded);
+  }
+  if (!tracer) tracer.reset(getTracer());
+  return std::unique_ptr<OpenTracingDriver::ISpanContextProvider>(getSpanContext(tracer, function, line, name));
+}

@@ -1,0 +1,51 @@
+#pragma once
+// The tracing driver's process-wide state, shared by every module of the process through the
+// execute context. Modules built separately read and write it, so its layout is fixed.
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "driver/LibraryPtr.h"
+#include "provider/providerEntryPoints.h"
+
+struct OpenTracingDriverState {
+  // Decides once, here, whether the process traces; nothing is loaded until the first span.
+  OpenTracingDriverState();
+  // Ends the tracer while the provider is still loaded, then frees the provider. Never raises.
+  ~OpenTracingDriverState();
+
+  OpenTracingDriverState(const OpenTracingDriverState&) = delete;
+  OpenTracingDriverState& operator=(const OpenTracingDriverState&) = delete;
+
+  // A new span of the provider; loads the provider and creates its tracer on the first call.
+  // Raises whatever loading or the provider raises. Serialised by lock.
+  std::unique_ptr<OpenTracingDriver::ISpanContextProvider> startSpan(const std::string& function, int32_t line,
+                                                                       const std::string& name);
+
+  // Read and cleared without the lock; it only ever goes from set to clear.
+  std::atomic<uint8_t> enabled;
+  OpenTracingDriver::TracerPtr tracer;
+  std::unique_ptr<RunTime::LibraryPtr> library;
+  CRITICAL_SECTION* lock;
+  // Valid once library is set; all three are resolved before any of them is stored.
+  OpenTracingDriver::GetTracerFn getTracer = nullptr;
+  OpenTracingDriver::GetSpanContextFn getSpanContext = nullptr;
+  OpenTracingDriver::InjectCurrentSpanFn injectCurrentSpan = nullptr;
+};
+
+static_assert(sizeof(std::atomic<uint8_t>) == 1 && std::atomic<uint8_t>::is_always_lock_free,
+              "the enabled flag is one plain byte to other modules");
+static_assert(sizeof(OpenTracingDriver::TracerPtr) == 8 && sizeof(std::unique_ptr<RunTime::LibraryPtr>) == 8,
+              "owning pointers are plain pointers to other modules");
+static_assert(std::is_standard_layout_v<OpenTracingDriverState>, "the layout is shared between modules");
+static_assert(offsetof(OpenTracingDriverState, enabled) == 0 && offsetof(OpenTracingDriverState, tracer) == 8 &&
+                  offsetof(OpenTracingDriverState, library) == 16 && offsetof(OpenTracingDriverState, lock) == 24 &&
+                  offsetof(OpenTracingDriverState, getTracer) == 32 &&
+                  offsetof(OpenTracingDriverState, getSpanContext) == 40 &&
+                  offsetof(OpenTracingDriverState, injectCurrentSpan) == 48 && sizeof(OpenTracingDriverState) == 56,
+              "the layout is shared between modules");
