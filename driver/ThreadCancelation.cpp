@@ -1,0 +1,11 @@
+#include "driver/ThreadCancelation.h"
+
+namespace ThreadCancelation {
+
+CancelationPoint::CancelationPoint(int) {}
+
+void CancelationPoint::checkCancelation() {}
+
+CancelationPoint::~CancelationPoint() = default;
+
+}  // namespace ThreadCancelation

@@ -1,0 +1,27 @@
+#pragma once
+// A scoped marker that blocking waits and long operations put on the stack where a thread could
+// be cancelled. Threads of this product cannot be cancelled, so the marker does nothing.
+
+#include <cstdint>
+
+namespace ThreadCancelation {
+
+class CancelationPoint {
+ public:
+  // Callers pass whether the point may cancel; the marker keeps no use for it.
+  explicit CancelationPoint(int mayCancel);
+  virtual void checkCancelation();
+  virtual ~CancelationPoint();
+
+  CancelationPoint(const CancelationPoint&) = delete;
+  CancelationPoint& operator=(const CancelationPoint&) = delete;
+
+ private:
+  void* first = nullptr;
+  int32_t second = 1;
+  int16_t third = 0;
+  int8_t fourth = 0;
+  void* fifth = nullptr;
+};
+
+}  // namespace ThreadCancelation
