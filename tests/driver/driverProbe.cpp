@@ -1,13 +1,14 @@
 // driver_probe: a host for the driver tests that must run as a process of their own, under a
 // name or in a folder of their choosing. Prints one line of key=value pairs.
 //   driver_probe enabled             whether the process traces
-//   driver_probe span PROVIDER_DIR   a span without the provider beside the executable, then one
-//                                    more after copying PROVIDER_DIR's provider beside it
+//   driver_probe span [PROVIDER_DIR] a span, the driver state it left, and one more span after
+//                                    copying PROVIDER_DIR's provider beside the executable
 #include <windows.h>
 
 #include <cstdio>
 #include <string>
 
+#include "diagnostics/ExecuteContext.h"
 #include "driver/OpenTracingDriver.h"
 #include "platform/VFileName.h"
 #include "platform/moduleName.h"
@@ -24,17 +25,24 @@ int wmain(int argc, wchar_t** argv) {
     std::printf("enabled=%d\n", OpenTracingDriver::IsEnabled() ? 1 : 0);
     return 0;
   }
-  if (command == L"span" && argc > 2) {
-    const int first = spanOf();
-    const int tracing = OpenTracingDriver::IsEnabled() ? 1 : 0;
+  if (command == L"span") {
     const std::wstring provider = L"opentracingprovider.dll";
-    const BOOL copied = CopyFileW(VFileName::combine(argv[2], provider).c_str(),
-                                  VFileName::combine(VFileName::directory(moduleName(nullptr)), provider).c_str(), FALSE);
-    const int second = spanOf();
-    const int loaded = GetModuleHandleW(provider.c_str()) != nullptr ? 1 : 0;
-    std::printf("first=%d tracing=%d copied=%d second=%d loaded=%d\n", first, tracing, copied ? 1 : 0, second, loaded);
+    const int first = spanOf();
+    const OpenTracingDriverState& state = *getExecuteContext()->driverState;
+    std::printf("first=%d tracing=%d library=%d entries=%d loaded=%d", first, OpenTracingDriver::IsEnabled() ? 1 : 0,
+                state.library ? 1 : 0, state.getTracer || state.getSpanContext || state.injectCurrentSpan ? 1 : 0,
+                GetModuleHandleW(provider.c_str()) != nullptr ? 1 : 0);
+    if (argc > 2) {
+      const BOOL copied =
+          CopyFileW(VFileName::combine(argv[2], provider).c_str(),
+                    VFileName::combine(VFileName::directory(moduleName(nullptr)), provider).c_str(), FALSE);
+      const int second = spanOf();
+      std::printf(" copied=%d second=%d loaded=%d", copied ? 1 : 0, second,
+                  GetModuleHandleW(provider.c_str()) != nullptr ? 1 : 0);
+    }
+    std::printf("\n");
     return 0;
   }
-  std::fprintf(stderr, "usage: driver_probe enabled | span PROVIDER_DIR\n");
+  std::fprintf(stderr, "usage: driver_probe enabled | span [PROVIDER_DIR]\n");
   return 2;
 }

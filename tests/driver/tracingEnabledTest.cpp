@@ -84,5 +84,17 @@ TEST(StartSpan, AProviderMissingBesideTheExecutableSwitchesTracingOffForGood) {
   // The provider in the current folder, on the search path, is not the executable's own.
   const ProcessResult run = runProcess(host, L"span \"" + executableFolder() + L"\"", executableFolder());
   EXPECT_EQ(run.exitCode, 0u);
-  EXPECT_EQ(run.output, "first=0 tracing=0 copied=1 second=0 loaded=0\r\n");
+  EXPECT_EQ(run.output, "first=0 tracing=0 library=0 entries=0 loaded=0 copied=1 second=0 loaded=0\r\n");
+}
+
+TEST(StartSpan, AProviderWithoutAllThreeExportsIsNeitherKeptNorUsed) {
+  TracingSwitch values;
+  values.setDword(KEY_WOW64_32KEY, 1);
+  ScratchFolder folder(L"kestrin_partialprovider_");
+  const std::wstring host = folder.placeHost(L"driver_probe.exe", L"driver_probe.exe");
+  ASSERT_TRUE(CopyFileW((executableFolder() + L"\\partialprovider.dll").c_str(),
+                        (folder.path + L"\\opentracingprovider.dll").c_str(), FALSE));
+  const ProcessResult run = runProcess(host, L"span", folder.path);
+  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_EQ(run.output, "first=0 tracing=0 library=0 entries=0 loaded=0\r\n");
 }
