@@ -1,0 +1,133 @@
+// samplehost: a host of the product that traces through the driver only.
+//   samplehost trace    two threads, released together, open their first spans at once and trace
+//                       nested functions, one marks an error; a span of samplemodule.dll nests
+//                       under the host's; then the trace is injected and "samplehost child" runs
+//   samplehost child    what the child runs: nested spans, joined to the parent's trace
+//   samplehost unload   samplemodule.dll alone traces, then is unloaded while it holds the
+//                       process's only reference to the execute context and so to the tracer
+// Exit code 0 when every step ran; spans go to the agent whether tracing is on or not.
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "diagnostics/ExecuteContext.h"
+#include "driver/OpenTracingDriver.h"
+#include "platform/VFileName.h"
+#include "platform/moduleName.h"
+
+namespace {
+
+using OpenTracingDriver::StartSpan;
+
+void report(const char* step, OpenTracingDriver::ISpanContextProvider& span) {
+  std::printf("%s traced=%d\n", step, span.IsEnabled() ? 1 : 0);
+  std::fflush(stdout);
+}
+
+void parseRecord(int thread) {
+  const auto span = StartSpan("parseRecord", __LINE__, "");
+  span->SetTag("thread", std::to_string(thread));
+  if (thread == 1) span->SetError("record 1 is malformed");
+  report("parseRecord", *span);
+}
+
+void loadRecords(int thread) {
+  const auto span = StartSpan("loadRecords", __LINE__, "worker " + std::to_string(thread));
+  report("loadRecords", *span);
+  parseRecord(thread);
+}
+
+HMODULE loadSampleModule() {
+  return LoadLibraryW(VFileName::combine(VFileName::directory(moduleName(nullptr)), L"samplemodule.dll").c_str());
+}
+
+int traceInModule(HMODULE module, const char* function) {
+  using TraceFn = int (*)(const char*);
+  auto trace = reinterpret_cast<TraceFn>(reinterpret_cast<void*>(GetProcAddress(module, "SampleModuleTrace")));
+  return trace != nullptr ? trace(function) : -1;
+}
+
+// Writes the current span into the environment for the child, under the driver's lock, which
+// also serialises the creation of the root span that an injection may need.
+void injectCurrentSpan() {
+  OpenTracingDriverState& state = *getExecuteContext()->driverState;
+  EnterCriticalSection(state.lock);
+  if (state.library && state.tracer) state.injectCurrentSpan(state.tracer);
+  LeaveCriticalSection(state.lock);
+}
+
+DWORD runChild() {
+  const std::wstring self = moduleName(nullptr);
+  std::wstring commandLine = L"\"" + self + L"\" child";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(self.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                      &process)) {
+    std::fprintf(stderr, "samplehost: cannot start the child, error %lu\n", GetLastError());
+    return 1;
+  }
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD exitCode = 1;
+  GetExitCodeProcess(process.hProcess, &exitCode);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return exitCode;
+}
+
+int trace() {
+  std::atomic<int> waiting{2};
+  std::vector<std::thread> workers;
+  for (int thread = 1; thread <= 2; ++thread) {
+    workers.emplace_back([&waiting, thread] {
+      waiting.fetch_sub(1);
+      while (waiting.load() > 0) std::this_thread::yield();
+      loadRecords(thread);
+    });
+  }
+  for (std::thread& worker : workers) worker.join();
+
+  const auto span = StartSpan("launchChild", __LINE__, "");
+  report("launchChild", *span);
+  HMODULE module = loadSampleModule();
+  const int moduleTraced = traceInModule(module, "moduleWork");
+  std::printf("moduleWork traced=%d\n", moduleTraced);
+  if (module != nullptr) FreeLibrary(module);
+  injectCurrentSpan();
+  const DWORD childExit = runChild();
+  std::printf("child exit=%lu\n", childExit);
+  return moduleTraced >= 0 && childExit == 0 ? 0 : 1;
+}
+
+int child() {
+  const auto span = StartSpan("childMain", __LINE__, "");
+  report("childMain", *span);
+  const auto inner = StartSpan("childWork", __LINE__, "");
+  report("childWork", *inner);
+  return 0;
+}
+
+int unload() {
+  HMODULE module = loadSampleModule();
+  if (module == nullptr) return 1;
+  const int traced = traceInModule(module, "unloadWork");
+  std::printf("unloadWork traced=%d\n", traced);
+  FreeLibrary(module);
+  std::printf("unloaded\n");
+  return traced >= 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  const std::wstring command = argc > 1 ? argv[1] : L"";
+  if (command == L"trace") return trace();
+  if (command == L"child") return child();
+  if (command == L"unload") return unload();
+  std::fprintf(stderr, "usage: samplehost trace | child | unload\n");
+  return 2;
+}
