@@ -17,13 +17,14 @@ class TracerCore;
 
 class JAEGERTRACING_API Tracer : public opentracing::Tracer, public std::enable_shared_from_this<Tracer> {
  public:
-  // What the reporter has done so far; every span that was handed to it ends up in exactly one
-  // of reported, droppedQueueFull or droppedTooLarge, or is still queued.
+  // What the reporter has done so far; every sampled span that finished ends up in exactly one
+  // of reported, droppedQueueFull, droppedTooLarge or droppedSendFailed, or is still queued.
   struct Statistics {
-    uint64_t reported = 0;          // spans inside datagrams that were sent
-    uint64_t droppedQueueFull = 0;  // spans refused because the queue was full or the reporter closed
-    uint64_t droppedTooLarge = 0;   // spans that did not fit into one datagram on their own
-    uint64_t sendFailures = 0;      // datagrams the socket refused (no agent, ICMP unreachable, ...)
+    uint64_t reported = 0;           // spans inside datagrams that were sent
+    uint64_t droppedQueueFull = 0;   // spans refused because the queue was full or the tracer closed
+    uint64_t droppedTooLarge = 0;    // spans that did not fit into one datagram on their own
+    uint64_t droppedSendFailed = 0;  // spans inside datagrams the socket refused
+    uint64_t sendFailures = 0;       // datagrams the socket refused (no agent, ICMP unreachable, ...)
     uint64_t datagrams = 0;         // datagrams sent
     uint64_t bytesSent = 0;         // bytes inside the sent datagrams
   };

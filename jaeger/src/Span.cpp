@@ -1,0 +1,101 @@
+#include "jaeger/src/Span.h"
+
+namespace jaegertracing {
+
+Span::Span(std::shared_ptr<const Tracer> tracer, std::shared_ptr<TracerCore> core, SpanContext context,
+           SpanRecord record, std::chrono::steady_clock::time_point startSteady)
+    : _tracer(std::move(tracer)),
+      _core(std::move(core)),
+      _context(std::move(context)),
+      _startSteady(startSteady),
+      _record(std::move(record)) {}
+
+Span::~Span() { Finish(); }
+
+void Span::FinishWithOptions(const opentracing::FinishSpanOptions& options) noexcept {
+  SpanRecord record;
+  {
+    std::lock_guard<std::mutex> guard(_lock);
+    if (_finished) return;
+    _finished = true;
+    if (!_context.isSampled()) return;
+    auto finish = options.finish_steady_timestamp == opentracing::SteadyTime() ? std::chrono::steady_clock::now()
+                                                                               : options.finish_steady_timestamp;
+    _record.durationMicros =
+        std::max<int64_t>(0, std::chrono::duration_cast<std::chrono::microseconds>(finish - _startSteady).count());
+    try {
+      for (const auto& log : options.log_records) {
+        LogEntry entry{log.timestamp, {}};
+        for (const auto& field : log.fields) entry.fields.push_back(Tag::fromValue(field.first, field.second));
+        _record.logs.push_back(std::move(entry));
+      }
+    } catch (...) {
+      // The span is reported without the logs that did not fit into memory.
+    }
+    record = std::move(_record);
+  }
+  _core->reporter->report(std::move(record));
+}
+
+void Span::SetOperationName(opentracing::string_view name) noexcept {
+  try {
+    std::lock_guard<std::mutex> guard(_lock);
+    _record.operationName.assign(name.data(), name.size());
+  } catch (...) {
+  }
+}
+
+void Span::SetTag(opentracing::string_view key, const opentracing::Value& value) noexcept {
+  try {
+    Tag tag = Tag::fromValue(key, value);
+    std::lock_guard<std::mutex> guard(_lock);
+    if (!_finished) setTag(_record.tags, std::move(tag));
+  } catch (...) {
+  }
+}
+
+void Span::SetBaggageItem(opentracing::string_view key, opentracing::string_view value) noexcept {
+  try {
+    _context.setBaggageItem(std::string(key.data(), key.size()), std::string(value.data(), value.size()));
+  } catch (...) {
+  }
+}
+
+std::string Span::BaggageItem(opentracing::string_view key) const noexcept {
+  try {
+    return _context.baggageItem(std::string(key.data(), key.size()));
+  } catch (...) {
+    return std::string();
+  }
+}
+
+template <typename Fields>
+void Span::addLog(opentracing::SystemTime timestamp, const Fields& fields) noexcept {
+  try {
+    LogEntry entry{timestamp, {}};
+    for (const auto& field : fields) entry.fields.push_back(Tag::fromValue(field.first, field.second));
+    std::lock_guard<std::mutex> guard(_lock);
+    if (!_finished) _record.logs.push_back(std::move(entry));
+  } catch (...) {
+  }
+}
+
+void Span::Log(std::initializer_list<std::pair<opentracing::string_view, opentracing::Value>> fields) noexcept {
+  addLog(std::chrono::system_clock::now(), fields);
+}
+
+void Span::Log(opentracing::SystemTime timestamp,
+               std::initializer_list<std::pair<opentracing::string_view, opentracing::Value>> fields) noexcept {
+  addLog(timestamp, fields);
+}
+
+void Span::Log(opentracing::SystemTime timestamp,
+               const std::vector<std::pair<opentracing::string_view, opentracing::Value>>& fields) noexcept {
+  addLog(timestamp, fields);
+}
+
+const opentracing::SpanContext& Span::context() const noexcept { return _context; }
+
+const opentracing::Tracer& Span::tracer() const noexcept { return *_tracer; }
+
+}  // namespace jaegertracing

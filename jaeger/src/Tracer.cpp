@@ -1,0 +1,177 @@
+#include "jaegertracing/Tracer.h"
+
+#include <stdexcept>
+
+#include <opentracing/noop.h>
+#include <opentracing/util.h>
+#include <windows.h>
+
+#include "jaeger/src/IdGenerator.h"
+#include "jaeger/src/Propagation.h"
+#include "jaeger/src/Span.h"
+#include "jaeger/src/TracerCore.h"
+
+namespace jaegertracing {
+
+namespace {
+
+constexpr const char* kVersion = "C++-0.5.0";
+
+// Spans and tracers hand out code of this library to the OpenTracing library and to the host,
+// which may drop them after the host has freed the modules that loaded us. Pinning keeps the
+// code mapped until the process ends, where the reporters are flushed at exit.
+void pinThisLibrary() {
+  HMODULE self = nullptr;
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                     reinterpret_cast<LPCWSTR>(&pinThisLibrary), &self);
+}
+
+const SpanContext* ownContext(const opentracing::SpanContext* context) {
+  return dynamic_cast<const SpanContext*>(context);
+}
+
+int64_t microsSinceEpoch(std::chrono::system_clock::time_point time) {
+  return std::chrono::duration_cast<std::chrono::microseconds>(time.time_since_epoch()).count();
+}
+
+}  // namespace
+
+std::shared_ptr<opentracing::Tracer> Tracer::make(const std::string& serviceName, const Config& config) {
+  if (serviceName.empty()) throw std::invalid_argument("a tracer needs a service name");
+  if (config.disabled()) return opentracing::MakeNoopTracer();
+  auto sampler = Sampler::make(config.sampler());
+
+  Process process;
+  process.serviceName = serviceName;
+  process.tags.push_back(Tag::string("jaeger.version", kVersion));
+  process.tags.push_back(Tag::string("hostname", localHostName()));
+  process.tags.push_back(Tag::string("ip", localIPv4Address()));
+
+  Reporter::Options options;
+  options.queueSize = static_cast<size_t>(config.reporter().queueSize());
+  options.flushInterval = config.reporter().bufferFlushInterval();
+  options.logSpans = config.reporter().logSpans();
+  std::unique_ptr<Reporter> reporter(
+      new Reporter(process, std::unique_ptr<UdpSender>(new UdpSender(config.reporter().localAgentHostPort())), options));
+
+  pinThisLibrary();
+  auto core = std::make_shared<TracerCore>(serviceName, std::move(sampler), config.headers(), std::move(reporter));
+  return std::shared_ptr<Tracer>(new Tracer(std::move(core)));
+}
+
+Tracer::Tracer(std::shared_ptr<TracerCore> core) : _core(std::move(core)) {}
+
+Tracer::~Tracer() { Close(); }
+
+void Tracer::Close() noexcept { _core->reporter->close(); }
+
+const std::string& Tracer::serviceName() const noexcept { return _core->serviceName; }
+
+Tracer::Statistics Tracer::statistics() const noexcept { return _core->reporter->statistics(); }
+
+std::unique_ptr<opentracing::Span> Tracer::StartSpanWithOptions(opentracing::string_view operationName,
+                                                                const opentracing::StartSpanOptions& options) const
+    noexcept {
+  try {
+    // The parent is the first child-of reference of ours, else the first follows-from one. A
+    // context from a carrier that holds only a debug id or baggage starts a new trace.
+    const SpanContext* parent = nullptr;
+    const SpanContext* carrierOnly = nullptr;
+    bool parentIsChildOf = false;
+    SpanRecord record;
+    SpanContext::Baggage baggage;
+    for (const auto& reference : options.references) {
+      const SpanContext* context = ownContext(reference.second);
+      if (!context) continue;
+      for (const auto& item : context->baggage()) baggage.insert(item);
+      if (!context->isValid()) {
+        if (!carrierOnly) carrierOnly = context;
+        continue;
+      }
+      bool childOf = reference.first == opentracing::SpanReferenceType::ChildOfRef;
+      record.references.push_back({childOf ? SpanReference::Type::ChildOf : SpanReference::Type::FollowsFrom,
+                                   context->traceId(), context->spanId()});
+      if (!parent || (childOf && !parentIsChildOf)) {
+        parent = context;
+        parentIsChildOf = childOf;
+      }
+    }
+
+    record.operationName.assign(operationName.data(), operationName.size());
+    record.spanId = randomId();
+    uint8_t flags = 0;
+    std::string debugId;
+    if (parent) {
+      record.traceId = parent->traceId();
+      record.parentId = parent->spanId();
+      flags = parent->flags();
+    } else {
+      record.traceId.low = randomId();
+      if (carrierOnly && !carrierOnly->debugId().empty()) {
+        flags = SpanContext::kSampled | SpanContext::kDebug;
+        debugId = carrierOnly->debugId();
+        record.tags.push_back(Tag::string(_core->headers.jaegerDebugHeader(), debugId));
+      } else {
+        SamplingDecision decision = _core->sampler->decide(record.traceId);
+        if (decision.sampled) flags = SpanContext::kSampled;
+        for (auto& tag : decision.tags) record.tags.push_back(std::move(tag));
+      }
+    }
+    record.flags = flags;
+    for (const auto& tag : options.tags) setTag(record.tags, Tag::fromValue(tag.first, tag.second));
+
+    auto startSystem = options.start_system_timestamp;
+    auto startSteady = options.start_steady_timestamp;
+    if (startSystem == opentracing::SystemTime() && startSteady == opentracing::SteadyTime()) {
+      startSystem = std::chrono::system_clock::now();
+      startSteady = std::chrono::steady_clock::now();
+    } else if (startSystem == opentracing::SystemTime()) {
+      startSystem = opentracing::convert_time_point<std::chrono::system_clock>(startSteady);
+    } else if (startSteady == opentracing::SteadyTime()) {
+      startSteady = opentracing::convert_time_point<std::chrono::steady_clock>(startSystem);
+    }
+    record.startMicros = microsSinceEpoch(startSystem);
+
+    SpanContext context(record.traceId, record.spanId, record.parentId, flags, std::move(baggage), debugId);
+    return std::unique_ptr<opentracing::Span>(
+        new Span(shared_from_this(), _core, std::move(context), std::move(record), startSteady));
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+opentracing::expected<void> Tracer::Inject(const opentracing::SpanContext& sc, std::ostream& writer) const {
+  const SpanContext* context = ownContext(&sc);
+  if (!context) return opentracing::make_unexpected(opentracing::invalid_span_context_error);
+  return injectBinary(*context, writer);
+}
+
+opentracing::expected<void> Tracer::Inject(const opentracing::SpanContext& sc,
+                                           const opentracing::TextMapWriter& writer) const {
+  const SpanContext* context = ownContext(&sc);
+  if (!context) return opentracing::make_unexpected(opentracing::invalid_span_context_error);
+  return injectText(*context, writer, _core->headers, TextFormat::TextMap);
+}
+
+opentracing::expected<void> Tracer::Inject(const opentracing::SpanContext& sc,
+                                           const opentracing::HTTPHeadersWriter& writer) const {
+  const SpanContext* context = ownContext(&sc);
+  if (!context) return opentracing::make_unexpected(opentracing::invalid_span_context_error);
+  return injectText(*context, writer, _core->headers, TextFormat::HttpHeaders);
+}
+
+opentracing::expected<std::unique_ptr<opentracing::SpanContext>> Tracer::Extract(std::istream& reader) const {
+  return extractBinary(reader);
+}
+
+opentracing::expected<std::unique_ptr<opentracing::SpanContext>> Tracer::Extract(
+    const opentracing::TextMapReader& reader) const {
+  return extractText(reader, _core->headers, TextFormat::TextMap);
+}
+
+opentracing::expected<std::unique_ptr<opentracing::SpanContext>> Tracer::Extract(
+    const opentracing::HTTPHeadersReader& reader) const {
+  return extractText(reader, _core->headers, TextFormat::HttpHeaders);
+}
+
+}  // namespace jaegertracing

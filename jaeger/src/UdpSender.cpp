@@ -1,0 +1,95 @@
+#include "jaeger/src/UdpSender.h"
+
+#include <stdexcept>
+
+#include <ws2tcpip.h>
+
+namespace jaegertracing {
+
+namespace {
+
+// getaddrinfo's result list, freed on every path.
+class AddressList {
+ public:
+  AddressList(const std::string& host, const char* port, int family, int socketType) {
+    addrinfo hints = {};
+    hints.ai_family = family;
+    hints.ai_socktype = socketType;
+    _status = getaddrinfo(host.c_str(), port, &hints, &_list);
+  }
+  ~AddressList() {
+    if (_list) freeaddrinfo(_list);
+  }
+  AddressList(const AddressList&) = delete;
+  AddressList& operator=(const AddressList&) = delete;
+
+  int status() const { return _status; }
+  const addrinfo* first() const { return _status == 0 ? _list : nullptr; }
+
+ private:
+  addrinfo* _list = nullptr;
+  int _status = 0;
+};
+
+}  // namespace
+
+WinsockSession::WinsockSession() {
+  WSADATA data;
+  int status = WSAStartup(MAKEWORD(2, 2), &data);
+  if (status != 0) throw std::runtime_error("WSAStartup failed with " + std::to_string(status));
+}
+
+WinsockSession::~WinsockSession() { WSACleanup(); }
+
+UdpSender::UdpSender(const std::string& hostPort) {
+  size_t colon = hostPort.rfind(':');
+  if (colon == std::string::npos || colon == 0 || colon + 1 == hostPort.size()) {
+    throw std::invalid_argument("agent address \"" + hostPort + "\" is not host:port");
+  }
+  std::string host = hostPort.substr(0, colon);
+  std::string port = hostPort.substr(colon + 1);
+  AddressList addresses(host, port.c_str(), AF_INET, SOCK_DGRAM);
+  const addrinfo* address = addresses.first();
+  if (!address) {
+    throw std::invalid_argument("agent address \"" + hostPort + "\" does not resolve (" +
+                                std::to_string(addresses.status()) + ")");
+  }
+  _socket = socket(address->ai_family, address->ai_socktype, address->ai_protocol);
+  if (_socket == INVALID_SOCKET) throw std::runtime_error("socket failed with " + std::to_string(WSAGetLastError()));
+  // A connected socket lets the system report an absent agent (ICMP port unreachable) on a
+  // later send, which is counted; the tracer never reads from it.
+  if (connect(_socket, address->ai_addr, static_cast<int>(address->ai_addrlen)) != 0) {
+    int error = WSAGetLastError();
+    closesocket(_socket);
+    throw std::runtime_error("connect to the agent failed with " + std::to_string(error));
+  }
+}
+
+UdpSender::~UdpSender() {
+  if (_socket != INVALID_SOCKET) closesocket(_socket);
+}
+
+bool UdpSender::send(const std::string& datagram) noexcept {
+  int sent = ::send(_socket, datagram.data(), static_cast<int>(datagram.size()), 0);
+  return sent == static_cast<int>(datagram.size());
+}
+
+std::string localHostName() {
+  WinsockSession session;
+  char name[256] = {};
+  if (gethostname(name, sizeof name) != 0) return "localhost";
+  return name;
+}
+
+std::string localIPv4Address() {
+  WinsockSession session;
+  AddressList addresses(localHostName(), nullptr, AF_INET, SOCK_DGRAM);
+  for (const addrinfo* a = addresses.first(); a; a = a->ai_next) {
+    char text[INET_ADDRSTRLEN] = {};
+    const auto* ipv4 = reinterpret_cast<const sockaddr_in*>(a->ai_addr);
+    if (inet_ntop(AF_INET, &ipv4->sin_addr, text, sizeof text)) return text;
+  }
+  return "127.0.0.1";
+}
+
+}  // namespace jaegertracing
