@@ -129,9 +129,8 @@ void grantAccess(const wchar_t* path, SE_OBJECT_TYPE type, ACCESS_MASK mask) {
 }  // namespace Access
 
 Acl Acl::removeTokenDenials(const Acl& source) {
-  Acl result;
-  result.clear();
-  result.copy(source.get());
+  // Starting with a removal rather than copy() keeps the order of the entries that stay.
+  Acl result = removeSidEntries(source, localSystemSid().get(), true);
   const auto strip = [&result](PSID sid) { result = removeSidEntries(result, sid, true); };
   const auto groups = Access::processTokenGroups(GetCurrentProcess());
   const auto* list = reinterpret_cast<const TOKEN_GROUPS*>(groups.get());
@@ -140,7 +139,6 @@ Acl Acl::removeTokenDenials(const Acl& source) {
   strip(user.get());
   const Sid owner = Sid::owner(GetCurrentProcess());
   if (!EqualSid(owner.get(), user.get())) strip(owner.get());
-  strip(localSystemSid().get());
   return result;
 }
 

@@ -58,10 +58,18 @@ void addAt(PACL acl, DWORD index, const ACE_HEADER* ace, const char* function) {
   std::rotate(first, middle, middle + static_cast<const ACE_HEADER*>(added)->AceSize);
 }
 
+// A copy in the source's own order (a source Acl is canonical already), so that a removal only
+// removes: copy() reverses each order class, and the order a DACL is finally written in would
+// hang on how many removals it went through, that is on the number of the caller's groups.
 Acl copyOf(const Acl& source) {
   Acl result;
   result.clear();
-  result.copy(source.get());
+  result.expand(source.get(), nullptr, 0);
+  const DWORD count = sizeInformation(source.get(), "RunTime::Acl::copy").AceCount;
+  for (DWORD i = 0; i < count; ++i) {
+    addAt(result.get(), MAXDWORD, rawAce(source.get(), i, L"Unable to get ACL ACE", "RunTime::Acl::copy"),
+          "RunTime::Acl::copy");
+  }
   return result;
 }
 

@@ -60,6 +60,8 @@ class Acl {
   // Canonical index for ace; types outside the four ordered ones raise with code 87.
   DWORD getInsertionIndex(const ACE_HEADER* ace) const;
 
+  // The removals keep the order of the ACEs that stay (unlike copy).
+  // Without the ACEs naming sid (only the deny ones with denyOnly).
   static Acl removeSidEntries(const Acl& source, PSID sid, bool denyOnly);
   // Without the ACEs whose SID maps to no account.
   static Acl removeUnmappedSids(const Acl& source);

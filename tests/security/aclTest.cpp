@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <vector>
@@ -150,6 +151,36 @@ TEST(AclTransformTest, RemoveUnmappedSidsKeepsWellKnownAccounts) {
   for (const Ace* ace : {&everyone, &unmapped, &system}) acl.add(ace, 1);
   const std::vector<std::wstring> kept = {L"1/0/1/S-1-5-18", L"0/0/1/S-1-1-0"};
   EXPECT_EQ(describe(Acl::removeUnmappedSids(acl)), kept);
+}
+
+// A removal only removes: what stays keeps its order, however many removals run (the number
+// that removeTokenDenials runs depends on the caller's groups).
+TEST(AclTransformTest, RemovalsKeepTheOrderOfWhatStays) {
+  Acl acl = emptyAcl();
+  const Ace users = makeAce(ACCESS_ALLOWED_ACE_TYPE, 0, 1, L"S-1-5-32-545");
+  const Ace system = makeAce(ACCESS_ALLOWED_ACE_TYPE, 0, 2, L"S-1-5-18");
+  const Ace everyone = makeAce(ACCESS_ALLOWED_ACE_TYPE, 0, 4, L"S-1-1-0");
+  const Ace unmapped = makeAce(ACCESS_ALLOWED_ACE_TYPE, 0, 8, L"S-1-5-21-1-2-3-4567");
+  const Ace denyEveryone = makeAce(ACCESS_DENIED_ACE_TYPE, 0, DELETE, L"S-1-1-0");
+  const Ace denyGuests = makeAce(ACCESS_DENIED_ACE_TYPE, 0, 1, L"S-1-5-32-546");
+  for (const Ace* ace : {&users, &unmapped, &system, &everyone, &denyGuests, &denyEveryone}) acl.add(ace, 1);
+  const std::vector<std::wstring> all = {L"1/0/65536/S-1-1-0", L"1/0/1/S-1-5-32-546",     L"0/0/4/S-1-1-0",
+                                         L"0/0/2/S-1-5-18",     L"0/0/8/S-1-5-21-1-2-3-4567", L"0/0/1/S-1-5-32-545"};
+  ASSERT_EQ(describe(acl), all);
+
+  EXPECT_EQ(describe(Acl::removeSidEntries(acl, sidFromString(L"S-1-5-32-544").get(), false)), all);
+  const auto without = [&all](std::initializer_list<size_t> gone) {
+    std::vector<std::wstring> rest;
+    for (size_t i = 0; i < all.size(); ++i) {
+      if (std::find(gone.begin(), gone.end(), i) == gone.end()) rest.push_back(all[i]);
+    }
+    return rest;
+  };
+  EXPECT_EQ(describe(Acl::removeUnmappedSids(acl)), without({4}));
+  EXPECT_EQ(describe(Acl::removeTokenDenials(acl)), without({0})) << "Everyone is in every token";
+  EXPECT_EQ(describe(Acl::removeSidEntries(Acl::removeSidEntries(acl, sidFromString(L"S-1-5-32-546").get(), true),
+                                           sidFromString(L"S-1-5-18").get(), false)),
+            without({1, 3}));
 }
 
 TEST(AclTransformTest, MergesCombineMasksAndFlags) {
