@@ -1,0 +1,27 @@
+#pragma once
+// The provider's tracer holder: building it installs a Jaeger tracer, named after the host
+// executable, as the process's global tracer; it owns the module's root span.
+
+#include <opentracing/span.h>
+
+#include <memory>
+
+#include "provider/providerEntryPoints.h"
+
+class OpenTracingTracer : public OpenTracingDriver::ITracerProvider {
+ public:
+  // Replaces any global tracer installed before; a holder built earlier is not told.
+  OpenTracingTracer();
+  // Ends the root span, then gives the reporter one flush interval to send it. Never raises.
+  ~OpenTracingTracer() override;
+
+  OpenTracingTracer(const OpenTracingTracer&) = delete;
+  OpenTracingTracer& operator=(const OpenTracingTracer&) = delete;
+
+  // The holder behind a caller's owning pointer. An empty pointer or an object of another
+  // provider raises ArgumentException.
+  static OpenTracingTracer& of(OpenTracingDriver::TracerPtr& provider);
+
+  // Null until the first span or injection needs it (see rootSpan()).
+  std::unique_ptr<opentracing::Span> rootSpan;
+};
