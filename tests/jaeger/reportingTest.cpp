@@ -1,0 +1,282 @@
+// Spans from our tracer, decoded by the independent listener: every field and tag type, the
+// process, references, batching into datagrams, drops and the flush at close.
+
+#include <gtest/gtest.h>
+
+#include <opentracing/tracer.h>
+
+#include <algorithm>
+#include <set>
+#include <thread>
+
+#include "jaegertracing/Tracer.h"
+#include "tests/support/AgentListener.h"
+
+using testsupport::AgentListener;
+using testsupport::findSpan;
+
+namespace {
+
+jaegertracing::Config config(const AgentListener& listener, int queueSize = 100,
+                             std::chrono::steady_clock::duration flush = std::chrono::seconds(1),
+                             const std::string& sampler = "const", double param = 1) {
+  return jaegertracing::Config(false, jaegertracing::samplers::Config(sampler, param),
+                               jaegertracing::reporters::Config(queueSize, flush, false, listener.hostPort()));
+}
+
+std::shared_ptr<jaegertracing::Tracer> ours(const std::shared_ptr<opentracing::Tracer>& tracer) {
+  auto result = std::dynamic_pointer_cast<jaegertracing::Tracer>(tracer);
+  EXPECT_TRUE(result);
+  return result;
+}
+
+}  // namespace
+
+TEST(JaegerReporting, EverySpanFieldReachesTheAgent) {
+  AgentListener listener;
+  auto tracer = jaegertracing::Tracer::make("wire.test", config(listener));
+  auto start = std::chrono::system_clock::now() - std::chrono::seconds(5);
+  {
+    auto root = tracer->StartSpan("root", {opentracing::StartTimestamp(start)});
+    ASSERT_TRUE(root);
+    root->SetTag("bool", true);
+    root->SetTag("int", -42);
+    root->SetTag("small.unsigned", 7u);
+    root->SetTag("big.unsigned", uint64_t(18446744073709551615ULL));
+    root->SetTag("double", 2.5);
+    root->SetTag("string", std::string("text"));
+    root->SetTag("chars", "literal");
+    root->SetTag("int", 43);  // replaces the earlier value
+    root->Log({{"event", "something"}, {"count", 3}});
+    auto child = tracer->StartSpan("child", {opentracing::ChildOf(&root->context())});
+    auto follower = tracer->StartSpan("follower", {opentracing::FollowsFrom(&child->context())});
+    follower->Finish();
+    child->SetOperationName("child renamed");
+    child->Finish();
+    root->Finish({opentracing::FinishTimestamp(std::chrono::steady_clock::now() + std::chrono::milliseconds(250))});
+  }
+  tracer->Close();
+  auto spans = listener.waitForSpans(3);
+  ASSERT_EQ(3u, spans.size());
+
+  const auto* root = findSpan(spans, "root");
+  const auto* child = findSpan(spans, "child renamed");
+  const auto* follower = findSpan(spans, "follower");
+  ASSERT_TRUE(root && child && follower);
+
+  EXPECT_EQ("wire.test", root->service);
+  ASSERT_TRUE(root->processTag("jaeger.version"));
+  EXPECT_EQ("C++-0.5.0", root->processTag("jaeger.version")->value.text);
+  ASSERT_TRUE(root->processTag("hostname"));
+  EXPECT_FALSE(root->processTag("hostname")->value.text.empty());
+  ASSERT_TRUE(root->processTag("ip"));
+  EXPECT_EQ(3, std::count(root->processTag("ip")->value.text.begin(), root->processTag("ip")->value.text.end(), '.'));
+
+  EXPECT_NE(0u, root->traceIdLow);
+  EXPECT_EQ(0u, root->traceIdHigh);
+  EXPECT_NE(0u, root->spanId);
+  EXPECT_EQ(0u, root->parentSpanId);
+  EXPECT_EQ(1, root->flags);
+  int64_t startMicros = std::chrono::duration_cast<std::chrono::microseconds>(start.time_since_epoch()).count();
+  EXPECT_EQ(startMicros, root->startTime);
+  EXPECT_GE(root->duration, 5250000);  // started 5 s back, finished 250 ms ahead
+
+  ASSERT_TRUE(root->tag("sampler.type") && root->tag("sampler.param"));
+  EXPECT_EQ("const", root->tag("sampler.type")->value.text);
+  EXPECT_EQ("BOOL", root->tag("sampler.param")->type);
+  EXPECT_TRUE(root->tag("sampler.param")->value.flag);
+  EXPECT_FALSE(child->tag("sampler.type"));  // only the root of a trace carries the decision
+
+  struct Expected {
+    const char* key;
+    const char* type;
+    const char* text;
+  };
+  for (const Expected& e : {Expected{"bool", "BOOL", ""}, Expected{"int", "LONG", "43"},
+                            Expected{"small.unsigned", "LONG", "7"},
+                            Expected{"big.unsigned", "STRING", "18446744073709551615"},
+                            Expected{"double", "DOUBLE", "2.5"}, Expected{"string", "STRING", "text"},
+                            Expected{"chars", "STRING", "literal"}}) {
+    const auto* tag = root->tag(e.key);
+    ASSERT_TRUE(tag) << e.key;
+    EXPECT_EQ(e.type, tag->type) << e.key;
+    if (tag->type == "BOOL") {
+      EXPECT_TRUE(tag->value.flag);
+    } else if (tag->type == "DOUBLE") {
+      EXPECT_DOUBLE_EQ(2.5, tag->value.asDouble());
+    } else {
+      EXPECT_EQ(e.text, tag->value.text) << e.key;
+    }
+  }
+  ASSERT_EQ(1u, root->logs.items.size());
+  const auto& fields = root->logs.items[0]["fields"].items;
+  ASSERT_EQ(2u, fields.size());
+  EXPECT_EQ("event", fields[0]["key"].text);
+  EXPECT_EQ("something", fields[0]["value"].text);
+  EXPECT_EQ("LONG", fields[1]["type"].text);
+  EXPECT_EQ("3", fields[1]["value"].text);
+
+  EXPECT_EQ(root->traceIdLow, child->traceIdLow);
+  EXPECT_EQ(root->spanId, child->parentSpanId);
+  EXPECT_NE(root->spanId, child->spanId);
+  EXPECT_EQ(child->spanId, follower->parentSpanId);
+  ASSERT_EQ(1u, follower->references.items.size());
+  EXPECT_EQ("FOLLOWS_FROM", follower->references.items[0]["refType"].text);
+  EXPECT_EQ(child->spanId, follower->references.items[0]["spanId"].asUnsigned());
+  ASSERT_EQ(1u, child->references.items.size());
+  EXPECT_EQ("CHILD_OF", child->references.items[0]["refType"].text);
+}
+
+TEST(JaegerReporting, LargeBurstsSplitIntoDatagramsWithNothingLost) {
+  AgentListener listener;
+  auto tracer = ours(jaegertracing::Tracer::make("burst.test", config(listener, 5000, std::chrono::seconds(30))));
+  const std::string padding(300, 'x');
+  for (int i = 0; i < 2000; ++i) {
+    auto span = tracer->StartSpan("burst " + std::to_string(i));
+    span->SetTag("padding", padding);
+  }
+  // Alone in a datagram this span would still exceed it: dropped and counted, others unharmed.
+  tracer->StartSpan("too large")->SetTag("padding", std::string(70000, 'y'));
+  tracer->Close();
+  auto stats = tracer->statistics();
+  EXPECT_EQ(2000u, stats.reported);
+  EXPECT_EQ(1u, stats.droppedTooLarge);
+  EXPECT_EQ(0u, stats.droppedQueueFull);
+  EXPECT_GT(stats.datagrams, 9u);  // 2000 spans of about 360 bytes need at least 11 datagrams of 65000
+  EXPECT_LE(stats.bytesSent, stats.datagrams * 65000);
+
+  auto spans = listener.waitForSpans(2000);
+  ASSERT_EQ(2000u, spans.size());
+  std::set<int64_t> datagrams;
+  for (const auto& span : spans) datagrams.insert(span.datagram);
+  EXPECT_EQ(stats.datagrams, datagrams.size());
+  EXPECT_FALSE(findSpan(listener.settle(), "too large"));
+}
+
+TEST(JaegerReporting, FullQueueDropsAndCountsWhileCloseSendsTheRest) {
+  AgentListener listener;
+  // A flush interval far beyond the test, so only the queue's wake-ups and the close send.
+  auto tracer = ours(jaegertracing::Tracer::make("queue.test", config(listener, 10, std::chrono::minutes(10))));
+  const int total = 500;
+  for (int i = 0; i < total; ++i) tracer->StartSpan("queued");
+  tracer->Close();
+  auto stats = tracer->statistics();
+  EXPECT_EQ(uint64_t(total), stats.reported + stats.droppedQueueFull);
+  EXPECT_GT(stats.reported, 0u);
+  EXPECT_EQ(stats.reported, listener.waitForSpans(stats.reported).size());
+
+  // After close a span is refused and counted, not sent.
+  tracer->StartSpan("after close");
+  EXPECT_EQ(stats.droppedQueueFull + 1, tracer->statistics().droppedQueueFull);
+  EXPECT_FALSE(findSpan(listener.settle(), "after close"));
+}
+
+TEST(JaegerReporting, UnsampledAndDisabledSendNothing) {
+  AgentListener listener;
+  auto disabled = jaegertracing::Tracer::make(
+      "disabled.test", jaegertracing::Config(true, jaegertracing::samplers::Config("const", 1),
+                                             jaegertracing::reporters::Config(100, std::chrono::seconds(1), false,
+                                                                              listener.hostPort())));
+  EXPECT_FALSE(std::dynamic_pointer_cast<jaegertracing::Tracer>(disabled));
+  disabled->StartSpan("disabled span")->Finish();
+
+  auto never = ours(jaegertracing::Tracer::make("never.test", config(listener, 100, std::chrono::seconds(1), "const", 0)));
+  auto unsampled = never->StartSpan("unsampled root");
+  auto unsampledChild = never->StartSpan("unsampled child", {opentracing::ChildOf(&unsampled->context())});
+  unsampledChild->Finish();
+  unsampled->Finish();
+  auto none = ours(jaegertracing::Tracer::make("none.test", config(listener, 100, std::chrono::seconds(1), "probabilistic", 0)));
+  none->StartSpan("probability zero")->Finish();
+  never->Close();
+  none->Close();
+  EXPECT_EQ(0u, never->statistics().reported);
+
+  // A sampled span through the same listener proves that it was listening all along.
+  auto always = jaegertracing::Tracer::make("always.test", config(listener, 100, std::chrono::seconds(1), "probabilistic", 1));
+  always->StartSpan("sampled")->Finish();
+  always->Close();
+  auto spans = listener.waitForSpans(1);
+  spans = listener.settle();
+  ASSERT_EQ(1u, spans.size());
+  EXPECT_EQ("sampled", spans[0].operationName);
+  ASSERT_TRUE(spans[0].tag("sampler.type"));
+  EXPECT_EQ("probabilistic", spans[0].tag("sampler.type")->value.text);
+  EXPECT_EQ("DOUBLE", spans[0].tag("sampler.param")->type);
+}
+
+TEST(JaegerReporting, AbsentAgentIsCountedAndReportingCarriesOn) {
+  int freePort;
+  { freePort = AgentListener().port(); }  // bound once, now closed: nobody listens there
+  auto tracer = ours(jaegertracing::Tracer::make(
+      "absent.test", jaegertracing::Config(false, jaegertracing::samplers::Config("const", 1),
+                                           jaegertracing::reporters::Config(
+                                               100, std::chrono::milliseconds(50), false,
+                                               "127.0.0.1:" + std::to_string(freePort)))));
+  for (int round = 0; round < 5; ++round) {
+    tracer->StartSpan("into the void")->Finish();
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  }
+  tracer->Close();
+  auto stats = tracer->statistics();
+  EXPECT_EQ(5u, stats.reported + stats.droppedSendFailed);
+  // The port-unreachable answer to one datagram fails the send after it.
+  EXPECT_GT(stats.sendFailures, 0u);
+}
+
+TEST(JaegerReporting, SpanOutlivingItsTracerIsSafe) {
+  AgentListener listener;
+  std::unique_ptr<opentracing::Span> survivor;
+  std::weak_ptr<opentracing::Tracer> weak;
+  {
+    auto tracer = jaegertracing::Tracer::make("outlive.test", config(listener));
+    weak = tracer;
+    survivor = tracer->StartSpan("survivor");
+  }
+  // The span keeps its tracer alive, so it is still reported when it ends.
+  EXPECT_FALSE(weak.expired());
+  survivor->SetTag("late", true);
+  survivor.reset();
+  EXPECT_TRUE(weak.expired());
+  auto spans = listener.waitForSpans(1);
+  ASSERT_EQ(1u, spans.size());
+  EXPECT_TRUE(spans[0].tag("late"));
+}
+
+TEST(JaegerReporting, MakeRefusesWhatItCannotServe) {
+  AgentListener listener;
+  EXPECT_THROW(jaegertracing::Tracer::make("", config(listener)), std::invalid_argument);
+  EXPECT_THROW(jaegertracing::Tracer::make("x", config(listener, 100, std::chrono::seconds(1), "sometimes")),
+               std::invalid_argument);
+  EXPECT_THROW(jaegertracing::Tracer::make("x", config(listener, 100, std::chrono::seconds(1), "remote")),
+               std::invalid_argument);
+  EXPECT_THROW(jaegertracing::Tracer::make(
+                   "x", jaegertracing::Config(false, jaegertracing::samplers::Config("const", 1),
+                                              jaegertracing::reporters::Config(100, std::chrono::seconds(1), false,
+                                                                               "no-port-here"))),
+               std::invalid_argument);
+  // Type names compare without regard to case.
+  EXPECT_TRUE(ours(jaegertracing::Tracer::make("x", config(listener, 100, std::chrono::seconds(1), "CONST"))));
+}
+
+TEST(JaegerReporting, TwoThreadsReportEverySpan) {
+  AgentListener listener;
+  auto tracer = ours(jaegertracing::Tracer::make("threads.test", config(listener, 1000)));
+  auto work = [&tracer](const char* name) {
+    for (int i = 0; i < 300; ++i) {
+      auto parent = tracer->StartSpan(name);
+      tracer->StartSpan(name, {opentracing::ChildOf(&parent->context())});
+    }
+  };
+  std::thread a(work, "a");
+  std::thread b(work, "b");
+  a.join();
+  b.join();
+  tracer->Close();
+  auto stats = tracer->statistics();
+  EXPECT_EQ(1200u, stats.reported + stats.droppedQueueFull);
+  auto spans = listener.waitForSpans(stats.reported);
+  EXPECT_EQ(stats.reported, spans.size());
+  std::set<uint64_t> ids;
+  for (const auto& span : spans) ids.insert(span.spanId);
+  EXPECT_EQ(spans.size(), ids.size());  // ids are unique across threads
+}

@@ -1,0 +1,85 @@
+#pragma once
+// Test support: the project's independent agent decoder (tools/agent/agent_listener.py, Apache
+// Thrift's own compact protocol) run as a Linux process next to the Wine test, and the spans it
+// received. The two sides talk through files: Wine cannot wait on a Linux process's handle.
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// A parsed JSON value, as much of JSON as the listener writes.
+struct Json {
+  enum class Kind { Null, Bool, Number, String, Array, Object } kind = Kind::Null;
+  bool flag = false;
+  std::string text;  // a string's value, or a number's literal text
+  std::vector<Json> items;
+  std::map<std::string, Json> members;
+
+  static Json parse(const std::string& text);  // throws std::runtime_error on malformed input
+  const Json& operator[](const std::string& key) const;  // Null when absent
+  int64_t asInt() const;
+  uint64_t asUnsigned() const;
+  double asDouble() const;
+};
+
+struct ReceivedTag {
+  std::string key;
+  std::string type;  // "STRING", "DOUBLE", "BOOL", "LONG", "BINARY"
+  Json value;
+};
+
+struct ReceivedSpan {
+  std::string service;
+  std::vector<ReceivedTag> processTags;
+  uint64_t traceIdLow = 0;
+  uint64_t traceIdHigh = 0;
+  uint64_t spanId = 0;
+  uint64_t parentSpanId = 0;
+  std::string operationName;
+  int32_t flags = 0;
+  int64_t startTime = 0;
+  int64_t duration = 0;
+  std::vector<ReceivedTag> tags;
+  Json references;
+  Json logs;
+  int64_t datagram = 0;  // which datagram, counted from 1, carried the span
+
+  // The tag of this key, or null.
+  const ReceivedTag* tag(const std::string& key) const;
+  const ReceivedTag* processTag(const std::string& key) const;
+};
+
+class AgentListener {
+ public:
+  // Starts the listener on 127.0.0.1 and the port (0: a free one) and waits until it is bound.
+  explicit AgentListener(int port = 0);
+  // Stops the listener.
+  ~AgentListener();
+  AgentListener(const AgentListener&) = delete;
+  AgentListener& operator=(const AgentListener&) = delete;
+
+  int port() const { return _port; }
+  std::string hostPort() const { return "127.0.0.1:" + std::to_string(_port); }
+
+  // Every span received so far.
+  std::vector<ReceivedSpan> spans() const;
+  // Waits until at least `count` spans have arrived or the timeout passes; returns them all.
+  std::vector<ReceivedSpan> waitForSpans(size_t count,
+                                         std::chrono::milliseconds timeout = std::chrono::seconds(30)) const;
+  // Waits until no span has arrived for `quiet`, then returns them all.
+  std::vector<ReceivedSpan> settle(std::chrono::milliseconds quiet = std::chrono::milliseconds(1500)) const;
+
+ private:
+  std::string _folder;  // a Unix path; the same folder is Z:\... for this process
+  int _port = 0;
+};
+
+// The span of this operation name, or null.
+const ReceivedSpan* findSpan(const std::vector<ReceivedSpan>& spans, const std::string& operationName);
+
+}  // namespace testsupport
