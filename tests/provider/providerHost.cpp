@@ -1,0 +1,27 @@
+// provider_host: a host process of the provider for the tests. It traces one scope, as a process
+// started by a traced parent or under a name of the test's choosing would, and sends its spans
+// before it exits. Exit code 0 when it traced, 2 when the provider raised.
+#include <opentracing/tracer.h>
+
+#include <cstdio>
+#include <memory>
+
+#include "diagnostics/vexception.h"
+#include "tests/provider/ProviderLibrary.h"
+
+int main() {
+  try {
+    const ProviderLibrary provider;
+    OpenTracingDriver::TracerPtr tracer(provider.getTracer());
+    {
+      const std::unique_ptr<OpenTracingDriver::ISpanContextProvider> span(
+          provider.getSpanContext(tracer, "hostMain", 1, "host"));
+    }
+    tracer.reset();
+    opentracing::Tracer::Global()->Close();
+    return 0;
+  } catch (const vexception& e) {
+    std::fwprintf(stderr, L"provider_host: %ls\n", e.message.c_str());
+    return 2;
+  }
+}

@@ -1,0 +1,98 @@
+// Real host processes of the provider: their names become service names, and a parent's
+// injected span context carries its trace into the children it starts.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+#include "provider/textMap.h"
+#include "platform/stringConversion.h"
+#include "tests/provider/providerTestSupport.h"
+
+using OpenTracingDriver::TracerPtr;
+using testsupport::ReceivedSpan;
+
+namespace {
+
+const std::string kHostSpan = "NEW: host (hostMain 1)";
+
+class ProviderHosts : public ::testing::Test {
+ public:
+  ProviderHosts() { SetEnvironmentVariableW(kSpanContextVariable, nullptr); }
+
+  AgentPortListener agent;
+  ProviderLibrary provider;
+};
+
+// The host's two spans: its root span, of that name, and its one scope under it.
+::testing::AssertionResult hostTraced(const std::vector<ReceivedSpan>& spans, const std::string& service,
+                                      const std::string& rootName) {
+  const ReceivedSpan* root = testsupport::findSpan(spans, rootName);
+  const ReceivedSpan* scope = testsupport::findSpan(spans, kHostSpan);
+  if (!root || !scope) return ::testing::AssertionFailure() << "no spans " << rootName << " and " << kHostSpan;
+  if (root->service != service || scope->service != service)
+    return ::testing::AssertionFailure() << "service " << root->service << ", not " << service;
+  if (!startsATrace(*root)) return startsATrace(*root);
+  return childOf(*scope, *root);
+}
+
+}  // namespace
+
+TEST_F(ProviderHosts, TheServiceIsTheExecutableWithoutItsLastExtension) {
+  ASSERT_EQ(runHost(L"Tool.Name.exe"), 0u);
+  EXPECT_TRUE(hostTraced(agent.flushAndWait(2, {"Tool.Name"}), "Tool.Name", "Root Span for module: Tool.Name"));
+}
+
+TEST_F(ProviderHosts, CharactersOutsideTheAnsiCodePageBecomeItsDefaultCharacter) {
+  CPINFOEXW codePage = {};
+  ASSERT_TRUE(GetCPInfoExW(CP_ACP, 0, &codePage));
+  if (codePage.MaxCharSize != 1) GTEST_SKIP() << "ANSI code page " << codePage.CodePage << " is not a single-byte one";
+  // A runic letter is in no single-byte Windows code page.
+  ASSERT_EQ(runHost(L"Tool\u16A0Rune.exe"), 0u);
+  const std::string service = std::string("Tool") + static_cast<char>(codePage.DefaultChar[0]) + "Rune";
+  EXPECT_TRUE(hostTraced(agent.flushAndWait(2, {service}), service, "Root Span for module: " + service));
+}
+
+TEST_F(ProviderHosts, AChildContinuesTheTraceOfTheSpanInjectedBeforeItStarted) {
+  TracerPtr tracer(provider.getTracer());
+  // No span is current yet: the root span, started by this, goes to the first child.
+  provider.injectCurrentSpan(tracer);
+  ASSERT_EQ(runHost(L"provider_host.exe"), 0u);
+  {
+    const auto outer = openSpan(provider, tracer, "outer", 1);
+    {
+      const auto inner = openSpan(provider, tracer, "inner", 2);
+      provider.injectCurrentSpan(tracer);
+    }
+    // The inner span has ended, but the variable still holds it until the next injection.
+    ASSERT_EQ(runHost(L"provider_host.exe"), 0u);
+    provider.injectCurrentSpan(tracer);
+    wchar_t text[1024] = {};
+    ASSERT_GT(GetEnvironmentVariableW(kSpanContextVariable, text, 1024), 0u);
+    TextMap map;
+    parseTextMap(map, cstr(text, CP_ACP), "/", ";");
+    EXPECT_EQ(map.count("uber-trace-id"), 1u) << cstr(text, CP_ACP);
+    ASSERT_EQ(runHost(L"provider_host.exe"), 0u);
+  }
+  tracer.reset();
+
+  const auto spans = agent.flushAndWait(9, {"provider_hosts_tests", "provider_host"});
+  ASSERT_EQ(spans.size(), 9u);
+  const ReceivedSpan& root = spanNamed(spans, "Root Span for module: provider_hosts_tests");
+  EXPECT_TRUE(startsATrace(root));
+  for (const ReceivedSpan* injected :
+       {&root, &spanNamed(spans, "CHILD: inner 2"), &spanNamed(spans, "NEW: outer 1")}) {
+    const auto child = std::find_if(spans.begin(), spans.end(), [&](const ReceivedSpan& span) {
+      return span.operationName == "Propagated Root Span for module: provider_host" &&
+             span.parentSpanId == injected->spanId;
+    });
+    ASSERT_NE(child, spans.end()) << "no child continued " << injected->operationName;
+    EXPECT_EQ(child->service, "provider_host");
+    EXPECT_TRUE(childOf(*child, *injected));
+    const auto scope = std::find_if(spans.begin(), spans.end(), [&](const ReceivedSpan& span) {
+      return span.operationName == kHostSpan && span.parentSpanId == child->spanId;
+    });
+    ASSERT_NE(scope, spans.end());
+    EXPECT_TRUE(childOf(*scope, *child));
+  }
+}
