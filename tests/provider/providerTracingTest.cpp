@@ -92,6 +92,9 @@ TEST_F(ProviderTracing, NestedScopesOfAThreadBecomeParentAndChild) {
   const ReceivedSpan& next = spanNamed(spans, "CHILD: afterInner 9");
   EXPECT_EQ(root.service, "provider_tracing_tests");
   EXPECT_TRUE(startsATrace(root));
+  // Every trace is sampled.
+  EXPECT_EQ(tagValue(root, "sampler.type"), "STRING:const");
+  EXPECT_EQ(root.flags & 1, 1);
   EXPECT_TRUE(childOf(first, root));
   EXPECT_TRUE(childOf(inner, first));
   EXPECT_TRUE(childOf(next, first)) << "the outer scope is current again once the inner one ended";
