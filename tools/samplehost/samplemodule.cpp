@@ -14,7 +14,7 @@ extern "C" __declspec(dllexport) ExecuteContext* SampleModuleExecuteContext() { 
 
 // Opens a span in this module for function, tags it and ends it; returns whether it traced.
 extern "C" __declspec(dllexport) int SampleModuleTrace(const char* function) {
-  const auto span = OpenTracingDriver::StartSpan(function, __LINE__, "samplemodule");
+  const auto span = OpenTracingDriver::StartSpan(function, __LINE__, "");
   span->SetTag("module", "samplemodule");
   return span->IsEnabled() ? 1 : 0;
 }

@@ -1,0 +1,106 @@
+// The driver with the real provider and Jaeger client: spans checked at the agent listener.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "tests/driver/agentListener.h"
+#include "tests/driver/childProcess.h"
+#include "tests/driver/tracingSwitch.h"
+
+namespace {
+
+const SpanRecord* find(const std::vector<SpanRecord>& spans, const std::string& prefix) {
+  for (const SpanRecord& span : spans) {
+    if (span.operationName.compare(0, prefix.size(), prefix) == 0) return &span;
+  }
+  return nullptr;
+}
+
+std::string names(const std::vector<SpanRecord>& spans) {
+  std::string text;
+  for (const SpanRecord& span : spans) text += "\n  " + span.operationName;
+  return text;
+}
+
+size_t occurrences(const std::string& text, const std::string& part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+class Traced : public ::testing::Test {
+ protected:
+  Traced() { values.setDword(KEY_WOW64_32KEY, 1); }
+
+  TracingSwitch values;
+  AgentListener agent;
+};
+
+}  // namespace
+
+// The host's two threads open their first spans at the same moment; the provider is loaded and
+// the tracer created once, so both hang under the one root span, which the process's exit ends
+// before the provider is freed. The injected span carries the trace into the child.
+TEST_F(Traced, SampleHostTracesAcrossThreadsModulesAndIntoItsChild) {
+  ASSERT_TRUE(agent.ready());
+  const ProcessResult run = runProcess(executableFolder() + L"\\samplehost.exe", L"trace");
+  ASSERT_TRUE(run.finished) << "the host hangs";
+  EXPECT_EQ(run.exitCode, 0u) << run.output;
+  EXPECT_EQ(occurrences(run.output, "traced=1"), 8u) << run.output;
+  EXPECT_EQ(occurrences(run.output, "traced=0"), 0u) << run.output;
+
+  // Parent: root, 2 x loadRecords, 2 x parseRecord, launchChild, moduleWork; child: root, 2 spans.
+  const std::vector<SpanRecord> spans = agent.spans(10);
+  ASSERT_EQ(spans.size(), 10u) << names(spans);
+  SCOPED_TRACE(names(spans));
+  const std::vector<SpanRecord> roots = named(spans, "Root Span for module: ");
+  ASSERT_EQ(roots.size(), 1u) << "one tracer holder, ended at exit";
+  const SpanRecord& root = roots[0];
+  for (const SpanRecord& span : spans) EXPECT_EQ(span.traceIdLow, root.traceIdLow) << span.operationName;
+
+  const std::vector<SpanRecord> workers = named(spans, "NEW: worker ");
+  ASSERT_EQ(workers.size(), 2u);
+  for (const SpanRecord& worker : workers) EXPECT_EQ(worker.parentSpanId, root.spanId);
+  const std::vector<SpanRecord> parses = named(spans, "CHILD: parseRecord");
+  ASSERT_EQ(parses.size(), 2u);
+  for (const SpanRecord& parse : parses) {
+    const auto worker = std::find_if(workers.begin(), workers.end(), [&](const SpanRecord& w) {
+      return w.spanId == parse.parentSpanId;
+    });
+    EXPECT_NE(worker, workers.end()) << "parseRecord nests under its own thread's loadRecords";
+  }
+  EXPECT_EQ(std::count_if(parses.begin(), parses.end(), [](const SpanRecord& s) { return s.tags.count("error"); }), 1);
+
+  const SpanRecord* launch = find(spans, "NEW: launchChild");
+  ASSERT_NE(launch, nullptr);
+  const SpanRecord* moduleWork = find(spans, "CHILD: moduleWork");
+  ASSERT_NE(moduleWork, nullptr) << "the second module's span";
+  EXPECT_EQ(moduleWork->parentSpanId, launch->spanId) << "two modules, one tracer and one current span";
+
+  const SpanRecord* childRoot = find(spans, "Propagated Root Span for module: ");
+  ASSERT_NE(childRoot, nullptr);
+  EXPECT_EQ(childRoot->parentSpanId, launch->spanId) << "the child continues the injected span";
+  const SpanRecord* childMain = find(spans, "NEW: childMain");
+  ASSERT_NE(childMain, nullptr);
+  EXPECT_EQ(childMain->parentSpanId, childRoot->spanId);
+}
+
+// The module that created the context is unloaded while it holds the only reference, so its
+// release destroys the tracer holder and frees the provider under the loader lock.
+TEST_F(Traced, UnloadingTheModuleHoldingTheLastReferenceEndsItsTraceWithoutDeadlock) {
+  ASSERT_TRUE(agent.ready());
+  const ProcessResult run = runProcess(executableFolder() + L"\\samplehost.exe", L"unload");
+  ASSERT_TRUE(run.finished) << "the unload hangs";
+  EXPECT_EQ(run.exitCode, 0u) << run.output;
+  EXPECT_NE(run.output.find("unloadWork traced=1"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("unloaded"), std::string::npos) << run.output;
+
+  const std::vector<SpanRecord> spans = agent.spans(2);
+  ASSERT_EQ(spans.size(), 2u) << names(spans);
+  SCOPED_TRACE(names(spans));
+  const SpanRecord* root = find(spans, "Root Span for module: ");
+  const SpanRecord* work = find(spans, "NEW: unloadWork");
+  ASSERT_NE(root, nullptr) << "the root span ends only when the module's release destroys the holder";
+  ASSERT_NE(work, nullptr);
+  EXPECT_EQ(work->parentSpanId, root->spanId);
+}
