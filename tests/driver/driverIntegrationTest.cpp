@@ -2,23 +2,34 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 
-#include "tests/driver/agentListener.h"
+#include "tests/support/AgentListener.h"
 #include "tests/driver/childProcess.h"
 #include "tests/driver/tracingSwitch.h"
 
 namespace {
 
-const SpanRecord* find(const std::vector<SpanRecord>& spans, const std::string& prefix) {
-  for (const SpanRecord& span : spans) {
+using testsupport::ReceivedSpan;
+
+std::vector<ReceivedSpan> named(const std::vector<ReceivedSpan>& spans, const std::string& prefix) {
+  std::vector<ReceivedSpan> result;
+  for (const ReceivedSpan& span : spans) {
+    if (span.operationName.compare(0, prefix.size(), prefix) == 0) result.push_back(span);
+  }
+  return result;
+}
+
+const ReceivedSpan* find(const std::vector<ReceivedSpan>& spans, const std::string& prefix) {
+  for (const ReceivedSpan& span : spans) {
     if (span.operationName.compare(0, prefix.size(), prefix) == 0) return &span;
   }
   return nullptr;
 }
 
-std::string names(const std::vector<SpanRecord>& spans) {
+std::string names(const std::vector<ReceivedSpan>& spans) {
   std::string text;
-  for (const SpanRecord& span : spans) text += "\n  " + span.operationName;
+  for (const ReceivedSpan& span : spans) text += "\n  " + span.operationName;
   return text;
 }
 
@@ -33,7 +44,8 @@ class Traced : public ::testing::Test {
   Traced() { values.setDword(KEY_WOW64_32KEY, 1); }
 
   TracingSwitch values;
-  AgentListener agent;
+  // The provider's tracer reports to the agent's fixed port.
+  testsupport::AgentListener agent{6831};
 };
 
 }  // namespace
@@ -42,7 +54,6 @@ class Traced : public ::testing::Test {
 // the tracer created once, so both hang under the one root span, which the process's exit ends
 // before the provider is freed. The injected span carries the trace into the child.
 TEST_F(Traced, SampleHostTracesAcrossThreadsModulesAndIntoItsChild) {
-  ASSERT_TRUE(agent.ready());
   const ProcessResult run = runProcess(executableFolder() + L"\\samplehost.exe", L"trace");
   ASSERT_TRUE(run.finished) << "the host hangs";
   EXPECT_EQ(run.exitCode, 0u) << run.output;
@@ -50,37 +61,37 @@ TEST_F(Traced, SampleHostTracesAcrossThreadsModulesAndIntoItsChild) {
   EXPECT_EQ(occurrences(run.output, "traced=0"), 0u) << run.output;
 
   // Parent: root, 2 x loadRecords, 2 x parseRecord, launchChild, moduleWork; child: root, 2 spans.
-  const std::vector<SpanRecord> spans = agent.spans(10);
+  const std::vector<ReceivedSpan> spans = agent.waitForSpans(10, std::chrono::seconds(60));
   ASSERT_EQ(spans.size(), 10u) << names(spans);
   SCOPED_TRACE(names(spans));
-  const std::vector<SpanRecord> roots = named(spans, "Root Span for module: ");
+  const std::vector<ReceivedSpan> roots = named(spans, "Root Span for module: ");
   ASSERT_EQ(roots.size(), 1u) << "one tracer holder, ended at exit";
-  const SpanRecord& root = roots[0];
-  for (const SpanRecord& span : spans) EXPECT_EQ(span.traceIdLow, root.traceIdLow) << span.operationName;
+  const ReceivedSpan& root = roots[0];
+  for (const ReceivedSpan& span : spans) EXPECT_EQ(span.traceIdLow, root.traceIdLow) << span.operationName;
 
-  const std::vector<SpanRecord> workers = named(spans, "NEW: worker ");
+  const std::vector<ReceivedSpan> workers = named(spans, "NEW: worker ");
   ASSERT_EQ(workers.size(), 2u);
-  for (const SpanRecord& worker : workers) EXPECT_EQ(worker.parentSpanId, root.spanId);
-  const std::vector<SpanRecord> parses = named(spans, "CHILD: parseRecord");
+  for (const ReceivedSpan& worker : workers) EXPECT_EQ(worker.parentSpanId, root.spanId);
+  const std::vector<ReceivedSpan> parses = named(spans, "CHILD: parseRecord");
   ASSERT_EQ(parses.size(), 2u);
-  for (const SpanRecord& parse : parses) {
-    const auto worker = std::find_if(workers.begin(), workers.end(), [&](const SpanRecord& w) {
+  for (const ReceivedSpan& parse : parses) {
+    const auto worker = std::find_if(workers.begin(), workers.end(), [&](const ReceivedSpan& w) {
       return w.spanId == parse.parentSpanId;
     });
     EXPECT_NE(worker, workers.end()) << "parseRecord nests under its own thread's loadRecords";
   }
-  EXPECT_EQ(std::count_if(parses.begin(), parses.end(), [](const SpanRecord& s) { return s.tags.count("error"); }), 1);
+  EXPECT_EQ(std::count_if(parses.begin(), parses.end(), [](const ReceivedSpan& s) { return s.tag("error") != nullptr; }), 1);
 
-  const SpanRecord* launch = find(spans, "NEW: launchChild");
+  const ReceivedSpan* launch = find(spans, "NEW: launchChild");
   ASSERT_NE(launch, nullptr);
-  const SpanRecord* moduleWork = find(spans, "CHILD: moduleWork");
+  const ReceivedSpan* moduleWork = find(spans, "CHILD: moduleWork");
   ASSERT_NE(moduleWork, nullptr) << "the second module's span";
   EXPECT_EQ(moduleWork->parentSpanId, launch->spanId) << "two modules, one tracer and one current span";
 
-  const SpanRecord* childRoot = find(spans, "Propagated Root Span for module: ");
+  const ReceivedSpan* childRoot = find(spans, "Propagated Root Span for module: ");
   ASSERT_NE(childRoot, nullptr);
   EXPECT_EQ(childRoot->parentSpanId, launch->spanId) << "the child continues the injected span";
-  const SpanRecord* childMain = find(spans, "NEW: childMain");
+  const ReceivedSpan* childMain = find(spans, "NEW: childMain");
   ASSERT_NE(childMain, nullptr);
   EXPECT_EQ(childMain->parentSpanId, childRoot->spanId);
 }
@@ -88,18 +99,17 @@ TEST_F(Traced, SampleHostTracesAcrossThreadsModulesAndIntoItsChild) {
 // The module that created the context is unloaded while it holds the only reference, so its
 // release destroys the tracer holder and frees the provider under the loader lock.
 TEST_F(Traced, UnloadingTheModuleHoldingTheLastReferenceEndsItsTraceWithoutDeadlock) {
-  ASSERT_TRUE(agent.ready());
   const ProcessResult run = runProcess(executableFolder() + L"\\samplehost.exe", L"unload");
   ASSERT_TRUE(run.finished) << "the unload hangs";
   EXPECT_EQ(run.exitCode, 0u) << run.output;
   EXPECT_NE(run.output.find("unloadWork traced=1"), std::string::npos) << run.output;
   EXPECT_NE(run.output.find("unloaded"), std::string::npos) << run.output;
 
-  const std::vector<SpanRecord> spans = agent.spans(2);
+  const std::vector<ReceivedSpan> spans = agent.waitForSpans(2, std::chrono::seconds(60));
   ASSERT_EQ(spans.size(), 2u) << names(spans);
   SCOPED_TRACE(names(spans));
-  const SpanRecord* root = find(spans, "Root Span for module: ");
-  const SpanRecord* work = find(spans, "NEW: unloadWork");
+  const ReceivedSpan* root = find(spans, "Root Span for module: ");
+  const ReceivedSpan* work = find(spans, "NEW: unloadWork");
   ASSERT_NE(root, nullptr) << "the root span ends only when the module's release destroys the holder";
   ASSERT_NE(work, nullptr);
   EXPECT_EQ(work->parentSpanId, root->spanId);

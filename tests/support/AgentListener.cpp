@@ -255,6 +255,9 @@ AgentListener::~AgentListener() {
   HANDLE stop = CreateFileW(windowsPath(_folder + "/stop").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (stop != INVALID_HANDLE_VALUE) CloseHandle(stop);
+  // The next listener may need the same port: wait until this one has let it go.
+  std::string ready;
+  for (int i = 0; i < 100 && readFile(_folder + "/ready", ready); ++i) Sleep(50);
 }
 
 std::vector<ReceivedSpan> AgentListener::spans() const {

@@ -7,7 +7,8 @@ thrift-compiler generates from the Jaeger IDL at start, so it shares nothing wit
   /usr/bin/python3 tools/agent/agent_listener.py [--port 6831] [--json spans.jsonl] [--tree]
       [--ready FILE] [--stop-file FILE] [--count N] [--idle S] [--max-seconds S] [--quiet]
 
---port 0 binds a free port; --ready FILE receives the bound port once the socket is open.
+--port 0 binds a free port; --ready FILE receives the bound port once the socket is open and
+is removed once it is closed.
 The listener stops at the first of: N spans (--count), S seconds without a datagram after the
 first one (--idle), the stop file appearing, the lifetime limit (--max-seconds, default 600), or
 Ctrl-C. --json appends one JSON object a span, flushed at once; --tree prints every trace as an
@@ -207,6 +208,10 @@ def main():
         print_tree(collector.spans, sys.stdout)
     if json_file:
         json_file.close()
+    sock.close()
+    if args.ready:
+        # Whoever started the listener waits for this before binding the port again.
+        os.remove(args.ready)
 
 
 if __name__ == "__main__":
