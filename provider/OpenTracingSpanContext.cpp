@@ -11,8 +11,8 @@ OpenTracingSpanContext::OpenTracingSpanContext(OpenTracingDriver::TracerPtr& tra
     : tracerProvider(tracerProvider) {
   const std::string displayName =
       name.empty() ? formatString("%s %d", function, line) : formatString("%s (%s %d)", name, function, line);
-  if (currentSpan)
-    previousSpan = startSpan(formatString("CHILD: %s", displayName), &currentSpan->context());
+  if (currentSpan())
+    previousSpan = startSpan(formatString("CHILD: %s", displayName), &currentSpan()->context());
   else
     previousSpan = startSpan(formatString("NEW: %s", displayName),
                              &rootSpan(OpenTracingTracer::of(this->tracerProvider))->context());
@@ -20,11 +20,11 @@ OpenTracingSpanContext::OpenTracingSpanContext(OpenTracingDriver::TracerPtr& tra
   previousSpan->SetTag("Function", function);
   previousSpan->SetTag("Line", static_cast<int64_t>(line));
   // Last, so that a failure above leaves the thread's current span as it was.
-  currentSpan.swap(previousSpan);
+  currentSpan().swap(previousSpan);
 }
 
 OpenTracingSpanContext::~OpenTracingSpanContext() {
-  currentSpan.swap(previousSpan);
+  currentSpan().swap(previousSpan);
   try {
     previousSpan.reset();
   } catch (...) {
@@ -32,22 +32,22 @@ OpenTracingSpanContext::~OpenTracingSpanContext() {
 }
 
 void OpenTracingSpanContext::SetError(const std::string& description) {
-  if (!currentSpan) return;
+  if (!currentSpan()) return;
   // Each tag on its own: the description is still recorded when the first one fails.
   try {
-    currentSpan->SetTag("error", "true");
+    currentSpan()->SetTag("error", "true");
   } catch (...) {
   }
   try {
-    currentSpan->SetTag("error_description", description);
+    currentSpan()->SetTag("error_description", description);
   } catch (...) {
   }
 }
 
 void OpenTracingSpanContext::SetTag(const std::string& key, const std::string& value) {
-  if (!currentSpan) return;
+  if (!currentSpan()) return;
   try {
-    currentSpan->SetTag(key, value);
+    currentSpan()->SetTag(key, value);
   } catch (...) {
   }
 }

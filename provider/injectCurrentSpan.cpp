@@ -13,7 +13,7 @@
 void injectCurrentSpan(OpenTracingDriver::TracerPtr& tracerProvider) {
   TextMap map;
   const TextMapCarrier carrier(map);
-  const opentracing::Span& span = currentSpan ? *currentSpan : *rootSpan(OpenTracingTracer::of(tracerProvider));
+  const opentracing::Span& span = currentSpan() ? *currentSpan() : *rootSpan(OpenTracingTracer::of(tracerProvider));
   if (!opentracing::Tracer::Global()->Inject(span.context(), static_cast<const opentracing::TextMapWriter&>(carrier)))
     return;
   // Best effort, as tracing is: a child that finds no variable starts a trace of its own.
