@@ -36,16 +36,19 @@ struct Reporter::State {
   State(const Process& process, std::unique_ptr<UdpSender> sender, const Options& options)
       : options(options), encoder(process), sender(std::move(sender)) {}
 
-  // Encodes the spans, sending each datagram as it fills and the last one at the end.
-  // The caller holds sendLock.
-  void send(std::deque<SpanRecord>& spans) noexcept {
+  // Sends the spans in flight, each datagram as it fills and the last one at the end. A span
+  // leaves inFlight only once its datagram is out, so what a thread killed at process exit was
+  // sending is still there for the flush at exit. The caller holds sendLock.
+  void sendInFlight() noexcept {
     try {
       std::vector<std::string> batch;
       size_t bytes = 0;
-      for (auto& span : spans) {
+      while (batch.size() < inFlight.size()) {
+        const SpanRecord& span = inFlight[batch.size()];
         std::string encoded = encodeSpan(span);
         if (encoder.datagramSize(1, encoded.size()) > kMaxDatagram) {
           ++droppedTooLarge;
+          inFlight.erase(inFlight.begin() + static_cast<std::ptrdiff_t>(batch.size()));
           continue;
         }
         if (options.logSpans) logSpan(span);
@@ -59,8 +62,14 @@ struct Reporter::State {
       if (!batch.empty()) sendBatch(batch);
     } catch (...) {
       // Out of memory while encoding: what was not sent is lost, and the reporter carries on.
+      inFlight.clear();
     }
-    spans.clear();
+  }
+
+  // Moves what is queued into flight. The caller holds sendLock and lock.
+  void takeQueued() {
+    for (auto& span : queue) inFlight.push_back(std::move(span));
+    queue.clear();
   }
 
   void sendBatch(std::vector<std::string>& batch) {
@@ -73,41 +82,65 @@ struct Reporter::State {
       droppedSendFailed += batch.size();
       ++sendFailures;
     }
+    inFlight.erase(inFlight.begin(), inFlight.begin() + static_cast<std::ptrdiff_t>(batch.size()));
     batch.clear();
   }
 
-  // Takes what is queued and sends it from the calling thread, unless another sender cannot be
-  // waited for (killed holding the lock at process exit).
-  void drainHere() noexcept {
-    std::deque<SpanRecord> spans;
+  // Takes what is queued and sends it from the calling thread. At process exit the other
+  // senders are dying, perhaps killed holding sendLock: after a bounded wait for it, the exit
+  // flush goes on without it.
+  void drainHere(bool atExit) noexcept {
+    std::unique_lock<std::timed_mutex> sending(sendLock, std::defer_lock);
+    if (!sending.try_lock_for(kLockTimeout) && !atExit) return;
     if (!lock.try_lock_for(kLockTimeout)) return;
     closing = true;
-    spans.swap(queue);
+    if (queue.empty() && inFlight.empty()) {
+      lock.unlock();
+      return;
+    }
+    try {
+      takeQueued();
+    } catch (...) {
+    }
     lock.unlock();
-    if (!sendLock.try_lock_for(kLockTimeout)) return;
-    send(spans);
-    sendLock.unlock();
+    sendInFlight();
+  }
+
+  // True once everything queued so far has been sent (or dropped), waiting at most the timeout.
+  bool waitUntilSent(std::chrono::milliseconds timeout) noexcept {
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    do {
+      std::unique_lock<std::timed_mutex> sending(sendLock, std::defer_lock);
+      if (sending.try_lock_for(kLockTimeout)) {
+        std::unique_lock<std::timed_mutex> guard(lock, std::defer_lock);
+        if (guard.try_lock_for(kLockTimeout) && queue.empty() && inFlight.empty()) return true;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    } while (std::chrono::steady_clock::now() < deadline);
+    return false;
   }
 
   static void run(std::shared_ptr<State> state) noexcept { state->work(); }
 
   void work() noexcept {
-    auto nextFlush = std::chrono::steady_clock::now() + options.flushInterval;
     for (;;) {
-      std::deque<SpanRecord> spans;
       bool stop;
       {
         std::unique_lock<std::timed_mutex> guard(lock);
-        wake.wait_until(guard, nextFlush, [this] { return closing || queue.size() >= wakeThreshold(); });
-        spans.swap(queue);
-        stop = closing;
+        wake.wait(guard, [this] { return closing || !queue.empty(); });
       }
       {
-        std::lock_guard<std::timed_mutex> guard(sendLock);
-        send(spans);
+        std::lock_guard<std::timed_mutex> sending(sendLock);
+        {
+          std::lock_guard<std::timed_mutex> guard(lock);
+          stop = closing;
+          try {
+            takeQueued();
+          } catch (...) {
+          }
+        }
+        sendInFlight();
       }
-      auto now = std::chrono::steady_clock::now();
-      if (now >= nextFlush) nextFlush = now + options.flushInterval;
       if (stop) break;
     }
     {
@@ -117,16 +150,17 @@ struct Reporter::State {
     stopped.notify_all();
   }
 
-  size_t wakeThreshold() const { return options.queueSize / 2 > 0 ? options.queueSize / 2 : 1; }
 
   const Options options;
   const BatchEncoder encoder;
   const std::unique_ptr<UdpSender> sender;
 
+  // Taken in this order: sendLock, then lock.
   std::timed_mutex lock;  // guards queue, closing, workerStopped
   std::condition_variable_any wake;
   std::condition_variable_any stopped;
   std::deque<SpanRecord> queue;
+  std::deque<SpanRecord> inFlight;  // taken from the queue, not yet sent; guarded by sendLock
   bool closing = false;
   bool workerStopped = false;
 
@@ -171,13 +205,16 @@ void Reporter::report(SpanRecord&& span) noexcept {
   State& s = *_state;
   bool wakeWorker = false;
   try {
-    std::lock_guard<std::timed_mutex> guard(s.lock);
-    if (s.closing || s.queue.size() >= s.options.queueSize) {
+    // Bounded: at process exit the lock may belong to a thread that was killed holding it.
+    std::unique_lock<std::timed_mutex> guard(s.lock, std::defer_lock);
+    if (!guard.try_lock_for(kLockTimeout) || s.closing || s.queue.size() >= s.options.queueSize) {
       ++s.droppedQueueFull;
       return;
     }
     s.queue.push_back(std::move(span));
-    wakeWorker = s.queue.size() == s.wakeThreshold();
+    // The worker sleeps only while the queue is empty, so a span is on its way at once and the
+    // process may end soon after without a span caught in flight.
+    wakeWorker = s.queue.size() == 1;
   } catch (...) {
     ++s.droppedQueueFull;
     return;
@@ -194,7 +231,7 @@ void Reporter::close() noexcept {
     s.wake.notify_all();
     if (s.stopped.wait_for(guard, kWorkerAnswerTimeout, [&s] { return s.workerStopped; })) return;
   }
-  s.drainHere();
+  s.drainHere(false);
 }
 
 Tracer::Statistics Reporter::statistics() const noexcept {
@@ -210,15 +247,33 @@ Tracer::Statistics Reporter::statistics() const noexcept {
   return result;
 }
 
-void Reporter::flushAllAtExit() noexcept {
+namespace {
+
+std::vector<std::shared_ptr<Reporter::State>> liveStates() {
+  std::vector<std::shared_ptr<Reporter::State>> states;
   LiveReporters& live = liveReporters();
-  if (!live.lock.try_lock_for(kLockTimeout)) return;
-  std::vector<std::shared_ptr<State>> states;
+  if (!live.lock.try_lock_for(kLockTimeout)) return states;
   for (const auto& weak : live.states) {
     if (auto state = weak.lock()) states.push_back(state);
   }
   live.lock.unlock();
-  for (const auto& state : states) state->drainHere();
+  return states;
+}
+
+}  // namespace
+
+void Reporter::waitAllBeforeExit() noexcept {
+  try {
+    for (const auto& state : liveStates()) state->waitUntilSent(kWorkerAnswerTimeout);
+  } catch (...) {
+  }
+}
+
+void Reporter::flushAllAtExit() noexcept {
+  try {
+    for (const auto& state : liveStates()) state->drainHere(true);
+  } catch (...) {
+  }
 }
 
 }  // namespace jaegertracing

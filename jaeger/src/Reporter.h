@@ -1,7 +1,8 @@
 #pragma once
 // Sends finished spans to the agent. Callers only queue a span (a bounded queue; a full queue
-// drops and counts it). A background thread drains the queue at the flush interval, or early
-// when the queue is half full, and packs the spans into as few datagrams as fit.
+// drops and counts it). A background thread drains the queue as soon as it holds a span, so
+// every span is sent well within the configured flush interval, and packs what accumulated
+// while it was sending into as few datagrams as fit.
 
 #include <chrono>
 #include <cstddef>
@@ -20,7 +21,6 @@ class Reporter {
 
   struct Options {
     size_t queueSize = 100;
-    std::chrono::steady_clock::duration flushInterval = std::chrono::seconds(1);
     bool logSpans = false;
   };
 
@@ -38,8 +38,11 @@ class Reporter {
 
   Tracer::Statistics statistics() const noexcept;
 
+  // Called by exit() while every thread still runs: waits, bounded, until the background
+  // threads have sent what is queued, so that the process's end finds nothing left to send.
+  static void waitAllBeforeExit() noexcept;
   // At process exit the background threads are gone: each live reporter sends what it still
-  // holds from the exiting thread.
+  // holds from the exiting thread. A last resort for processes that end without exit().
   static void flushAllAtExit() noexcept;
 
   // Shared with the background thread, which may outlive the reporter by a little.

@@ -1,6 +1,9 @@
 #include "jaegertracing/Tracer.h"
 
+#include <mutex>
 #include <stdexcept>
+
+#include <stdlib.h>
 
 #include <opentracing/noop.h>
 #include <opentracing/util.h>
@@ -26,6 +29,23 @@ void pinThisLibrary() {
                      reinterpret_cast<LPCWSTR>(&pinThisLibrary), &self);
 }
 
+// exit() runs the C run-time's exit handlers while every thread still runs; by the time the
+// library's DLL_PROCESS_DETACH comes, ExitProcess is killing the reporters' threads, which may
+// hold locks the exit flush then needs. So the reporters are drained from an exit handler of the
+// process's C run-time (the one MinGW hosts use), registered once.
+void drainReportersAtExit() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    using OnExit = _onexit_t(__cdecl*)(_onexit_t);
+    HMODULE runtime = GetModuleHandleW(L"msvcrt.dll");
+    auto onExit = runtime ? reinterpret_cast<OnExit>(reinterpret_cast<void*>(GetProcAddress(runtime, "_onexit"))) : nullptr;
+    if (onExit) onExit([]() -> int {
+        Reporter::waitAllBeforeExit();
+        return 0;
+      });
+  });
+}
+
 const SpanContext* ownContext(const opentracing::SpanContext* context) {
   return dynamic_cast<const SpanContext*>(context);
 }
@@ -49,12 +69,12 @@ std::shared_ptr<opentracing::Tracer> Tracer::make(const std::string& serviceName
 
   Reporter::Options options;
   options.queueSize = static_cast<size_t>(config.reporter().queueSize());
-  options.flushInterval = config.reporter().bufferFlushInterval();
   options.logSpans = config.reporter().logSpans();
   std::unique_ptr<Reporter> reporter(
       new Reporter(process, std::unique_ptr<UdpSender>(new UdpSender(config.reporter().localAgentHostPort())), options));
 
   pinThisLibrary();
+  drainReportersAtExit();
   auto core = std::make_shared<TracerCore>(serviceName, std::move(sampler), config.headers(), std::move(reporter));
   return std::shared_ptr<Tracer>(new Tracer(std::move(core)));
 }

@@ -12,7 +12,7 @@
 int main(int argc, char** argv) {
   if (argc != 4) return 2;
   const std::string mode = argv[3];
-  // The flush interval lies far beyond the host's life: only the flush at exit can send.
+  // The process ends right after the burst, with spans still queued or in flight.
   auto tracer = jaegertracing::Tracer::make(
       "exit." + mode, jaegertracing::Config(false, jaegertracing::samplers::Config("const", 1),
                                             jaegertracing::reporters::Config(1000, std::chrono::minutes(10), false,

@@ -155,7 +155,7 @@ TEST(JaegerReporting, LargeBurstsSplitIntoDatagramsWithNothingLost) {
 
 TEST(JaegerReporting, FullQueueDropsAndCountsWhileCloseSendsTheRest) {
   AgentListener listener;
-  // A flush interval far beyond the test, so only the queue's wake-ups and the close send.
+  // A queue of 10 against a burst of 500: the background thread cannot keep up.
   auto tracer = ours(jaegertracing::Tracer::make("queue.test", config(listener, 10, std::chrono::minutes(10))));
   const int total = 500;
   for (int i = 0; i < total; ++i) tracer->StartSpan("queued");
