@@ -175,6 +175,7 @@ namespace {
 // The reporters alive in the process, for the flush at exit. Never destroyed: it is used while
 // the library's statics are being torn down.
 struct LiveReporters {
+  std::atomic<bool> processEnding{false};  // set once the background threads are gone
   std::timed_mutex lock;
   std::set<std::weak_ptr<Reporter::State>, std::owner_less<std::weak_ptr<Reporter::State>>> states;
 };
@@ -224,6 +225,11 @@ void Reporter::report(SpanRecord&& span) noexcept {
 
 void Reporter::close() noexcept {
   State& s = *_state;
+  // A tracer destroyed while the process ends (a global one, say) has no thread to wait for.
+  if (liveReporters().processEnding) {
+    s.drainHere(true);
+    return;
+  }
   {
     std::unique_lock<std::timed_mutex> guard(s.lock, std::defer_lock);
     if (!guard.try_lock_for(kLockTimeout)) return;
@@ -270,6 +276,7 @@ void Reporter::waitAllBeforeExit() noexcept {
 }
 
 void Reporter::flushAllAtExit() noexcept {
+  liveReporters().processEnding = true;
   try {
     for (const auto& state : liveStates()) state->drainHere(true);
   } catch (...) {
