@@ -1,7 +1,12 @@
 // Prints what the Jaeger client costs: ns per span (child start, 3 tags, finish) on one and two
-// threads, ns per inject, bytes per span on the wire and memory growth after 1M spans. The agent
-// address is a port nobody listens on unless one is given: bench_jaeger [host:port]
+// threads, ns per inject, delivery of a burst and of a paced load at the provider's queue size,
+// bytes per span on the wire and memory growth after 1M spans. The spans go to a UDP sink of
+// the benchmark's own, which only counts what arrives.
 
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -27,6 +32,40 @@ struct Writer : opentracing::TextMapWriter {
   mutable std::unordered_map<std::string, std::string> values;
 };
 
+// Receives datagrams on a free loopback port and counts them and their bytes.
+class Sink {
+ public:
+  Sink() {
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    _socket = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    int buffer = 8 << 20;
+    setsockopt(_socket, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&buffer), sizeof buffer);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(_socket, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    int length = sizeof address;
+    getsockname(_socket, reinterpret_cast<sockaddr*>(&address), &length);
+    _port = ntohs(address.sin_port);
+    _thread = std::thread([this] {
+      std::string datagram(65536, '\0');
+      while (recv(_socket, &datagram[0], static_cast<int>(datagram.size()), 0) > 0) ++datagrams;
+    });
+  }
+  ~Sink() {
+    closesocket(_socket);
+    _thread.join();
+  }
+  std::string agent() const { return "127.0.0.1:" + std::to_string(_port); }
+  std::atomic<uint64_t> datagrams{0};
+
+ private:
+  SOCKET _socket;
+  int _port = 0;
+  std::thread _thread;
+};
+
 std::shared_ptr<jaegertracing::Tracer> makeTracer(const std::string& agent, int queueSize) {
   return std::dynamic_pointer_cast<jaegertracing::Tracer>(jaegertracing::Tracer::make(
       "bench", jaegertracing::Config(false, jaegertracing::samplers::Config("const", 1),
@@ -34,14 +73,21 @@ std::shared_ptr<jaegertracing::Tracer> makeTracer(const std::string& agent, int 
                                                                       agent))));
 }
 
-double spansNs(jaegertracing::Tracer& tracer, const opentracing::Span& parent, int count) {
+// A span as the product's driver makes it: a child with the three tags the provider sets.
+void driverSpan(jaegertracing::Tracer& tracer, const opentracing::StartSpanOptions* options,
+                const opentracing::Span& parent) {
+  auto span = options ? tracer.StartSpanWithOptions("CHILD: parseRecord 32", *options)
+                      : tracer.StartSpan("CHILD: parseRecord 32", {opentracing::ChildOf(&parent.context())});
+  span->SetTag("Name", "parseRecord");
+  span->SetTag("Function", "parseRecord");
+  span->SetTag("Line", 32);
+}
+
+// ns per span; with options given, the caller's building of the options is left out.
+double spansNs(jaegertracing::Tracer& tracer, const opentracing::Span& parent, int count,
+               const opentracing::StartSpanOptions* options = nullptr) {
   auto start = Clock::now();
-  for (int i = 0; i < count; ++i) {
-    auto span = tracer.StartSpan("bench child", {opentracing::ChildOf(&parent.context())});
-    span->SetTag("Name", "bench");
-    span->SetTag("Function", "spansNs");
-    span->SetTag("Line", 42);
-  }
+  for (int i = 0; i < count; ++i) driverSpan(tracer, options, parent);
   return std::chrono::duration<double, std::nano>(Clock::now() - start).count() / count;
 }
 
@@ -51,21 +97,37 @@ size_t workingSet() {
   return counters.WorkingSetSize;
 }
 
+void printDelivery(const char* what, jaegertracing::Tracer& tracer, uint64_t total) {
+  auto stats = tracer.statistics();
+  std::printf("%s: %llu of %llu sent, dropped %llu, %llu datagrams\n", what,
+              static_cast<unsigned long long>(stats.reported), static_cast<unsigned long long>(total),
+              static_cast<unsigned long long>(stats.droppedQueueFull + stats.droppedSendFailed),
+              static_cast<unsigned long long>(stats.datagrams));
+}
+
 }  // namespace
 
-int main(int argc, char** argv) {
-  const std::string agent = argc > 1 ? argv[1] : "127.0.0.1:6899";
-  auto tracer = makeTracer(agent, 100000);
+int main() {
+  Sink sink;
+  auto tracer = makeTracer(sink.agent(), 100000);
   auto parent = tracer->StartSpan("bench parent");
+  opentracing::StartSpanOptions childOf;
+  childOf.references.emplace_back(opentracing::SpanReferenceType::ChildOfRef, &parent->context());
   spansNs(*tracer, *parent, 10000);  // warm-up
   std::printf("span (child start + 3 tags + finish), 1 thread: %.0f ns\n", spansNs(*tracer, *parent, 50000));
+  std::printf("  of which the tracer's, without the caller building the options: %.0f ns\n",
+              spansNs(*tracer, *parent, 50000, &childOf));
 
-  double perThread[2] = {};
-  std::thread a([&] { perThread[0] = spansNs(*tracer, *parent, 50000); });
-  std::thread b([&] { perThread[1] = spansNs(*tracer, *parent, 50000); });
-  a.join();
-  b.join();
-  std::printf("span, 2 threads at once: %.0f and %.0f ns\n", perThread[0], perThread[1]);
+  const opentracing::StartSpanOptions* prebuilt = &childOf;
+  for (const opentracing::StartSpanOptions* options : {static_cast<const opentracing::StartSpanOptions*>(nullptr), prebuilt}) {
+    double perThread[2] = {};
+    std::thread a([&] { perThread[0] = spansNs(*tracer, *parent, 50000, options); });
+    std::thread b([&] { perThread[1] = spansNs(*tracer, *parent, 50000, options); });
+    a.join();
+    b.join();
+    std::printf("span, 2 threads at once%s: %.0f and %.0f ns\n", options ? ", options prebuilt" : "", perThread[0],
+                perThread[1]);
+  }
 
   Writer writer;
   const int injects = 100000;
@@ -76,25 +138,50 @@ int main(int argc, char** argv) {
 
   tracer->Close();
   auto stats = tracer->statistics();
-  std::printf("wire: %.1f bytes per span (%llu spans in %llu datagrams), dropped %llu\n",
+  std::printf("wire: %.1f bytes per span (%llu spans in %llu datagrams, %.0f bytes each)\n",
               stats.reported ? double(stats.bytesSent) / stats.reported : 0.0,
               static_cast<unsigned long long>(stats.reported), static_cast<unsigned long long>(stats.datagrams),
-              static_cast<unsigned long long>(stats.droppedQueueFull + stats.droppedTooLarge));
+              stats.datagrams ? double(stats.bytesSent) / stats.datagrams : 0.0);
 
-  // Sustained at the provider's settings (queue 100, flush 1 s): spans in bursts of 25 a ms.
-  auto steady = makeTracer(agent, 100);
+  // The provider's settings (queue 100, flush 1 s) against a burst as fast as one thread goes.
+  {
+    auto burst = makeTracer(sink.agent(), 100);
+    auto burstParent = burst->StartSpan("burst parent");
+    const int count = 10000;
+    for (int i = 0; i < count; ++i) driverSpan(*burst, nullptr, *burstParent);
+    start = Clock::now();
+    burst->Close();
+    std::printf("close right after a burst: %.1f ms\n", std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    printDelivery("burst of 10000 at queue 100 (its parent still open)", *burst, count);
+  }
+
+  // 50,000 spans a second for 5 s, in steps of 50 a millisecond.
+  {
+    auto paced = makeTracer(sink.agent(), 100);
+    auto pacedParent = paced->StartSpan("paced parent");
+    start = Clock::now();
+    int made = 0;
+    for (int ms = 1; ms <= 5000; ++ms) {
+      for (int i = 0; i < 50; ++i, ++made) driverSpan(*paced, nullptr, *pacedParent);
+      std::this_thread::sleep_until(start + std::chrono::milliseconds(ms));
+    }
+    pacedParent->Finish();
+    paced->Close();
+    printDelivery("paced 50000 spans/s for 5 s at queue 100", *paced, made + 1);
+  }
+
+  // Sustained: 1M spans as fast as one thread goes, and the memory it leaves behind.
+  auto steady = makeTracer(sink.agent(), 100);
   auto steadyParent = steady->StartSpan("steady parent");
   size_t before = workingSet();
   start = Clock::now();
-  for (int burst = 0; burst < 40000; ++burst) {
-    for (int i = 0; i < 25; ++i) steady->StartSpan("steady", {opentracing::ChildOf(&steadyParent->context())});
-    if (burst % 4 == 3) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+  for (int i = 0; i < 1000000; ++i) driverSpan(*steady, nullptr, *steadyParent);
   double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   steady->Close();
   auto steadyStats = steady->statistics();
-  std::printf("1M spans at queue 100: %.0f spans/s, dropped %llu (%.2f%%), working set +%.1f MB\n",
-              1000000 / seconds, static_cast<unsigned long long>(steadyStats.droppedQueueFull),
+  std::printf("1M spans at queue 100: %.0f spans/s, dropped %llu (%.2f%%), working set +%.1f MB\n", 1000000 / seconds,
+              static_cast<unsigned long long>(steadyStats.droppedQueueFull),
               100.0 * steadyStats.droppedQueueFull / 1000000, (double(workingSet()) - double(before)) / 1048576);
+  std::printf("datagrams received by the sink: %llu\n", static_cast<unsigned long long>(sink.datagrams.load()));
   return 0;
 }

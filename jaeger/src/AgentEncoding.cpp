@@ -6,6 +6,11 @@ namespace jaegertracing {
 
 namespace {
 
+void writeI64(CompactWriter& w, int16_t field, int64_t value) {
+  w.fieldBegin(field, CompactWriter::kI64);
+  w.i64(value);
+}
+
 void writeTag(CompactWriter& w, const Tag& tag) {
   w.structBegin();
   w.fieldBegin(1, CompactWriter::kBinary);
@@ -25,8 +30,7 @@ void writeTag(CompactWriter& w, const Tag& tag) {
       w.fieldBool(5, tag.flag);
       break;
     case Tag::Type::Long:
-      w.fieldBegin(6, CompactWriter::kI64);
-      w.i64(tag.integer);
+      writeI64(w, 6, tag.integer);
       break;
   }
   w.structEnd();
@@ -42,18 +46,13 @@ constexpr const char* kMethod = "emitBatch";
 
 }  // namespace
 
-std::string encodeSpan(const SpanRecord& span) {
-  std::string out;
+void appendSpan(std::string& out, const SpanRecord& span) {
   CompactWriter w(out);
   w.structBegin();
-  w.fieldBegin(1, CompactWriter::kI64);
-  w.i64(static_cast<int64_t>(span.traceId.low));
-  w.fieldBegin(2, CompactWriter::kI64);
-  w.i64(static_cast<int64_t>(span.traceId.high));
-  w.fieldBegin(3, CompactWriter::kI64);
-  w.i64(static_cast<int64_t>(span.spanId));
-  w.fieldBegin(4, CompactWriter::kI64);
-  w.i64(static_cast<int64_t>(span.parentId));
+  writeI64(w, 1, static_cast<int64_t>(span.traceId.low));
+  writeI64(w, 2, static_cast<int64_t>(span.traceId.high));
+  writeI64(w, 3, static_cast<int64_t>(span.spanId));
+  writeI64(w, 4, static_cast<int64_t>(span.parentId));
   w.fieldBegin(5, CompactWriter::kBinary);
   w.string(span.operationName);
   if (!span.references.empty()) {
@@ -63,35 +62,28 @@ std::string encodeSpan(const SpanRecord& span) {
       w.structBegin();
       w.fieldBegin(1, CompactWriter::kI32);
       w.i32(static_cast<int32_t>(ref.type));
-      w.fieldBegin(2, CompactWriter::kI64);
-      w.i64(static_cast<int64_t>(ref.traceId.low));
-      w.fieldBegin(3, CompactWriter::kI64);
-      w.i64(static_cast<int64_t>(ref.traceId.high));
-      w.fieldBegin(4, CompactWriter::kI64);
-      w.i64(static_cast<int64_t>(ref.spanId));
+      writeI64(w, 2, static_cast<int64_t>(ref.traceId.low));
+      writeI64(w, 3, static_cast<int64_t>(ref.traceId.high));
+      writeI64(w, 4, static_cast<int64_t>(ref.spanId));
       w.structEnd();
     }
   }
   w.fieldBegin(7, CompactWriter::kI32);
   w.i32(span.flags);
-  w.fieldBegin(8, CompactWriter::kI64);
-  w.i64(span.startMicros);
-  w.fieldBegin(9, CompactWriter::kI64);
-  w.i64(span.durationMicros);
+  writeI64(w, 8, span.startMicros);
+  writeI64(w, 9, span.durationMicros);
   if (!span.tags.empty()) writeTagList(w, 10, span.tags);
   if (!span.logs.empty()) {
     w.fieldBegin(11, CompactWriter::kList);
     w.listBegin(CompactWriter::kStruct, static_cast<uint32_t>(span.logs.size()));
     for (const auto& log : span.logs) {
       w.structBegin();
-      w.fieldBegin(1, CompactWriter::kI64);
-      w.i64(std::chrono::duration_cast<std::chrono::microseconds>(log.timestamp.time_since_epoch()).count());
+      writeI64(w, 1, std::chrono::duration_cast<std::chrono::microseconds>(log.timestamp.time_since_epoch()).count());
       writeTagList(w, 2, log.fields);
       w.structEnd();
     }
   }
   w.structEnd();
-  return out;
 }
 
 BatchEncoder::BatchEncoder(const Process& process) {
@@ -113,21 +105,19 @@ size_t BatchEncoder::datagramSize(size_t spanCount, size_t spanBytes) const {
   return _head.size() + 1 + CompactWriter::listHeaderSize(static_cast<uint32_t>(spanCount)) + spanBytes + 2;
 }
 
-std::string BatchEncoder::datagram(const std::vector<std::string>& spans) const {
-  size_t spanBytes = 0;
-  for (const auto& span : spans) spanBytes += span.size();
-  std::string out;
-  out.reserve(datagramSize(spans.size(), spanBytes));
-  out = _head;
+size_t BatchEncoder::maxSpanBytes() const { return kMaxDatagram - datagramSize(1, 0); }
+
+void BatchEncoder::datagram(std::string& out, const char* spans, size_t spanBytes, size_t spanCount) const {
+  out.reserve(datagramSize(spanCount, spanBytes));
+  out.assign(_head);
   CompactWriter w(out);
   w.structResume(1);  // emitBatch_args, inside its batch field
   w.structResume(1);  // Batch, after its process field
   w.fieldBegin(2, CompactWriter::kList);
-  w.listBegin(CompactWriter::kStruct, static_cast<uint32_t>(spans.size()));
-  for (const auto& span : spans) out += span;
+  w.listBegin(CompactWriter::kStruct, static_cast<uint32_t>(spanCount));
+  w.raw(spans, spanBytes);
   w.structEnd();
   w.structEnd();
-  return out;
 }
 
 }  // namespace jaegertracing

@@ -2,9 +2,9 @@
 // The agent's wire format: Jaeger Thrift structs in the compact protocol, sent as one-way
 // Agent.emitBatch messages, one batch a datagram.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "jaeger/src/SpanRecord.h"
 #include "jaeger/src/Tag.h"
@@ -16,8 +16,11 @@ struct Process {
   Tags tags;
 };
 
-// One span as the element of the batch's span list.
-std::string encodeSpan(const SpanRecord& span);
+// The largest datagram the agent takes.
+constexpr size_t kMaxDatagram = 65000;
+
+// Appends one span, encoded as an element of the batch's span list, to out.
+void appendSpan(std::string& out, const SpanRecord& span);
 
 // Builds emitBatch datagrams from encoded spans without re-encoding them.
 class BatchEncoder {
@@ -26,8 +29,10 @@ class BatchEncoder {
 
   // Bytes of a datagram holding these spans.
   size_t datagramSize(size_t spanCount, size_t spanBytes) const;
-  // The datagram for the given encoded spans.
-  std::string datagram(const std::vector<std::string>& spans) const;
+  // The most bytes one encoded span may take to fit into a datagram alone.
+  size_t maxSpanBytes() const;
+  // Makes out the datagram for spanCount encoded spans that lie one after another at spans.
+  void datagram(std::string& out, const char* spans, size_t spanBytes, size_t spanCount) const;
 
  private:
   std::string _head;  // message header, args and batch struct begin, the whole process field

@@ -1,6 +1,7 @@
 #include "jaeger/src/CompactWriter.h"
 
 #include <cstring>
+#include <stdexcept>
 
 namespace jaegertracing {
 
@@ -12,37 +13,57 @@ uint64_t zigzag(int64_t value) { return (static_cast<uint64_t>(value) << 1) ^ st
 
 void CompactWriter::varint(uint64_t value) {
   while (value >= 0x80) {
-    _out.push_back(static_cast<char>((value & 0x7f) | 0x80));
+    put(static_cast<char>((value & 0x7f) | 0x80));
     value >>= 7;
   }
-  _out.push_back(static_cast<char>(value));
+  put(static_cast<char>(value));
+}
+
+void CompactWriter::flush() {
+  _out.append(_buffer, _used);
+  _used = 0;
+}
+
+void CompactWriter::raw(const char* data, size_t size) {
+  if (size > sizeof _buffer - _used) {
+    flush();
+    if (size > sizeof _buffer) {
+      _out.append(data, size);
+      return;
+    }
+  }
+  std::memcpy(_buffer + _used, data, size);
+  _used += size;
 }
 
 void CompactWriter::messageBegin(const std::string& name, MessageType type, int32_t sequenceId) {
   const uint8_t protocolId = 0x82;
   const uint8_t version = 1;
-  _out.push_back(static_cast<char>(protocolId));
-  _out.push_back(static_cast<char>(version | (type << 5)));
+  put(static_cast<char>(protocolId));
+  put(static_cast<char>(version | (type << 5)));
   varint(static_cast<uint32_t>(sequenceId));
   string(name);
 }
 
-void CompactWriter::structBegin() { _lastFieldIds.push_back(0); }
+void CompactWriter::structBegin() { structResume(0); }
 
-void CompactWriter::structResume(int16_t lastFieldId) { _lastFieldIds.push_back(lastFieldId); }
+void CompactWriter::structResume(int16_t lastFieldId) {
+  if (_depth + 1 >= kMaxDepth) throw std::length_error("structs nested too deep for the agent's format");
+  _lastFieldIds[++_depth] = lastFieldId;
+}
 
 void CompactWriter::structEnd() {
-  _out.push_back(0);
-  _lastFieldIds.pop_back();
+  put(0);
+  if (_depth > 0) --_depth;
 }
 
 void CompactWriter::fieldBegin(int16_t id, Type type) {
-  int16_t& last = _lastFieldIds.back();
+  int16_t& last = _lastFieldIds[_depth];
   int delta = id - last;
   if (delta > 0 && delta <= 15) {
-    _out.push_back(static_cast<char>((delta << 4) | type));
+    put(static_cast<char>((delta << 4) | type));
   } else {
-    _out.push_back(static_cast<char>(type));
+    put(static_cast<char>(type));
     varint(zigzag(id));
   }
   last = id;
@@ -52,9 +73,9 @@ void CompactWriter::fieldBool(int16_t id, bool value) { fieldBegin(id, value ? k
 
 void CompactWriter::listBegin(Type elementType, uint32_t size) {
   if (size < 15) {
-    _out.push_back(static_cast<char>((size << 4) | elementType));
+    put(static_cast<char>((size << 4) | elementType));
   } else {
-    _out.push_back(static_cast<char>(0xf0 | elementType));
+    put(static_cast<char>(0xf0 | elementType));
     varint(size);
   }
 }
@@ -74,12 +95,12 @@ void CompactWriter::dbl(double value) {
   // Compact protocol doubles are little-endian, as is every Windows target.
   char bytes[8];
   std::memcpy(bytes, &value, sizeof bytes);
-  _out.append(bytes, sizeof bytes);
+  raw(bytes, sizeof bytes);
 }
 
 void CompactWriter::string(const std::string& value) {
   varint(value.size());
-  _out.append(value);
+  raw(value.data(), value.size());
 }
 
 }  // namespace jaegertracing

@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 namespace jaegertracing {
 
@@ -24,7 +23,14 @@ class CompactWriter {
   };
   enum MessageType : uint8_t { kCall = 1, kOneway = 4 };
 
+  // Appends to out, which may already hold other bytes. What is written reaches out in pieces
+  // and completely when the writer is destroyed or flushed.
   explicit CompactWriter(std::string& out) : _out(out) {}
+  ~CompactWriter() { flush(); }
+  CompactWriter(const CompactWriter&) = delete;
+  CompactWriter& operator=(const CompactWriter&) = delete;
+
+  void flush();
 
   void messageBegin(const std::string& name, MessageType type, int32_t sequenceId);
   void structBegin();
@@ -38,15 +44,29 @@ class CompactWriter {
   void i64(int64_t value);
   void dbl(double value);
   void string(const std::string& value);
+  // Bytes already in the protocol's form, such as encoded structs.
+  void raw(const char* data, size_t size);
 
   // Bytes a list header of this size takes.
   static size_t listHeaderSize(uint32_t size);
 
  private:
   void varint(uint64_t value);
+  void put(char byte) {
+    if (_used == sizeof _buffer) flush();
+    _buffer[_used++] = byte;
+  }
+
+  // The agent's structs nest four deep at most; a fixed stack keeps encoding free of allocation.
+  static constexpr int kMaxDepth = 8;
 
   std::string& _out;
-  std::vector<int16_t> _lastFieldIds{0};
+  // Bytes are gathered here and appended in blocks: a span is encoded byte by byte on the
+  // thread that finishes it.
+  char _buffer[256];
+  size_t _used = 0;
+  int16_t _lastFieldIds[kMaxDepth] = {};
+  int _depth = 0;  // index of the innermost struct's entry
 };
 
 }  // namespace jaegertracing

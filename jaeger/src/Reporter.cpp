@@ -1,5 +1,7 @@
 #include "jaeger/src/Reporter.h"
 
+#include <windows.h>
+
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
@@ -10,14 +12,45 @@
 #include <thread>
 #include <vector>
 
+#include "jaeger/src/SpinLock.h"
+
 namespace jaegertracing {
 
 namespace {
 
-// How long close waits for the background thread before sending itself, and how long any
-// sender waits for another one that may have been killed at process exit.
+// How long close waits for the background thread before sending itself, and how long a thread
+// waits at process exit for a lock that a thread killed by ExitProcess may have held.
 constexpr std::chrono::milliseconds kWorkerAnswerTimeout(2000);
 constexpr std::chrono::milliseconds kLockTimeout(500);
+// A partly filled datagram goes out once no span has come for this long.
+constexpr std::chrono::milliseconds kQuietPause(1);
+
+// True once ExitProcess has ended the other threads and the libraries are being detached.
+bool processEnding() noexcept {
+  using Query = BOOLEAN(NTAPI*)();
+  static const Query query = reinterpret_cast<Query>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlDllShutdownInProgress")));
+  return query != nullptr && query() != 0;
+}
+
+template <typename Lock>
+bool lockWithin(Lock& lock, std::chrono::milliseconds timeout) noexcept {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!lock.try_lock()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    Sleep(1);
+  }
+  return true;
+}
+
+// Takes a lock at once when it is free; waits for it without bound while the process runs and
+// within kLockTimeout once it is ending, when a killed thread may have kept it.
+bool lockProducer(SpinLock& lock) noexcept {
+  if (lock.try_lock()) return true;
+  if (processEnding()) return lockWithin(lock, kLockTimeout);
+  lock.lock();
+  return true;
+}
 
 void logSpan(const SpanRecord& span) {
   std::string line = "jaegertracing: span " + toHex(span.traceId) + ":" + toHex(span.spanId) + ":" +
@@ -30,141 +63,238 @@ void logSpan(const SpanRecord& span) {
   std::fflush(stderr);
 }
 
+// Encoded spans one after another, as a batch's span list holds them.
+struct EncodedSpans {
+  std::string bytes;
+  std::vector<uint32_t> sizes;
+
+  size_t count() const { return sizes.size(); }
+  bool empty() const { return sizes.empty(); }
+  void clear() {
+    bytes.clear();
+    sizes.clear();
+  }
+};
+
 }  // namespace
 
 struct Reporter::State {
   State(const Process& process, std::unique_ptr<UdpSender> sender, const Options& options)
       : options(options), encoder(process), sender(std::move(sender)) {}
 
-  // Sends the spans in flight, each datagram as it fills and the last one at the end. A span
-  // leaves inFlight only once its datagram is out, so what a thread killed at process exit was
-  // sending is still there for the flush at exit. The caller holds sendLock.
-  void sendInFlight() noexcept {
+  // Appends a span to the queue. The caller holds lock.
+  void enqueue(const SpanRecord& span) {
+    const size_t before = queue.bytes.size();
     try {
-      std::vector<std::string> batch;
-      size_t bytes = 0;
-      while (batch.size() < inFlight.size()) {
-        const SpanRecord& span = inFlight[batch.size()];
-        std::string encoded = encodeSpan(span);
-        if (encoder.datagramSize(1, encoded.size()) > kMaxDatagram) {
-          ++droppedTooLarge;
-          inFlight.erase(inFlight.begin() + static_cast<std::ptrdiff_t>(batch.size()));
-          continue;
-        }
-        if (options.logSpans) logSpan(span);
-        if (encoder.datagramSize(batch.size() + 1, bytes + encoded.size()) > kMaxDatagram) {
-          sendBatch(batch);
-          bytes = 0;
-        }
-        bytes += encoded.size();
-        batch.push_back(std::move(encoded));
+      appendSpan(queue.bytes, span);
+      const size_t size = queue.bytes.size() - before;
+      if (encoder.datagramSize(1, size) > kMaxDatagram) {
+        queue.bytes.resize(before);
+        ++droppedTooLarge;
+        return;
       }
-      if (!batch.empty()) sendBatch(batch);
+      queue.sizes.push_back(static_cast<uint32_t>(size));
     } catch (...) {
-      // Out of memory while encoding: what was not sent is lost, and the reporter carries on.
-      inFlight.clear();
+      queue.bytes.resize(before);
+      throw;
     }
   }
 
-  // Moves what is queued into flight. The caller holds sendLock and lock.
-  void takeQueued() {
-    for (auto& span : queue) inFlight.push_back(std::move(span));
-    queue.clear();
+  // Packs spans into datagrams; a datagram is sealed when the next span would not fit. The
+  // caller holds packLock.
+  void pack(EncodedSpans& spans) {
+    size_t offset = 0;
+    for (uint32_t size : spans.sizes) {
+      if (!open.empty() && encoder.datagramSize(open.count() + 1, open.bytes.size() + size) > kMaxDatagram) seal();
+      if (open.empty()) openSince = std::chrono::steady_clock::now();
+      open.bytes.append(spans.bytes, offset, size);
+      open.sizes.push_back(size);
+      offset += size;
+    }
+    spans.clear();
   }
 
-  void sendBatch(std::vector<std::string>& batch) {
-    std::string datagram = encoder.datagram(batch);
-    if (sender->send(datagram)) {
-      reported += batch.size();
-      ++datagrams;
-      bytesSent += datagram.size();
-    } else {
-      droppedSendFailed += batch.size();
-      ++sendFailures;
+  // The caller holds packLock.
+  void seal() {
+    if (open.empty()) return;
+    sealed.push_back(std::move(open));
+    open = EncodedSpans();
+  }
+
+  // Sends the sealed datagrams in order. A datagram leaves `sealed` only once it is out, so
+  // what a thread killed at process exit was sending is still there for the flush at exit.
+  // Producers only append to the deque, which keeps the front in place. The caller holds
+  // sendLock.
+  void sendSealed() noexcept {
+    for (;;) {
+      const EncodedSpans* front;
+      {
+        std::lock_guard<SpinLock> guard(packLock);
+        if (sealed.empty()) return;
+        front = &sealed.front();
+      }
+      try {
+        encoder.datagram(datagramBuffer, front->bytes.data(), front->bytes.size(), front->count());
+        if (sender->send(datagramBuffer)) {
+          reported += front->count();
+          ++datagrams;
+          bytesSent += datagramBuffer.size();
+        } else {
+          droppedSendFailed += front->count();
+          ++sendFailures;
+        }
+      } catch (...) {
+        droppedSendFailed += front->count();  // no memory for the datagram
+      }
+      std::lock_guard<SpinLock> guard(packLock);
+      sealed.pop_front();
     }
-    inFlight.erase(inFlight.begin(), inFlight.begin() + static_cast<std::ptrdiff_t>(batch.size()));
-    batch.clear();
+  }
+
+  // A producer that finds the queue full while the background thread is sending packs the
+  // queue itself, unless the datagrams waiting for the network are at their bound. The caller
+  // holds lock.
+  bool makeRoom() {
+    if (!lockProducer(packLock)) return false;
+    std::lock_guard<SpinLock> guard(packLock, std::adopt_lock);
+    if (sealed.size() >= kMaxWaitingDatagrams) return false;
+    pack(queue);
+    return true;
   }
 
   // Takes what is queued and sends it from the calling thread. At process exit the other
-  // senders are dying, perhaps killed holding sendLock: after a bounded wait for it, the exit
-  // flush goes on without it.
+  // senders are dead, perhaps killed holding a lock: after a bounded wait for it, the flush at
+  // exit goes on without it.
   void drainHere(bool atExit) noexcept {
-    std::unique_lock<std::timed_mutex> sending(sendLock, std::defer_lock);
-    if (!sending.try_lock_for(kLockTimeout) && !atExit) return;
-    if (!lock.try_lock_for(kLockTimeout)) return;
-    closing = true;
-    if (queue.empty() && inFlight.empty()) {
-      lock.unlock();
-      return;
-    }
+    const bool haveSendLock = lockWithin(sendLock, kLockTimeout);
+    if (!haveSendLock && !atExit) return;
     try {
-      takeQueued();
+      EncodedSpans taken;
+      if (lockWithin(lock, kLockTimeout)) {
+        closing = true;
+        taken.bytes.swap(queue.bytes);
+        taken.sizes.swap(queue.sizes);
+        lock.unlock();
+      }
+      if (lockWithin(packLock, kLockTimeout)) {
+        pack(taken);
+        seal();
+        packLock.unlock();
+      }
+      sendSealed();
     } catch (...) {
     }
-    lock.unlock();
-    sendInFlight();
+    if (haveSendLock) sendLock.unlock();
+  }
+
+  bool nothingLeft() noexcept {
+    bool empty = false;
+    if (lockWithin(lock, kLockTimeout)) {
+      empty = queue.empty();
+      if (!empty) flushRequested = true;
+      lock.unlock();
+    }
+    if (empty && lockWithin(packLock, kLockTimeout)) {
+      empty = sealed.empty() && open.empty();
+      packLock.unlock();
+    }
+    return empty;
   }
 
   // True once everything queued so far has been sent (or dropped), waiting at most the timeout.
   bool waitUntilSent(std::chrono::milliseconds timeout) noexcept {
-    auto deadline = std::chrono::steady_clock::now() + timeout;
-    do {
-      std::unique_lock<std::timed_mutex> sending(sendLock, std::defer_lock);
-      if (sending.try_lock_for(kLockTimeout)) {
-        std::unique_lock<std::timed_mutex> guard(lock, std::defer_lock);
-        if (guard.try_lock_for(kLockTimeout) && queue.empty() && inFlight.empty()) return true;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    } while (std::chrono::steady_clock::now() < deadline);
-    return false;
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    if (!lockWithin(lock, kLockTimeout)) return false;
+    flushRequested = true;
+    lock.unlock();
+    wake.notify_all();
+    while (!nothingLeft()) {
+      if (std::chrono::steady_clock::now() >= deadline) return false;
+      wake.notify_all();
+      Sleep(2);
+    }
+    return true;
   }
 
   static void run(std::shared_ptr<State> state) noexcept { state->work(); }
 
   void work() noexcept {
+    EncodedSpans taken;
     for (;;) {
-      bool stop;
+      bool stop, flushNow, quiet = false;
       {
-        std::unique_lock<std::timed_mutex> guard(lock);
-        wake.wait(guard, [this] { return closing || !queue.empty(); });
-      }
-      {
-        std::lock_guard<std::timed_mutex> sending(sendLock);
-        {
-          std::lock_guard<std::timed_mutex> guard(lock);
-          stop = closing;
-          try {
-            takeQueued();
-          } catch (...) {
+        std::unique_lock<SpinLock> guard(lock);
+        for (;;) {
+          if (closing || flushRequested || !queue.empty() || !sealedEmpty()) break;
+          if (!openEmpty()) {
+            // A datagram is partly filled: wait a moment for more before sending it.
+            state = Waiting::Pausing;
+            wake.wait_for(guard, kQuietPause);
+            quiet = queue.empty();
+            break;
           }
+          state = Waiting::Sleeping;
+          wake.wait(guard);
         }
-        sendInFlight();
+        state = Waiting::Busy;
+        stop = closing;
+        flushNow = closing || flushRequested;
+        flushRequested = false;
+        taken.bytes.swap(queue.bytes);
+        taken.sizes.swap(queue.sizes);
       }
+      std::lock_guard<std::mutex> sending(sendLock);
+      try {
+        std::lock_guard<SpinLock> guard(packLock);
+        pack(taken);
+        if (flushNow || quiet || std::chrono::steady_clock::now() - openSince >= options.flushInterval) seal();
+      } catch (...) {
+        // Out of memory while packing: what was taken is lost, and the reporter carries on.
+        droppedQueueFull += taken.count();
+        taken.clear();
+      }
+      sendSealed();
       if (stop) break;
     }
     {
-      std::lock_guard<std::timed_mutex> guard(lock);
+      std::lock_guard<SpinLock> guard(lock);
       workerStopped = true;
     }
     stopped.notify_all();
   }
 
+  // Read by the background thread while it holds lock only; a stale answer costs one round.
+  bool sealedEmpty() {
+    std::lock_guard<SpinLock> guard(packLock);
+    return sealed.empty();
+  }
+  bool openEmpty() {
+    std::lock_guard<SpinLock> guard(packLock);
+    return open.empty();
+  }
 
   const Options options;
   const BatchEncoder encoder;
   const std::unique_ptr<UdpSender> sender;
 
-  // Taken in this order: sendLock, then lock.
-  std::timed_mutex lock;  // guards queue, closing, workerStopped
+  // Taken in this order: sendLock, lock, packLock.
+  enum class Waiting { Busy, Pausing, Sleeping };
+  SpinLock lock;  // guards queue, closing, flushRequested, state, workerStopped
   std::condition_variable_any wake;
   std::condition_variable_any stopped;
-  std::deque<SpanRecord> queue;
-  std::deque<SpanRecord> inFlight;  // taken from the queue, not yet sent; guarded by sendLock
+  EncodedSpans queue;
   bool closing = false;
+  bool flushRequested = false;
   bool workerStopped = false;
+  Waiting state = Waiting::Busy;
 
-  std::timed_mutex sendLock;  // one sender of datagrams at a time
+  SpinLock packLock;  // guards open, openSince and sealed
+  EncodedSpans open;
+  std::chrono::steady_clock::time_point openSince;
+  std::deque<EncodedSpans> sealed;
+
+  std::mutex sendLock;  // one sender of datagrams at a time; guards datagramBuffer
+  std::string datagramBuffer;
 
   std::atomic<uint64_t> reported{0}, droppedQueueFull{0}, droppedTooLarge{0}, droppedSendFailed{0},
       sendFailures{0}, datagrams{0}, bytesSent{0};
@@ -175,8 +305,7 @@ namespace {
 // The reporters alive in the process, for the flush at exit. Never destroyed: it is used while
 // the library's statics are being torn down.
 struct LiveReporters {
-  std::atomic<bool> processEnding{false};  // set once the background threads are gone
-  std::timed_mutex lock;
+  std::mutex lock;
   std::set<std::weak_ptr<Reporter::State>, std::owner_less<std::weak_ptr<Reporter::State>>> states;
 };
 
@@ -185,12 +314,23 @@ LiveReporters& liveReporters() {
   return *reporters;
 }
 
+std::vector<std::shared_ptr<Reporter::State>> liveStates() {
+  std::vector<std::shared_ptr<Reporter::State>> states;
+  LiveReporters& live = liveReporters();
+  if (!lockWithin(live.lock, kLockTimeout)) return states;
+  std::lock_guard<std::mutex> guard(live.lock, std::adopt_lock);
+  for (const auto& weak : live.states) {
+    if (auto state = weak.lock()) states.push_back(state);
+  }
+  return states;
+}
+
 }  // namespace
 
 Reporter::Reporter(const Process& process, std::unique_ptr<UdpSender> sender, const Options& options)
     : _state(std::make_shared<State>(process, std::move(sender), options)) {
   {
-    std::lock_guard<std::timed_mutex> guard(liveReporters().lock);
+    std::lock_guard<std::mutex> guard(liveReporters().lock);
     liveReporters().states.insert(_state);
   }
   std::thread(&State::run, _state).detach();
@@ -198,41 +338,56 @@ Reporter::Reporter(const Process& process, std::unique_ptr<UdpSender> sender, co
 
 Reporter::~Reporter() {
   close();
-  std::lock_guard<std::timed_mutex> guard(liveReporters().lock);
+  if (!lockWithin(liveReporters().lock, kLockTimeout)) return;
+  std::lock_guard<std::mutex> guard(liveReporters().lock, std::adopt_lock);
   liveReporters().states.erase(_state);
 }
 
-void Reporter::report(SpanRecord&& span) noexcept {
+void Reporter::report(const SpanRecord& span) noexcept {
   State& s = *_state;
   bool wakeWorker = false;
-  try {
-    // Bounded: at process exit the lock may belong to a thread that was killed holding it.
-    std::unique_lock<std::timed_mutex> guard(s.lock, std::defer_lock);
-    if (!guard.try_lock_for(kLockTimeout) || s.closing || s.queue.size() >= s.options.queueSize) {
-      ++s.droppedQueueFull;
-      return;
-    }
-    s.queue.push_back(std::move(span));
-    // The worker sleeps only while the queue is empty, so a span is on its way at once and the
-    // process may end soon after without a span caught in flight.
-    wakeWorker = s.queue.size() == 1;
-  } catch (...) {
+  if (!lockProducer(s.lock)) {
     ++s.droppedQueueFull;
     return;
   }
+  {
+    std::lock_guard<SpinLock> guard(s.lock, std::adopt_lock);
+    try {
+      if (s.closing || (s.queue.count() >= s.options.queueSize && !s.makeRoom())) {
+        ++s.droppedQueueFull;
+        return;
+      }
+      s.enqueue(span);
+    } catch (...) {
+      ++s.droppedQueueFull;
+      return;
+    }
+    // Only a sleeping background thread needs waking; a busy one comes back to the queue, a
+    // pausing one within the pause.
+    if (s.state == State::Waiting::Sleeping) {
+      s.state = State::Waiting::Busy;
+      wakeWorker = true;
+    }
+  }
   if (wakeWorker) s.wake.notify_one();
+  if (s.options.logSpans) {
+    try {
+      logSpan(span);
+    } catch (...) {
+    }
+  }
 }
 
 void Reporter::close() noexcept {
   State& s = *_state;
   // A tracer destroyed while the process ends (a global one, say) has no thread to wait for.
-  if (liveReporters().processEnding) {
+  if (processEnding()) {
     s.drainHere(true);
     return;
   }
   {
-    std::unique_lock<std::timed_mutex> guard(s.lock, std::defer_lock);
-    if (!guard.try_lock_for(kLockTimeout)) return;
+    if (!lockWithin(s.lock, kLockTimeout)) return;
+    std::unique_lock<SpinLock> guard(s.lock, std::adopt_lock);
     s.closing = true;
     s.wake.notify_all();
     if (s.stopped.wait_for(guard, kWorkerAnswerTimeout, [&s] { return s.workerStopped; })) return;
@@ -253,21 +408,6 @@ Tracer::Statistics Reporter::statistics() const noexcept {
   return result;
 }
 
-namespace {
-
-std::vector<std::shared_ptr<Reporter::State>> liveStates() {
-  std::vector<std::shared_ptr<Reporter::State>> states;
-  LiveReporters& live = liveReporters();
-  if (!live.lock.try_lock_for(kLockTimeout)) return states;
-  for (const auto& weak : live.states) {
-    if (auto state = weak.lock()) states.push_back(state);
-  }
-  live.lock.unlock();
-  return states;
-}
-
-}  // namespace
-
 void Reporter::waitAllBeforeExit() noexcept {
   try {
     for (const auto& state : liveStates()) state->waitUntilSent(kWorkerAnswerTimeout);
@@ -276,7 +416,6 @@ void Reporter::waitAllBeforeExit() noexcept {
 }
 
 void Reporter::flushAllAtExit() noexcept {
-  liveReporters().processEnding = true;
   try {
     for (const auto& state : liveStates()) state->drainHere(true);
   } catch (...) {

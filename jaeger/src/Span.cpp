@@ -2,10 +2,10 @@
 
 namespace jaegertracing {
 
-Span::Span(std::shared_ptr<const Tracer> tracer, std::shared_ptr<TracerCore> core, SpanContext context,
+Span::Span(std::shared_ptr<const Tracer> tracer, TracerCore& core, SpanContext context,
            SpanRecord record, std::chrono::steady_clock::time_point startSteady)
     : _tracer(std::move(tracer)),
-      _core(std::move(core)),
+      _core(core),
       _context(std::move(context)),
       _startSteady(startSteady),
       _record(std::move(record)) {}
@@ -13,9 +13,8 @@ Span::Span(std::shared_ptr<const Tracer> tracer, std::shared_ptr<TracerCore> cor
 Span::~Span() { Finish(); }
 
 void Span::FinishWithOptions(const opentracing::FinishSpanOptions& options) noexcept {
-  SpanRecord record;
   {
-    std::lock_guard<std::mutex> guard(_lock);
+    std::lock_guard<SpinLock> guard(_lock);
     if (_finished) return;
     _finished = true;
     if (!_context.isSampled()) return;
@@ -32,24 +31,23 @@ void Span::FinishWithOptions(const opentracing::FinishSpanOptions& options) noex
     } catch (...) {
       // The span is reported without the logs that did not fit into memory.
     }
-    record = std::move(_record);
   }
-  _core->reporter->report(std::move(record));
+  // Once finished the record no longer changes, so it is read without the lock.
+  _core.reporter->report(_record);
 }
 
 void Span::SetOperationName(opentracing::string_view name) noexcept {
   try {
-    std::lock_guard<std::mutex> guard(_lock);
-    _record.operationName.assign(name.data(), name.size());
+    std::lock_guard<SpinLock> guard(_lock);
+    if (!_finished) _record.operationName.assign(name.data(), name.size());
   } catch (...) {
   }
 }
 
 void Span::SetTag(opentracing::string_view key, const opentracing::Value& value) noexcept {
   try {
-    Tag tag = Tag::fromValue(key, value);
-    std::lock_guard<std::mutex> guard(_lock);
-    if (!_finished) setTag(_record.tags, std::move(tag));
+    std::lock_guard<SpinLock> guard(_lock);
+    if (!_finished) setTag(_record.tags, key, value);
   } catch (...) {
   }
 }
@@ -74,7 +72,7 @@ void Span::addLog(opentracing::SystemTime timestamp, const Fields& fields) noexc
   try {
     LogEntry entry{timestamp, {}};
     for (const auto& field : fields) entry.fields.push_back(Tag::fromValue(field.first, field.second));
-    std::lock_guard<std::mutex> guard(_lock);
+    std::lock_guard<SpinLock> guard(_lock);
     if (!_finished) _record.logs.push_back(std::move(entry));
   } catch (...) {
   }

@@ -6,8 +6,11 @@
 #include <memory>
 #include <mutex>
 
+#include "jaeger/src/SpinLock.h"
+
 #include <opentracing/span.h>
 
+#include "jaeger/src/BlockCache.h"
 #include "jaeger/src/SpanContext.h"
 #include "jaeger/src/SpanRecord.h"
 #include "jaeger/src/TracerCore.h"
@@ -17,9 +20,13 @@ namespace jaegertracing {
 
 class Span : public opentracing::Span {
  public:
-  Span(std::shared_ptr<const Tracer> tracer, std::shared_ptr<TracerCore> core, SpanContext context,
+  // The span keeps its tracer, and with it the tracer's core, alive.
+  Span(std::shared_ptr<const Tracer> tracer, TracerCore& core, SpanContext context,
        SpanRecord record, std::chrono::steady_clock::time_point startSteady);
   ~Span() override;
+
+  static void* operator new(size_t size) { return allocateBlock(size); }
+  static void operator delete(void* block, size_t size) noexcept { freeBlock(block, size); }
 
   void FinishWithOptions(const opentracing::FinishSpanOptions& options) noexcept override;
   void SetOperationName(opentracing::string_view name) noexcept override;
@@ -39,10 +46,10 @@ class Span : public opentracing::Span {
   void addLog(opentracing::SystemTime timestamp, const Fields& fields) noexcept;
 
   const std::shared_ptr<const Tracer> _tracer;
-  const std::shared_ptr<TracerCore> _core;
+  TracerCore& _core;
   SpanContext _context;
   const std::chrono::steady_clock::time_point _startSteady;
-  mutable std::mutex _lock;  // guards _record and _finished
+  mutable SpinLock _lock;  // guards _record and _finished
   SpanRecord _record;
   bool _finished = false;
 };

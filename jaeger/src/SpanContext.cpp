@@ -39,20 +39,35 @@ bool parseTraceId(opentracing::string_view text, TraceId& out) {
   return true;
 }
 
+// Writes value in lower-case hex, at least minDigits long, and returns the end. Done by hand:
+// the C run-time's formatting takes longer than the rest of an injection.
+char* putHex(char* out, uint64_t value, int minDigits) {
+  char digits[16];
+  int count = 0;
+  do {
+    digits[count++] = "0123456789abcdef"[value & 0xf];
+    value >>= 4;
+  } while (value != 0);
+  while (count < minDigits) digits[count++] = '0';
+  while (count > 0) *out++ = digits[--count];
+  return out;
+}
+
+char* putHex(char* out, TraceId id) {
+  if (id.high == 0) return putHex(out, id.low, 1);
+  return putHex(putHex(out, id.high, 1), id.low, 16);
+}
+
 }  // namespace
 
 std::string toHex(uint64_t value) {
-  char buffer[17];
-  std::snprintf(buffer, sizeof buffer, "%llx", static_cast<unsigned long long>(value));
-  return buffer;
+  char buffer[16];
+  return std::string(buffer, putHex(buffer, value, 1));
 }
 
 std::string toHex(TraceId id) {
-  if (id.high == 0) return toHex(id.low);
-  char buffer[33];
-  std::snprintf(buffer, sizeof buffer, "%llx%016llx", static_cast<unsigned long long>(id.high),
-                static_cast<unsigned long long>(id.low));
-  return buffer;
+  char buffer[32];
+  return std::string(buffer, putHex(buffer, id));
 }
 
 SpanContext::SpanContext(TraceId traceId, uint64_t spanId, uint64_t parentId, uint8_t flags, Baggage baggage,
@@ -62,7 +77,8 @@ SpanContext::SpanContext(TraceId traceId, uint64_t spanId, uint64_t parentId, ui
       _parentId(parentId),
       _flags(flags),
       _debugId(std::move(debugId)),
-      _baggage(std::move(baggage)) {}
+      _baggage(std::move(baggage)),
+      _hasBaggage(!_baggage.empty()) {}
 
 SpanContext::SpanContext(const SpanContext& other)
     : _traceId(other._traceId),
@@ -70,7 +86,17 @@ SpanContext::SpanContext(const SpanContext& other)
       _parentId(other._parentId),
       _flags(other._flags),
       _debugId(other._debugId),
-      _baggage(other.baggage()) {}
+      _baggage(other.baggage()),
+      _hasBaggage(!_baggage.empty()) {}
+
+SpanContext::SpanContext(SpanContext&& other) noexcept
+    : _traceId(other._traceId),
+      _spanId(other._spanId),
+      _parentId(other._parentId),
+      _flags(other._flags),
+      _debugId(std::move(other._debugId)),
+      _baggage(std::move(other._baggage)),
+      _hasBaggage(!_baggage.empty()) {}
 
 SpanContext& SpanContext::operator=(const SpanContext& other) {
   if (this == &other) return *this;
@@ -80,29 +106,45 @@ SpanContext& SpanContext::operator=(const SpanContext& other) {
   _parentId = other._parentId;
   _flags = other._flags;
   _debugId = other._debugId;
-  std::lock_guard<std::mutex> lock(_baggageLock);
+  std::lock_guard<SpinLock> lock(_baggageLock);
   _baggage = std::move(copy);
+  _hasBaggage = !_baggage.empty();
   return *this;
 }
 
 SpanContext::Baggage SpanContext::baggage() const {
-  std::lock_guard<std::mutex> lock(_baggageLock);
+  std::lock_guard<SpinLock> lock(_baggageLock);
   return _baggage;
 }
 
+void SpanContext::mergeBaggageInto(Baggage& out) const {
+  if (!_hasBaggage.load(std::memory_order_acquire)) return;
+  std::lock_guard<SpinLock> lock(_baggageLock);
+  out.insert(_baggage.begin(), _baggage.end());
+}
+
 std::string SpanContext::baggageItem(const std::string& key) const {
-  std::lock_guard<std::mutex> lock(_baggageLock);
+  std::lock_guard<SpinLock> lock(_baggageLock);
   auto it = _baggage.find(key);
   return it == _baggage.end() ? std::string() : it->second;
 }
 
 void SpanContext::setBaggageItem(const std::string& key, const std::string& value) {
-  std::lock_guard<std::mutex> lock(_baggageLock);
+  std::lock_guard<SpinLock> lock(_baggageLock);
   _baggage[key] = value;
+  _hasBaggage = true;
 }
 
 std::string SpanContext::toText() const {
-  return toHex(_traceId) + ":" + toHex(_spanId) + ":" + toHex(_parentId) + ":" + toHex(_flags);
+  char buffer[32 + 1 + 16 + 1 + 16 + 1 + 2];
+  char* end = putHex(buffer, _traceId);
+  *end++ = ':';
+  end = putHex(end, _spanId, 1);
+  *end++ = ':';
+  end = putHex(end, _parentId, 1);
+  *end++ = ':';
+  end = putHex(end, _flags, 1);
+  return std::string(buffer, end);
 }
 
 bool SpanContext::fromText(opentracing::string_view text, SpanContext& out) {

@@ -3,11 +3,14 @@
 // span id, parent id, flags and baggage. A context with a zero trace id carries only a debug id
 // and/or baggage from a carrier, for the root span it starts.
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <string>
+
+#include "jaeger/src/SpinLock.h"
 
 #include <opentracing/span.h>
 
@@ -28,6 +31,8 @@ class SpanContext : public opentracing::SpanContext {
   SpanContext(TraceId traceId, uint64_t spanId, uint64_t parentId, uint8_t flags, Baggage baggage,
               std::string debugId = std::string());
   SpanContext(const SpanContext& other);
+  // Moves from a context no other thread can see: a new span's, or a parsed one.
+  SpanContext(SpanContext&& other) noexcept;
   SpanContext& operator=(const SpanContext& other);
 
   TraceId traceId() const { return _traceId; }
@@ -40,6 +45,8 @@ class SpanContext : public opentracing::SpanContext {
   const std::string& debugId() const { return _debugId; }
 
   Baggage baggage() const;
+  // Adds this context's baggage to out, keeping what out already has.
+  void mergeBaggageInto(Baggage& out) const;
   std::string baggageItem(const std::string& key) const;
   void setBaggageItem(const std::string& key, const std::string& value);
 
@@ -59,8 +66,10 @@ class SpanContext : public opentracing::SpanContext {
   uint64_t _parentId = 0;
   uint8_t _flags = 0;
   std::string _debugId;
-  mutable std::mutex _baggageLock;  // a span's baggage may change while another thread reads it
+  mutable SpinLock _baggageLock;  // a span's baggage may change while another thread reads it
   Baggage _baggage;
+  // Read without the lock, so that the children of a busy parent do not all write its lock.
+  std::atomic<bool> _hasBaggage{false};
 };
 
 // Lower-case hex without leading zeros ("0" for 0).

@@ -112,14 +112,26 @@ std::string Tag::valueText() const {
   return out;
 }
 
-void setTag(Tags& tags, Tag tag) {
+void setTag(Tags& tags, opentracing::string_view key, const opentracing::Value& value) {
+  // Filled in place: a span's tags are set on its hot path, where each copy of a string counts.
   for (auto& existing : tags) {
-    if (existing.key == tag.key) {
-      existing = std::move(tag);
+    if (existing.key.size() == key.size() && existing.key.compare(0, key.size(), key.data(), key.size()) == 0) {
+      Tag replacement;
+      replacement.key = existing.key;
+      opentracing::util::apply_visitor(TagVisitor{replacement}, value);
+      existing = std::move(replacement);
       return;
     }
   }
-  tags.push_back(std::move(tag));
+  tags.emplace_back();
+  Tag& tag = tags.back();
+  try {
+    tag.key.assign(key.data(), key.size());
+    opentracing::util::apply_visitor(TagVisitor{tag}, value);
+  } catch (...) {
+    tags.pop_back();
+    throw;
+  }
 }
 
 }  // namespace jaegertracing

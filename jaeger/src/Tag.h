@@ -9,6 +9,7 @@
 #include <vector>
 
 #include <opentracing/string_view.h>
+#include "jaeger/src/BlockCache.h"
 #include <opentracing/value.h>
 
 namespace jaegertracing {
@@ -33,7 +34,7 @@ struct Tag {
   std::string valueText() const;
 };
 
-using Tags = std::vector<Tag>;
+using Tags = std::vector<Tag, BlockAllocator<Tag>>;
 
 struct LogEntry {
   std::chrono::system_clock::time_point timestamp;
@@ -41,6 +42,6 @@ struct LogEntry {
 };
 
 // Sets or replaces the tag of the same key, keeping the order of first appearance.
-void setTag(Tags& tags, Tag tag);
+void setTag(Tags& tags, opentracing::string_view key, const opentracing::Value& value);
 
 }  // namespace jaegertracing

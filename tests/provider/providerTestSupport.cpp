@@ -115,10 +115,9 @@ std::unique_ptr<OpenTracingDriver::ISpanContextProvider> openSpan(const Provider
     return ::testing::AssertionFailure() << child.operationName << " is in another trace than " << parent.operationName;
   if (child.parentSpanId != parent.spanId)
     return ::testing::AssertionFailure() << child.operationName << " has another parent than " << parent.operationName;
-  const auto& references = child.references.items;
-  if (references.size() != 1 || references[0]["refType"].text != "CHILD_OF" ||
-      references[0]["spanId"].asUnsigned() != parent.spanId)
-    return ::testing::AssertionFailure() << child.operationName << " lacks its one child-of reference";
+  // The tracer sends a lone child-of reference as the parent id alone.
+  if (!child.references.items.empty())
+    return ::testing::AssertionFailure() << child.operationName << " carries references besides its parent";
   return ::testing::AssertionSuccess();
 }
 

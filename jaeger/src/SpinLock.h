@@ -1,0 +1,26 @@
+#pragma once
+// A lock held for a few hundred nanoseconds at most: the state of one span or span context,
+// which another thread rarely touches at the same moment, and the reporter's queue. A system
+// mutex would cost an allocation per span under MinGW, and a wait in the kernel whenever two
+// threads meet.
+
+#include <atomic>
+#include <thread>
+
+namespace jaegertracing {
+
+class SpinLock {
+ public:
+  void lock() noexcept {
+    while (_held.exchange(true, std::memory_order_acquire)) {
+      while (_held.load(std::memory_order_relaxed)) std::this_thread::yield();
+    }
+  }
+  bool try_lock() noexcept { return !_held.exchange(true, std::memory_order_acquire); }
+  void unlock() noexcept { _held.store(false, std::memory_order_release); }
+
+ private:
+  std::atomic<bool> _held{false};
+};
+
+}  // namespace jaegertracing
