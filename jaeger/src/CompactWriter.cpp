@@ -5,20 +5,6 @@
 
 namespace jaegertracing {
 
-namespace {
-
-uint64_t zigzag(int64_t value) { return (static_cast<uint64_t>(value) << 1) ^ static_cast<uint64_t>(value >> 63); }
-
-}  // namespace
-
-void CompactWriter::varint(uint64_t value) {
-  while (value >= 0x80) {
-    put(static_cast<char>((value & 0x7f) | 0x80));
-    value >>= 7;
-  }
-  put(static_cast<char>(value));
-}
-
 void CompactWriter::flush() {
   _out.append(_buffer, _used);
   _used = 0;
@@ -45,28 +31,9 @@ void CompactWriter::messageBegin(const std::string& name, MessageType type, int3
   string(name);
 }
 
-void CompactWriter::structBegin() { structResume(0); }
-
 void CompactWriter::structResume(int16_t lastFieldId) {
   if (_depth + 1 >= kMaxDepth) throw std::length_error("structs nested too deep for the agent's format");
   _lastFieldIds[++_depth] = lastFieldId;
-}
-
-void CompactWriter::structEnd() {
-  put(0);
-  if (_depth > 0) --_depth;
-}
-
-void CompactWriter::fieldBegin(int16_t id, Type type) {
-  int16_t& last = _lastFieldIds[_depth];
-  int delta = id - last;
-  if (delta > 0 && delta <= 15) {
-    put(static_cast<char>((delta << 4) | type));
-  } else {
-    put(static_cast<char>(type));
-    varint(zigzag(id));
-  }
-  last = id;
 }
 
 void CompactWriter::fieldBool(int16_t id, bool value) { fieldBegin(id, value ? kTrue : kFalse); }
@@ -86,10 +53,6 @@ size_t CompactWriter::listHeaderSize(uint32_t size) {
   for (uint32_t rest = size >> 7; rest != 0; rest >>= 7) ++bytes;
   return bytes;
 }
-
-void CompactWriter::i32(int32_t value) { varint(zigzag(value)); }
-
-void CompactWriter::i64(int64_t value) { varint(zigzag(value)); }
 
 void CompactWriter::dbl(double value) {
   // Compact protocol doubles are little-endian, as is every Windows target.

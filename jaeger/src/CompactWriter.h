@@ -51,6 +51,7 @@ class CompactWriter {
   static size_t listHeaderSize(uint32_t size);
 
  private:
+  static uint64_t zigzag(int64_t value);
   void varint(uint64_t value);
   void put(char byte) {
     if (_used == sizeof _buffer) flush();
@@ -68,5 +69,42 @@ class CompactWriter {
   int16_t _lastFieldIds[kMaxDepth] = {};
   int _depth = 0;  // index of the innermost struct's entry
 };
+
+// The calls made for every field of every span, inline.
+
+inline uint64_t CompactWriter::zigzag(int64_t value) {
+  return (static_cast<uint64_t>(value) << 1) ^ static_cast<uint64_t>(value >> 63);
+}
+
+inline void CompactWriter::varint(uint64_t value) {
+  while (value >= 0x80) {
+    put(static_cast<char>((value & 0x7f) | 0x80));
+    value >>= 7;
+  }
+  put(static_cast<char>(value));
+}
+
+inline void CompactWriter::structBegin() { structResume(0); }
+
+inline void CompactWriter::structEnd() {
+  put(0);
+  if (_depth > 0) --_depth;
+}
+
+inline void CompactWriter::fieldBegin(int16_t id, Type type) {
+  int16_t& last = _lastFieldIds[_depth];
+  int delta = id - last;
+  if (delta > 0 && delta <= 15) {
+    put(static_cast<char>((delta << 4) | type));
+  } else {
+    put(static_cast<char>(type));
+    varint(zigzag(id));
+  }
+  last = id;
+}
+
+inline void CompactWriter::i32(int32_t value) { varint(zigzag(value)); }
+
+inline void CompactWriter::i64(int64_t value) { varint(zigzag(value)); }
 
 }  // namespace jaegertracing

@@ -160,12 +160,14 @@ std::unique_ptr<opentracing::Span> Tracer::StartSpanWithOptions(opentracing::str
 
     auto startSystem = options.start_system_timestamp;
     auto startSteady = options.start_steady_timestamp;
-    if (startSteady == opentracing::SteadyTime()) {
-      startSteady = startSystem == opentracing::SystemTime()
-                        ? std::chrono::steady_clock::now()
-                        : opentracing::convert_time_point<std::chrono::steady_clock>(startSystem);
+    if (startSystem == opentracing::SystemTime() && startSteady == opentracing::SteadyTime()) {
+      startSystem = std::chrono::system_clock::now();
+      startSteady = steadyTimeAt(startSystem);
+    } else if (startSteady == opentracing::SteadyTime()) {
+      startSteady = steadyTimeAt(startSystem);
+    } else if (startSystem == opentracing::SystemTime()) {
+      startSystem = systemTimeAt(startSteady);
     }
-    if (startSystem == opentracing::SystemTime()) startSystem = systemTimeAt(startSteady);
     record.startMicros = microsSinceEpoch(startSystem);
 
     SpanContext context(record.traceId, record.spanId, record.parentId, flags, std::move(baggage), debugId);

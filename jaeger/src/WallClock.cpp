@@ -11,30 +11,43 @@ namespace {
 
 std::atomic<int64_t> offsetNanos{0};
 std::atomic<uint64_t> measuredAtTick{0};  // 0: never measured
-constexpr uint64_t kRemeasureMillis = 1000;
+constexpr uint64_t kRemeasureMillis = 10;
+
+template <typename TimePoint>
+int64_t nanosOf(TimePoint time) {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch()).count();
+}
+
+template <typename Clock>
+typename Clock::time_point fromNanos(int64_t nanos) {
+  return typename Clock::time_point(std::chrono::duration_cast<typename Clock::duration>(std::chrono::nanoseconds(nanos)));
+}
 
 int64_t measureOffset() noexcept {
   const auto steady = std::chrono::steady_clock::now();
-  const auto system = std::chrono::system_clock::now();
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(system.time_since_epoch()).count() -
-         std::chrono::duration_cast<std::chrono::nanoseconds>(steady.time_since_epoch()).count();
+  return nanosOf(std::chrono::system_clock::now()) - nanosOf(steady);
 }
 
-}  // namespace
-
-std::chrono::system_clock::time_point systemTimeAt(std::chrono::steady_clock::time_point steady) noexcept {
+// Nanoseconds to add to a steady time for the system time.
+int64_t currentOffset() noexcept {
   const uint64_t now = GetTickCount64() + 1;  // + 1 keeps 0 for "never"
-  uint64_t measured = measuredAtTick.load(std::memory_order_acquire);
+  const uint64_t measured = measuredAtTick.load(std::memory_order_acquire);
   if (measured == 0 || now - measured >= kRemeasureMillis) {
     // Threads that race here measure alike; whichever stores last wins.
     offsetNanos.store(measureOffset(), std::memory_order_relaxed);
     measuredAtTick.store(now, std::memory_order_release);
   }
-  const int64_t nanos =
-      std::chrono::duration_cast<std::chrono::nanoseconds>(steady.time_since_epoch()).count() +
-      offsetNanos.load(std::memory_order_relaxed);
-  return std::chrono::system_clock::time_point(
-      std::chrono::duration_cast<std::chrono::system_clock::duration>(std::chrono::nanoseconds(nanos)));
+  return offsetNanos.load(std::memory_order_relaxed);
+}
+
+}  // namespace
+
+std::chrono::steady_clock::time_point steadyTimeAt(std::chrono::system_clock::time_point system) noexcept {
+  return fromNanos<std::chrono::steady_clock>(nanosOf(system) - currentOffset());
+}
+
+std::chrono::system_clock::time_point systemTimeAt(std::chrono::steady_clock::time_point steady) noexcept {
+  return fromNanos<std::chrono::system_clock>(nanosOf(steady) + currentOffset());
 }
 
 }  // namespace jaegertracing

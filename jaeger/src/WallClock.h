@@ -1,14 +1,15 @@
 #pragma once
-// Spans are timed by the steady clock, which the API's Finish reads anyway; the wall-clock start
-// the agent needs is derived from it through the clocks' offset, so a span reads one clock at
-// its start rather than two.
+// Spans are timed by the steady clock, which the API's Finish reads anyway. Their start is read
+// from the system clock, the cheaper of the two under Wine (a third of the cost), and placed on
+// the steady clock through the clocks' offset, measured again every 10 ms: the error that a
+// slewing system clock adds to a duration stays below a few microseconds.
 
 #include <chrono>
 
 namespace jaegertracing {
 
-// The system time at the given steady time, by an offset measured again once a second, so
-// that adjustments of the system clock are followed.
+// The steady time at the given system time, and the other way round.
+std::chrono::steady_clock::time_point steadyTimeAt(std::chrono::system_clock::time_point system) noexcept;
 std::chrono::system_clock::time_point systemTimeAt(std::chrono::steady_clock::time_point steady) noexcept;
 
 }  // namespace jaegertracing
