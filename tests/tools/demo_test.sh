@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# The main job end to end in this build folder: one trace of the host's ten spans, the error
+# marked, and the child's root span under the host's trace with the child's own spans below it.
+set -euo pipefail
+out=$(KESTRIN_BUILD_DIR="$1" bash "$(dirname "$0")/../../scripts/demo.sh" 2>&1) || { echo "$out"; exit 1; }
+echo "$out"
+fail() { echo "demo_test: $1" >&2; exit 1; }
+[ "$(grep -c '^trace ' <<<"$out")" = 1 ] || fail "expected exactly one trace"
+grep -q '^trace [0-9a-f]* (10 spans)$' <<<"$out" || fail "expected the trace to hold 10 spans"
+grep -q '^  Root Span for module: samplehost ' <<<"$out" || fail "no root span at the top"
+grep -q '^      CHILD: parseRecord .* error=true$' <<<"$out" || fail "no error marked on a nested span"
+grep -q '^      Propagated Root Span for module: samplehost ' <<<"$out" || fail "the child did not join under the injected span"
+grep -q '^          CHILD: childWork ' <<<"$out" || fail "the child's nested span is missing"
