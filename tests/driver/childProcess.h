@@ -1,21 +1,12 @@
 #pragma once
-// Test support: running a Windows child process and collecting what it prints, and folders that
-// hold a copy of a test host beside the product's DLLs, away from the build's own folder.
+// Test support: folders that hold a copy of a test host beside the product's DLLs, away from the
+// build's own folder.
 
 #include <windows.h>
 
 #include <string>
 
-struct ProcessResult {
-  DWORD exitCode = 0;
-  bool finished = false;  // false when the process had to be killed after the wait limit
-  std::string output;     // standard output and standard error together
-};
-
-// Runs application with the given arguments in directory (empty: the caller's) and waits for it,
-// at most waitLimitMs; a process still running then is terminated.
-ProcessResult runProcess(const std::wstring& application, const std::wstring& arguments,
-                         const std::wstring& directory = L"", DWORD waitLimitMs = 120000);
+#include "tests/support/runProcess.h"
 
 // The folder of the running test executable.
 std::wstring executableFolder();

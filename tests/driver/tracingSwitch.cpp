@@ -19,7 +19,8 @@ HKEY openKey(REGSAM view, bool create) {
 
 TracingSwitch::TracingSwitch() {
   for (REGSAM view : {REGSAM(KEY_WOW64_32KEY), REGSAM(KEY_WOW64_64KEY)}) {
-    Saved entry{view};
+    Saved entry;
+    entry.view = view;
     if (HKEY key = openKey(view, false)) {
       entry.keyExisted = true;
       DWORD size = 0;

@@ -21,7 +21,7 @@ class TracingSwitch {
 
  private:
   struct Saved {
-    REGSAM view;
+    REGSAM view = 0;
     bool keyExisted = false;
     bool valueExisted = false;
     DWORD type = 0;

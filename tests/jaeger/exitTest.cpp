@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "tests/support/AgentListener.h"
+#include "tests/support/runProcess.h"
 
 namespace {
 
@@ -13,20 +14,13 @@ DWORD runHost(const std::string& hostPort, int spans, const std::string& mode) {
   GetModuleFileNameW(nullptr, self, MAX_PATH);
   std::wstring folder(self);
   folder.resize(folder.find_last_of(L'\\') + 1);
-  std::wstring command = L"\"" + folder + L"jaeger_exit_host.exe\" " + std::wstring(hostPort.begin(), hostPort.end()) +
-                         L" " + std::to_wstring(spans) + L" " + std::wstring(mode.begin(), mode.end());
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-    ADD_FAILURE() << "CreateProcessW failed with " << GetLastError();
-    return 0xffffffff;
-  }
-  DWORD code = 0xffffffff;
-  if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0) GetExitCodeProcess(process.hProcess, &code);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return code;
+  const ProcessResult result =
+      runProcess(folder + L"jaeger_exit_host.exe",
+                 std::wstring(hostPort.begin(), hostPort.end()) + L" " + std::to_wstring(spans) + L" " +
+                     std::wstring(mode.begin(), mode.end()),
+                 L"", 60000);
+  if (!result.finished) ADD_FAILURE() << "the host did not end: " << result.output;
+  return result.finished ? result.exitCode : 0xffffffff;
 }
 
 }  // namespace

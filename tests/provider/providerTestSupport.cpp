@@ -10,6 +10,7 @@
 #include "diagnostics/vexception.h"
 #include "platform/VFileName.h"
 #include "platform/moduleName.h"
+#include "tests/support/runProcess.h"
 
 namespace {
 
@@ -75,19 +76,9 @@ std::vector<testsupport::ReceivedSpan> AgentPortListener::flushAndWait(size_t co
 }
 
 DWORD runHost(const std::wstring& fileName) {
-  const std::wstring path = besideTest(fileName);
-  std::wstring command = L"\"" + path + L"\"";
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(path.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-    throwOSError(L"CreateProcess", GetLastError(), ExceptionSite("runHost", __LINE__));
-  CloseHandle(process.hThread);
-  WaitForSingleObject(process.hProcess, INFINITE);
-  DWORD code = 0;
-  GetExitCodeProcess(process.hProcess, &code);
-  CloseHandle(process.hProcess);
-  return code;
+  const ProcessResult result = runProcess(besideTest(fileName), L"");
+  if (!result.finished) throw std::runtime_error("the host did not end: " + result.output);
+  return result.exitCode;
 }
 
 const testsupport::ReceivedSpan& spanNamed(const std::vector<testsupport::ReceivedSpan>& spans,
