@@ -46,8 +46,7 @@ constexpr const char* kMethod = "emitBatch";
 
 }  // namespace
 
-void appendSpan(std::string& out, const SpanRecord& span) {
-  CompactWriter w(out);
+void writeSpan(CompactWriter& w, const SpanRecord& span) {
   w.structBegin();
   writeI64(w, 1, static_cast<int64_t>(span.traceId.low));
   writeI64(w, 2, static_cast<int64_t>(span.traceId.high));

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "jaeger/src/CompactWriter.h"
 #include "jaeger/src/SpanRecord.h"
 #include "jaeger/src/Tag.h"
 
@@ -19,8 +20,8 @@ struct Process {
 // The largest datagram the agent takes.
 constexpr size_t kMaxDatagram = 65000;
 
-// Appends one span, encoded as an element of the batch's span list, to out.
-void appendSpan(std::string& out, const SpanRecord& span);
+// Writes one span as an element of the batch's span list.
+void writeSpan(CompactWriter& writer, const SpanRecord& span);
 
 // Builds emitBatch datagrams from encoded spans without re-encoding them.
 class BatchEncoder {

@@ -6,8 +6,20 @@
 namespace jaegertracing {
 
 void CompactWriter::flush() {
+  if (_used == 0) return;
   _out.append(_buffer, _used);
   _used = 0;
+  _flushed = true;
+}
+
+opentracing::string_view CompactWriter::bytes() {
+  if (_flushed) {
+    flush();
+    return opentracing::string_view(_out.data(), _out.size());
+  }
+  const opentracing::string_view written(_buffer, _used);
+  _used = 0;  // the destructor has nothing left to append
+  return written;
 }
 
 void CompactWriter::raw(const char* data, size_t size) {
@@ -15,6 +27,7 @@ void CompactWriter::raw(const char* data, size_t size) {
     flush();
     if (size > sizeof _buffer) {
       _out.append(data, size);
+      _flushed = true;
       return;
     }
   }

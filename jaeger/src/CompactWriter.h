@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include <opentracing/string_view.h>
+
 namespace jaegertracing {
 
 class CompactWriter {
@@ -31,6 +33,10 @@ class CompactWriter {
   CompactWriter& operator=(const CompactWriter&) = delete;
 
   void flush();
+  // Everything written, in one piece: the writer's own buffer when it all fitted there, out
+  // otherwise (then out must have started empty). Valid while the writer and out live;
+  // nothing may be written after it.
+  opentracing::string_view bytes();
 
   void messageBegin(const std::string& name, MessageType type, int32_t sequenceId);
   void structBegin();
@@ -64,8 +70,9 @@ class CompactWriter {
   std::string& _out;
   // Bytes are gathered here and appended in blocks: a span is encoded byte by byte on the
   // thread that finishes it.
-  char _buffer[256];
+  char _buffer[512];
   size_t _used = 0;
+  bool _flushed = false;  // some bytes went to out already
   int16_t _lastFieldIds[kMaxDepth] = {};
   int _depth = 0;  // index of the innermost struct's entry
 };

@@ -82,18 +82,12 @@ struct Reporter::State {
   State(const Process& process, std::unique_ptr<UdpSender> sender, const Options& options)
       : options(options), encoder(process), sender(std::move(sender)) {}
 
-  // Appends a span to the queue. The caller holds lock.
-  void enqueue(const SpanRecord& span) {
+  // Appends an encoded span to the queue. The caller holds lock.
+  void enqueue(opentracing::string_view encoded) {
     const size_t before = queue.bytes.size();
     try {
-      appendSpan(queue.bytes, span);
-      const size_t size = queue.bytes.size() - before;
-      if (encoder.datagramSize(1, size) > kMaxDatagram) {
-        queue.bytes.resize(before);
-        ++droppedTooLarge;
-        return;
-      }
-      queue.sizes.push_back(static_cast<uint32_t>(size));
+      queue.bytes.append(encoded.data(), encoded.size());
+      queue.sizes.push_back(static_cast<uint32_t>(encoded.size()));
     } catch (...) {
       queue.bytes.resize(before);
       throw;
@@ -345,6 +339,22 @@ Reporter::~Reporter() {
 
 void Reporter::report(const SpanRecord& span) noexcept {
   State& s = *_state;
+  // Encoded before the lock is taken, so that threads finishing spans at once only meet to
+  // copy the bytes. A typical span fits the writer's own buffer and needs no allocation.
+  std::string large;
+  CompactWriter writer(large);
+  opentracing::string_view encoded;
+  try {
+    writeSpan(writer, span);
+    encoded = writer.bytes();
+  } catch (...) {
+    ++s.droppedQueueFull;
+    return;
+  }
+  if (s.encoder.datagramSize(1, encoded.size()) > kMaxDatagram) {
+    ++s.droppedTooLarge;
+    return;
+  }
   bool wakeWorker = false;
   if (!lockProducer(s.lock)) {
     ++s.droppedQueueFull;
@@ -357,7 +367,7 @@ void Reporter::report(const SpanRecord& span) noexcept {
         ++s.droppedQueueFull;
         return;
       }
-      s.enqueue(span);
+      s.enqueue(encoded);
     } catch (...) {
       ++s.droppedQueueFull;
       return;
