@@ -1,8 +1,8 @@
 #pragma once
-// Spans are timed by the steady clock, which the API's Finish reads anyway. Their start is read
-// from the system clock, the cheaper of the two under Wine (a third of the cost), and placed on
-// the steady clock through the clocks' offset, measured again every 10 ms: the error that a
-// slewing system clock adds to a duration stays below a few microseconds.
+// A span's start and, unless the caller gives one, its finish are read from the system clock,
+// a third of the steady clock's cost under Wine, and placed on the steady clock through the
+// clocks' offset, measured again every 10 ms: durations follow the steady clock, and the error a
+// slewing system clock adds to one stays below a few microseconds.
 
 #include <chrono>
 
