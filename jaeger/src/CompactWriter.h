@@ -84,11 +84,14 @@ inline uint64_t CompactWriter::zigzag(int64_t value) {
 }
 
 inline void CompactWriter::varint(uint64_t value) {
+  if (sizeof _buffer - _used < 10) flush();  // room for the longest varint, checked once
+  char* out = _buffer + _used;
   while (value >= 0x80) {
-    put(static_cast<char>((value & 0x7f) | 0x80));
+    *out++ = static_cast<char>((value & 0x7f) | 0x80);
     value >>= 7;
   }
-  put(static_cast<char>(value));
+  *out++ = static_cast<char>(value);
+  _used = static_cast<size_t>(out - _buffer);
 }
 
 inline void CompactWriter::structBegin() { structResume(0); }

@@ -24,6 +24,8 @@ constexpr std::chrono::milliseconds kWorkerAnswerTimeout(2000);
 constexpr std::chrono::milliseconds kLockTimeout(500);
 // A partly filled datagram goes out once no span has come for this long.
 constexpr std::chrono::milliseconds kQuietPause(1);
+// Buffers of sent datagrams kept for the next ones.
+constexpr size_t kSpareDatagrams = 2;
 
 // True once ExitProcess has ended the other threads and the libraries are being detached.
 bool processEnding() noexcept {
@@ -80,7 +82,9 @@ struct EncodedSpans {
 
 struct Reporter::State {
   State(const Process& process, std::unique_ptr<UdpSender> sender, const Options& options)
-      : options(options), encoder(process), sender(std::move(sender)) {}
+      : options(options), encoder(process), sender(std::move(sender)) {
+    spare.reserve(kSpareDatagrams);  // so that keeping a buffer never allocates
+  }
 
   // Appends an encoded span to the queue. The caller holds lock.
   void enqueue(opentracing::string_view encoded) {
@@ -112,7 +116,14 @@ struct Reporter::State {
   void seal() {
     if (open.empty()) return;
     sealed.push_back(std::move(open));
-    open = EncodedSpans();
+    // A datagram's buffers are used again: allocating and faulting in 64 KB for each one
+    // cost more than packing it.
+    if (spare.empty()) {
+      open = EncodedSpans();
+    } else {
+      open = std::move(spare.back());
+      spare.pop_back();
+    }
   }
 
   // Sends the sealed datagrams in order. A datagram leaves `sealed` only once it is out, so
@@ -141,6 +152,10 @@ struct Reporter::State {
         droppedSendFailed += front->count();  // no memory for the datagram
       }
       std::lock_guard<SpinLock> guard(packLock);
+      if (spare.size() < kSpareDatagrams) {
+        spare.push_back(std::move(sealed.front()));
+        spare.back().clear();
+      }
       sealed.pop_front();
     }
   }
@@ -282,10 +297,11 @@ struct Reporter::State {
   bool workerStopped = false;
   Waiting state = Waiting::Busy;
 
-  SpinLock packLock;  // guards open, openSince and sealed
+  SpinLock packLock;  // guards open, openSince, sealed and spare
   EncodedSpans open;
   std::chrono::steady_clock::time_point openSince;
   std::deque<EncodedSpans> sealed;
+  std::vector<EncodedSpans> spare;  // sent datagrams' buffers, emptied
 
   std::mutex sendLock;  // one sender of datagrams at a time; guards datagramBuffer
   std::string datagramBuffer;
