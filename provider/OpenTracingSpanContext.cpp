@@ -1,5 +1,6 @@
 #include "provider/OpenTracingSpanContext.h"
 
+#include <algorithm>
 #include <string>
 
 #include "provider/OpenTracingTracer.h"
@@ -10,20 +11,26 @@
 OpenTracingSpanContext::OpenTracingSpanContext(OpenTracingDriver::TracerPtr& tracerProvider,
                                                const std::string& function, int32_t line, const std::string& name)
     : tracerProvider(tracerProvider) {
-  // "function line" or "name (function line)", joined by hand: the run-time's printf costs more
-  // than the rest of a span.
+  const bool child = currentSpan() != nullptr;
+  const opentracing::SpanContext& parent =
+      child ? currentSpan()->context() : rootSpan(OpenTracingTracer::of(this->tracerProvider))->context();
+  // "CHILD: " or "NEW: ", then "function line" or "name (function line)". Joined by hand, on
+  // the stack when it fits: the run-time's printf and the heap cost more than the rest of a span.
   const std::string lineText = std::to_string(line);
-  std::string displayName;
-  displayName.reserve(name.size() + function.size() + lineText.size() + 4);
-  if (!name.empty()) displayName.append(name).append(" (");
-  displayName.append(function).append(" ").append(lineText);
-  if (!name.empty()) displayName.append(")");
-  if (currentSpan())
-    previousSpan = startSpan("CHILD: " + displayName, &currentSpan()->context());
-  else
-    previousSpan = startSpan("NEW: " + displayName, &rootSpan(OpenTracingTracer::of(this->tracerProvider))->context());
-  previousSpan->SetTag("Name", name);
-  previousSpan->SetTag("Function", function);
+  const bool named = !name.empty();
+  const opentracing::string_view pieces[] = {child ? "CHILD: " : "NEW: ", name, named ? " (" : "", function, " ",
+                                             lineText, named ? ")" : ""};
+  size_t length = 0;
+  for (const auto& piece : pieces) length += piece.size();
+  char onStack[256];
+  std::string onHeap;
+  char* const text = length <= sizeof onStack ? onStack : (onHeap.resize(length), &onHeap[0]);
+  char* end = text;
+  for (const auto& piece : pieces) end = std::copy(piece.data(), piece.data() + piece.size(), end);
+  previousSpan = startSpan(opentracing::string_view(text, static_cast<size_t>(end - text)), &parent);
+  // Views, not copies: the tracer takes the text over at once.
+  previousSpan->SetTag("Name", opentracing::string_view(name));
+  previousSpan->SetTag("Function", opentracing::string_view(function));
   previousSpan->SetTag("Line", static_cast<int64_t>(line));
   // Last, so that a failure above leaves the thread's current span as it was.
   currentSpan().swap(previousSpan);

@@ -4,7 +4,8 @@
 
 #include "diagnostics/vexception.h"
 
-std::unique_ptr<opentracing::Span> startSpan(const std::string& operationName, const opentracing::SpanContext* parent) {
+std::unique_ptr<opentracing::Span> startSpan(opentracing::string_view operationName,
+                                             const opentracing::SpanContext* parent) {
   const auto tracer = opentracing::Tracer::Global();
   auto span = parent ? tracer->StartSpan(operationName, {opentracing::ChildOf(parent)}) : tracer->StartSpan(operationName);
   if (!span) throw vexception(L"The tracer started no span", ExceptionSite("startSpan", __LINE__));

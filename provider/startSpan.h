@@ -8,4 +8,5 @@
 #include <string>
 
 // Never null: a tracer that starts no span (its way of failing) raises vexception.
-std::unique_ptr<opentracing::Span> startSpan(const std::string& operationName, const opentracing::SpanContext* parent);
+std::unique_ptr<opentracing::Span> startSpan(opentracing::string_view operationName,
+                                             const opentracing::SpanContext* parent);
