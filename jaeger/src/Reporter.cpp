@@ -196,6 +196,7 @@ struct Reporter::State {
     if (haveSendLock) sendLock.unlock();
   }
 
+  // True when nothing waits to be sent; otherwise asks the background thread to send it now.
   bool nothingLeft() noexcept {
     bool empty = false;
     if (lockWithin(lock, kLockTimeout)) {
