@@ -436,6 +436,9 @@ Tracer::Statistics Reporter::statistics() const noexcept {
 }
 
 void Reporter::waitAllBeforeExit() noexcept {
+  // Run late by a run-time that exits from its detach, the background threads are gone and
+  // waiting for them would only delay the flush at detach.
+  if (processEnding()) return;
   try {
     for (const auto& state : liveStates()) state->waitUntilSent(kWorkerAnswerTimeout);
   } catch (...) {

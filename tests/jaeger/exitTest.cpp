@@ -26,7 +26,7 @@ DWORD runHost(const std::string& hostPort, int spans, const std::string& mode) {
 }  // namespace
 
 TEST(JaegerExit, QueuedSpansAreSentHoweverTheHostEnds) {
-  for (const char* mode : {"return", "exit", "global"}) {
+  for (const char* mode : {"return", "exit", "global", "ucrt-exit", "exitprocess"}) {
     testsupport::AgentListener listener;
     ASSERT_EQ(0u, runHost(listener.hostPort(), 250, mode)) << mode;
     auto spans = listener.waitForSpans(250, std::chrono::seconds(10));
