@@ -1,7 +1,8 @@
 // Reports spans and ends its process with them still queued, as a host may: returning from
 // main, calling exit, with the tracer installed as the global tracer, calling exit of the
-// universal C run-time as a host built with Visual C++ does, or calling ExitProcess.
-// Usage: jaeger_exit_host <agent host:port> <spans> return|exit|global|ucrt-exit|exitprocess
+// universal C run-time as a host built with Visual C++ does, or calling ExitProcess. "log"
+// returns from main with span logging on.
+// Usage: jaeger_exit_host <agent host:port> <spans> return|exit|global|ucrt-exit|exitprocess|log
 
 #include <windows.h>
 
@@ -21,8 +22,8 @@ int main(int argc, char** argv) {
   // The process ends right after the burst, with spans still queued or in flight.
   auto tracer = jaegertracing::Tracer::make(
       "exit." + mode, jaegertracing::Config(false, jaegertracing::samplers::Config("const", 1),
-                                            jaegertracing::reporters::Config(1000, std::chrono::minutes(10), false,
-                                                                             argv[1])));
+                                            jaegertracing::reporters::Config(1000, std::chrono::minutes(10),
+                                                                             mode == "log", argv[1])));
   const int spans = std::atoi(argv[2]);
   for (int i = 0; i < spans; ++i) tracer->StartSpan("exit span " + std::to_string(i));
   if (mode == "global") {
