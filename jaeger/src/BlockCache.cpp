@@ -23,8 +23,8 @@ struct ThreadCache {
 void* heapAllocate(size_t size) { return HeapAlloc(GetProcessHeap(), 0, size); }
 void heapFree(void* block) { HeapFree(GetProcessHeap(), 0, block); }
 
-// Runs at each thread's end, from the fiber-local slot. The library is pinned once a tracer
-// exists, so the callback stays mapped for as long as the slot is in use.
+// Runs at each thread's end, from the fiber-local slot. Blocks are taken only for tracers and
+// their spans, and making a tracer pins the library first, so the callback stays mapped.
 void WINAPI releaseCache(void* data) {
   auto* cache = static_cast<ThreadCache*>(data);
   if (cache == nullptr) return;

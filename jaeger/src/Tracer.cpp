@@ -22,8 +22,9 @@ namespace {
 constexpr const char* kVersion = "C++-0.5.0";
 
 // Spans and tracers hand out code of this library to the OpenTracing library and to the host,
-// which may drop them after the host has freed the modules that loaded us. Pinning keeps the
-// code mapped until the process ends, where the reporters are flushed at exit.
+// which may drop them after the host has freed the modules that loaded us, and the threads'
+// block caches are released by code of ours at each thread's end. Pinning
+// keeps the code mapped until the process ends, where the reporters are flushed at exit.
 void pinThisLibrary() {
   HMODULE self = nullptr;
   GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
@@ -65,6 +66,8 @@ std::shared_ptr<opentracing::Tracer> Tracer::make(const std::string& serviceName
   if (config.disabled()) return opentracing::MakeNoopTracer();
   auto sampler = Sampler::make(config.sampler());
 
+  // Before the first block is taken from a thread's cache, even if making the tracer fails.
+  pinThisLibrary();
   Process process;
   process.serviceName = serviceName;
   process.tags.push_back(Tag::string("jaeger.version", kVersion));
@@ -78,7 +81,6 @@ std::shared_ptr<opentracing::Tracer> Tracer::make(const std::string& serviceName
   std::unique_ptr<Reporter> reporter(
       new Reporter(process, std::unique_ptr<UdpSender>(new UdpSender(config.reporter().localAgentHostPort())), options));
 
-  pinThisLibrary();
   drainReportersAtExit();
   auto core = std::make_shared<TracerCore>(serviceName, std::move(sampler), config.headers(), std::move(reporter));
   return std::shared_ptr<Tracer>(new Tracer(std::move(core)));
