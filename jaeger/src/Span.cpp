@@ -4,8 +4,8 @@
 
 namespace jaegertracing {
 
-Span::Span(std::shared_ptr<const Tracer> tracer, TracerCore& core, SpanContext context,
-           SpanRecord record, std::chrono::steady_clock::time_point startSteady)
+Span::Span(std::shared_ptr<const Tracer> tracer, TracerCore& core, SpanContext&& context,
+           SpanRecord&& record, std::chrono::steady_clock::time_point startSteady)
     : _tracer(std::move(tracer)),
       _core(core),
       _context(std::move(context)),

@@ -21,8 +21,8 @@ namespace jaegertracing {
 class Span : public opentracing::Span {
  public:
   // The span keeps its tracer, and with it the tracer's core, alive.
-  Span(std::shared_ptr<const Tracer> tracer, TracerCore& core, SpanContext context,
-       SpanRecord record, std::chrono::steady_clock::time_point startSteady);
+  Span(std::shared_ptr<const Tracer> tracer, TracerCore& core, SpanContext&& context,
+       SpanRecord&& record, std::chrono::steady_clock::time_point startSteady);
   ~Span() override;
 
   static void* operator new(size_t size) { return allocateBlock(size); }
