@@ -15,11 +15,16 @@ WINEPREFIX="$build/wineprefix" "$root/scripts/wine-run.sh" reg add \
 
 work=$(mktemp -d /tmp/kestrin-demo.XXXXXX)
 listener=
-cleanup() {
+# The listener prints the tree when it stops.
+stopListener() {
   if [ -n "$listener" ]; then
     touch "$work/stop"
     wait "$listener" || true
+    listener=
   fi
+}
+cleanup() {
+  stopListener
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -41,9 +46,7 @@ status=0
 # The host has sent everything before it exits; the pause covers the datagrams still on loopback.
 sleep 1
 echo "demo: the trace as the agent received it"
-touch "$work/stop"
-wait "$listener"
-listener=
+stopListener
 echo "demo: tracing stays switched on in $build/wineprefix; to switch it off run"
 echo "  WINEPREFIX=$build/wineprefix scripts/wine-run.sh reg delete 'HKLM\\SOFTWARE\\Kestrin\\Ondra Config\\Config' /v opentracing_enabled /reg:32 /f"
 exit "$status"

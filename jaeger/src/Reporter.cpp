@@ -10,6 +10,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "jaeger/src/SpinLock.h"
@@ -46,8 +47,9 @@ bool lockWithin(Lock& lock, std::chrono::milliseconds timeout) noexcept {
 }
 
 // Takes a lock at once when it is free; waits for it without bound while the process runs and
-// within kLockTimeout once it is ending, when a killed thread may have kept it.
-bool lockProducer(SpinLock& lock) noexcept {
+// within kLockTimeout once it is ending, when a killed thread may have kept it. Every taking of
+// a lock that the flush at exit can reach goes through here or lockWithin.
+bool lockUnlessEnding(SpinLock& lock) noexcept {
   if (lock.try_lock()) return true;
   if (processEnding()) return lockWithin(lock, kLockTimeout);
   lock.lock();
@@ -134,7 +136,9 @@ struct Reporter::State {
     for (;;) {
       const EncodedSpans* front;
       {
-        std::lock_guard<SpinLock> guard(packLock);
+        // At exit the background thread may have been killed while packing.
+        if (!lockUnlessEnding(packLock)) return;
+        std::lock_guard<SpinLock> guard(packLock, std::adopt_lock);
         if (sealed.empty()) return;
         front = &sealed.front();
       }
@@ -151,7 +155,8 @@ struct Reporter::State {
       } catch (...) {
         droppedSendFailed += front->count();  // no memory for the datagram
       }
-      std::lock_guard<SpinLock> guard(packLock);
+      if (!lockUnlessEnding(packLock)) return;
+      std::lock_guard<SpinLock> guard(packLock, std::adopt_lock);
       if (spare.size() < kSpareDatagrams) {
         spare.push_back(std::move(sealed.front()));
         spare.back().clear();
@@ -164,7 +169,7 @@ struct Reporter::State {
   // queue itself, unless the datagrams waiting for the network are at their bound. The caller
   // holds lock.
   bool makeRoom() {
-    if (!lockProducer(packLock)) return false;
+    if (!lockUnlessEnding(packLock)) return false;
     std::lock_guard<SpinLock> guard(packLock, std::adopt_lock);
     if (sealed.size() >= kMaxWaitingDatagrams) return false;
     pack(queue);
@@ -181,8 +186,7 @@ struct Reporter::State {
       EncodedSpans taken;
       if (lockWithin(lock, kLockTimeout)) {
         closing = true;
-        taken.bytes.swap(queue.bytes);
-        taken.sizes.swap(queue.sizes);
+        std::swap(taken, queue);
         lock.unlock();
       }
       if (lockWithin(packLock, kLockTimeout)) {
@@ -235,8 +239,9 @@ struct Reporter::State {
       {
         std::unique_lock<SpinLock> guard(lock);
         for (;;) {
-          if (closing || flushRequested || !queue.empty() || !sealedEmpty()) break;
-          if (!openEmpty()) {
+          const Packed packedNow = packed();
+          if (closing || flushRequested || !queue.empty() || packedNow == Packed::Full) break;
+          if (packedNow == Packed::Partial) {
             // A datagram is partly filled: wait a moment for more before sending it.
             state = Waiting::Pausing;
             wake.wait_for(guard, kQuietPause);
@@ -250,8 +255,7 @@ struct Reporter::State {
         stop = closing;
         flushNow = closing || flushRequested;
         flushRequested = false;
-        taken.bytes.swap(queue.bytes);
-        taken.sizes.swap(queue.sizes);
+        std::swap(taken, queue);
       }
       std::lock_guard<std::mutex> sending(sendLock);
       try {
@@ -273,14 +277,12 @@ struct Reporter::State {
     stopped.notify_all();
   }
 
-  // Read by the background thread while it holds lock only; a stale answer costs one round.
-  bool sealedEmpty() {
+  // What waits in datagrams: read by the background thread while it holds lock, so a producer
+  // packing at that moment can make the answer stale by one round.
+  enum class Packed { Nothing, Partial, Full };
+  Packed packed() {
     std::lock_guard<SpinLock> guard(packLock);
-    return sealed.empty();
-  }
-  bool openEmpty() {
-    std::lock_guard<SpinLock> guard(packLock);
-    return open.empty();
+    return !sealed.empty() ? Packed::Full : !open.empty() ? Packed::Partial : Packed::Nothing;
   }
 
   const Options options;
@@ -373,7 +375,7 @@ void Reporter::report(const SpanRecord& span) noexcept {
     return;
   }
   bool wakeWorker = false;
-  if (!lockProducer(s.lock)) {
+  if (!lockUnlessEnding(s.lock)) {
     ++s.droppedQueueFull;
     return;
   }

@@ -1,7 +1,5 @@
 #include "jaeger/src/SpanContext.h"
 
-#include <cstdio>
-
 namespace jaegertracing {
 
 namespace {
