@@ -23,8 +23,8 @@ constexpr const char* kVersion = "C++-0.5.0";
 
 // Spans and tracers hand out code of this library to the OpenTracing library and to the host,
 // which may drop them after the host has freed the modules that loaded us, and the threads'
-// block caches are released by code of ours at each thread's end. Pinning
-// keeps the code mapped until the process ends, where the reporters are flushed at exit.
+// block caches are released by code of ours at each thread's end. Pinning keeps the code
+// mapped until the process ends, where the reporters are flushed at exit.
 void pinThisLibrary() {
   HMODULE self = nullptr;
   GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
