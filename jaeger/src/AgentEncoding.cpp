@@ -11,35 +11,10 @@ void writeI64(CompactWriter& w, int16_t field, int64_t value) {
   w.i64(value);
 }
 
-void writeTag(CompactWriter& w, const Tag& tag) {
-  w.structBegin();
-  w.fieldBegin(1, CompactWriter::kBinary);
-  w.string(tag.key);
-  w.fieldBegin(2, CompactWriter::kI32);
-  w.i32(static_cast<int32_t>(tag.type));
-  switch (tag.type) {
-    case Tag::Type::String:
-      w.fieldBegin(3, CompactWriter::kBinary);
-      w.string(tag.text);
-      break;
-    case Tag::Type::Double:
-      w.fieldBegin(4, CompactWriter::kDouble);
-      w.dbl(tag.number);
-      break;
-    case Tag::Type::Bool:
-      w.fieldBool(5, tag.flag);
-      break;
-    case Tag::Type::Long:
-      writeI64(w, 6, tag.integer);
-      break;
-  }
-  w.structEnd();
-}
-
-void writeTagList(CompactWriter& w, int16_t field, const Tags& tags) {
+void writeTagList(CompactWriter& w, int16_t field, const EncodedTags& tags) {
   w.fieldBegin(field, CompactWriter::kList);
-  w.listBegin(CompactWriter::kStruct, static_cast<uint32_t>(tags.size()));
-  for (const auto& tag : tags) writeTag(w, tag);
+  w.listBegin(CompactWriter::kStruct, tags.count());
+  w.raw(tags.bytes().data(), tags.bytes().size());
 }
 
 constexpr const char* kMethod = "emitBatch";
@@ -53,7 +28,7 @@ void writeSpan(CompactWriter& w, const SpanRecord& span) {
   writeI64(w, 3, static_cast<int64_t>(span.spanId));
   writeI64(w, 4, static_cast<int64_t>(span.parentId));
   w.fieldBegin(5, CompactWriter::kBinary);
-  w.string(span.operationName);
+  w.string(span.operationName.view());
   if (!span.references.empty()) {
     w.fieldBegin(6, CompactWriter::kList);
     w.listBegin(CompactWriter::kStruct, static_cast<uint32_t>(span.references.size()));

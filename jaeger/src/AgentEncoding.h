@@ -14,7 +14,7 @@ namespace jaegertracing {
 
 struct Process {
   std::string serviceName;
-  Tags tags;
+  EncodedTags tags;
 };
 
 // The largest datagram the agent takes.

@@ -1,6 +1,10 @@
 #include "jaeger/src/BlockCache.h"
 
+#include <new>
+
 #include <windows.h>
+
+#include "jaeger/src/ThreadSlot.h"
 
 namespace jaegertracing {
 
@@ -13,47 +17,31 @@ struct FreeBlock {
   FreeBlock* next;
 };
 
-struct ThreadCache {
-  FreeBlock* head = nullptr;
-  unsigned count = 0;
-};
-
 // Blocks come from the process heap directly rather than the C run-time's, so that a thread
 // ending after the run-time has shut down can still give its cache back.
 void* heapAllocate(size_t size) { return HeapAlloc(GetProcessHeap(), 0, size); }
 void heapFree(void* block) { HeapFree(GetProcessHeap(), 0, block); }
 
-// Runs at each thread's end, from the fiber-local slot. Blocks are taken only for tracers and
-// their spans, and making a tracer pins the library first, so the callback stays mapped.
-void WINAPI releaseCache(void* data) {
-  auto* cache = static_cast<ThreadCache*>(data);
-  if (cache == nullptr) return;
-  while (FreeBlock* block = cache->head) {
-    cache->head = block->next;
-    heapFree(block);
+struct ThreadCache {
+  ThreadCache() = default;
+  ThreadCache(const ThreadCache&) = delete;
+  ThreadCache& operator=(const ThreadCache&) = delete;
+  ~ThreadCache() {
+    while (FreeBlock* block = head) {
+      head = block->next;
+      heapFree(block);
+    }
   }
-  heapFree(cache);
-}
 
-DWORD cacheSlot() {
-  static const DWORD slot = FlsAlloc(releaseCache);
-  return slot;
-}
+  FreeBlock* head = nullptr;
+  unsigned count = 0;
+};
 
-// This thread's cache, created on first use; null when no slot or memory is left.
+// Released at each thread's end. Blocks are taken only for tracers and their spans, and making
+// a tracer pins the library first, so the code that releases them stays mapped.
 ThreadCache* threadCache(bool create) {
-  const DWORD slot = cacheSlot();
-  if (slot == FLS_OUT_OF_INDEXES) return nullptr;
-  auto* cache = static_cast<ThreadCache*>(FlsGetValue(slot));
-  if (cache != nullptr || !create) return cache;
-  void* memory = heapAllocate(sizeof(ThreadCache));
-  if (memory == nullptr) return nullptr;
-  cache = new (memory) ThreadCache;
-  if (!FlsSetValue(slot, cache)) {
-    heapFree(memory);
-    return nullptr;
-  }
-  return cache;
+  static ThreadSlot<ThreadCache> caches;
+  return caches.get(create);
 }
 
 }  // namespace

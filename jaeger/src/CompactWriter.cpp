@@ -1,5 +1,7 @@
 #include "jaeger/src/CompactWriter.h"
 
+#include "jaeger/src/BlockBytes.h"
+
 #include <cstring>
 #include <stdexcept>
 
@@ -31,16 +33,8 @@ void CompactWriter::raw(const char* data, size_t size) {
       return;
     }
   }
-  // Keys and values are short: copied in words here, where each call of the run-time's memcpy
-  // costs more than the copy.
-  char* out = _buffer + _used;
+  copyBytes(_buffer + _used, data, size);
   _used += size;
-  for (; size >= 8; size -= 8, data += 8, out += 8) std::memcpy(out, data, 8);
-  if (size >= 4) {
-    std::memcpy(out, data, 4);
-    size -= 4, data += 4, out += 4;
-  }
-  while (size-- > 0) *out++ = *data++;
 }
 
 void CompactWriter::messageBegin(const std::string& name, MessageType type, int32_t sequenceId) {
@@ -82,7 +76,7 @@ void CompactWriter::dbl(double value) {
   raw(bytes, sizeof bytes);
 }
 
-void CompactWriter::string(const std::string& value) {
+void CompactWriter::string(opentracing::string_view value) {
   varint(value.size());
   raw(value.data(), value.size());
 }

@@ -49,7 +49,7 @@ class CompactWriter {
   void i32(int32_t value);
   void i64(int64_t value);
   void dbl(double value);
-  void string(const std::string& value);
+  void string(opentracing::string_view value);
   // Bytes already in the protocol's form, such as encoded structs.
   void raw(const char* data, size_t size);
 

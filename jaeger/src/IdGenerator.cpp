@@ -3,7 +3,11 @@
 #include <chrono>
 #include <functional>
 #include <random>
+#include <mutex>
 #include <thread>
+
+#include "jaeger/src/SpinLock.h"
+#include "jaeger/src/ThreadSlot.h"
 
 namespace jaegertracing {
 
@@ -12,7 +16,7 @@ namespace {
 // xoshiro256** state, seeded through splitmix64 so that a weak seed still spreads over all bits.
 class Generator {
  public:
-  Generator() {
+  Generator() noexcept {
     uint64_t seed = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
                     (static_cast<uint64_t>(std::hash<std::thread::id>()(std::this_thread::get_id())) << 17);
     try {
@@ -48,13 +52,23 @@ class Generator {
   uint64_t _state[4];
 };
 
+// Only for a thread that got no generator of its own, for want of memory or slots.
+uint64_t sharedNext() noexcept {
+  static SpinLock lock;
+  static Generator shared;
+  std::lock_guard<SpinLock> guard(lock);
+  return shared.next();
+}
+
 }  // namespace
 
 uint64_t randomId() noexcept {
-  thread_local Generator generator;
+  // Not a C++ thread_local: MinGW emulates those at three times the cost of this slot.
+  static ThreadSlot<Generator> generators;
+  Generator* generator = generators.get(true);
   uint64_t id;
   do {
-    id = generator.next();
+    id = generator ? generator->next() : sharedNext();
   } while (id == 0);
   return id;
 }

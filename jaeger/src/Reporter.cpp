@@ -58,10 +58,13 @@ bool lockUnlessEnding(SpinLock& lock) noexcept {
 
 void logSpan(const SpanRecord& span) {
   std::string line = "jaegertracing: span " + toHex(span.traceId) + ":" + toHex(span.spanId) + ":" +
-                     toHex(span.parentId) + ":" + toHex(span.flags) + " \"" + span.operationName +
+                     toHex(span.parentId) + ":" + toHex(span.flags) + " \"" +
+                     std::string(span.operationName.data(), span.operationName.size()) +
                      "\" start " + std::to_string(span.startMicros) + " us, duration " +
                      std::to_string(span.durationMicros) + " us";
-  for (const auto& tag : span.tags) line += ", " + tag.key + "=" + tag.valueText();
+  span.tags.forEach([&](opentracing::string_view key, const std::string& value) {
+    line.append(", ").append(key.data(), key.size()).append("=").append(value);
+  });
   line += "\n";
   std::fputs(line.c_str(), stderr);
   std::fflush(stderr);

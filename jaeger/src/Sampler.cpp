@@ -18,8 +18,8 @@ SamplingDecision decision(bool sampled, const char* type, opentracing::Value par
   SamplingDecision result;
   result.sampled = sampled;
   if (sampled) {
-    result.tags.push_back(Tag::string("sampler.type", type));
-    result.tags.push_back(Tag::fromValue("sampler.param", param));
+    result.tags.appendText("sampler.type", type);
+    result.tags.append("sampler.param", param);
   }
   return result;
 }

@@ -15,7 +15,7 @@ namespace jaegertracing {
 
 struct SamplingDecision {
   bool sampled = false;
-  Tags tags;  // "sampler.type" and "sampler.param"
+  EncodedTags tags;  // "sampler.type" and "sampler.param"
 };
 
 class Sampler {

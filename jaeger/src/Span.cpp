@@ -30,7 +30,7 @@ void Span::FinishWithOptions(const opentracing::FinishSpanOptions& options) noex
     try {
       for (const auto& log : options.log_records) {
         LogEntry entry{log.timestamp, {}};
-        for (const auto& field : log.fields) entry.fields.push_back(Tag::fromValue(field.first, field.second));
+        for (const auto& field : log.fields) entry.fields.append(field.first, field.second);
         _record.logs.push_back(std::move(entry));
       }
     } catch (...) {
@@ -52,7 +52,7 @@ void Span::SetOperationName(opentracing::string_view name) noexcept {
 void Span::SetTag(opentracing::string_view key, const opentracing::Value& value) noexcept {
   try {
     std::lock_guard<SpinLock> guard(_lock);
-    if (!_finished) setTag(_record.tags, key, value);
+    if (!_finished) _record.tags.set(key, value);
   } catch (...) {
   }
 }
@@ -76,7 +76,7 @@ template <typename Fields>
 void Span::addLog(opentracing::SystemTime timestamp, const Fields& fields) noexcept {
   try {
     LogEntry entry{timestamp, {}};
-    for (const auto& field : fields) entry.fields.push_back(Tag::fromValue(field.first, field.second));
+    for (const auto& field : fields) entry.fields.append(field.first, field.second);
     std::lock_guard<SpinLock> guard(_lock);
     if (!_finished) _record.logs.push_back(std::move(entry));
   } catch (...) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "jaeger/src/BlockBytes.h"
 #include "jaeger/src/SpanContext.h"
 #include "jaeger/src/Tag.h"
 
@@ -23,11 +24,11 @@ struct SpanRecord {
   uint64_t spanId = 0;
   uint64_t parentId = 0;
   uint8_t flags = 0;
-  std::string operationName;
+  BlockBytes operationName;
   std::vector<SpanReference> references;
   int64_t startMicros = 0;     // since the Unix epoch
   int64_t durationMicros = 0;
-  Tags tags;
+  EncodedTags tags;
   std::vector<LogEntry> logs;
 };
 

@@ -1,47 +1,47 @@
 #pragma once
-// A tag or log field as the agent protocol carries it: a key and a string, double, bool or
-// 64-bit integer value. OpenTracing values are converted when they are set, so that no view
-// into the caller's memory is kept.
+// Tags and log fields as the agent protocol carries them: each is encoded when it is set, so
+// that no view into the caller's memory is kept and a span's end only copies the bytes.
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include <opentracing/string_view.h>
-#include "jaeger/src/BlockCache.h"
 #include <opentracing/value.h>
+
+#include "jaeger/src/BlockBytes.h"
 
 namespace jaegertracing {
 
-struct Tag {
-  enum class Type : int32_t { String = 0, Double = 1, Bool = 2, Long = 3 };
+class EncodedTags {
+ public:
+  uint32_t count() const { return _count; }
+  bool empty() const { return _count == 0; }
+  // The tags one after another, as a list of the protocol's Tag structs holds them.
+  opentracing::string_view bytes() const { return _bytes.view(); }
 
-  std::string key;
-  Type type = Type::String;
-  std::string text;
-  double number = 0;
-  int64_t integer = 0;
-  bool flag = false;
+  // Strings, bools, doubles and signed integers keep their type; unsigned values above the
+  // signed range become decimal text rather than wrapping negative, and null, lists and
+  // dictionaries become text too.
+  void append(opentracing::string_view key, const opentracing::Value& value);
+  void appendText(opentracing::string_view key, opentracing::string_view text);
+  void appendAll(const EncodedTags& other);
+  // Sets or replaces the tag of the same key, keeping the order of first appearance.
+  void set(opentracing::string_view key, const opentracing::Value& value);
 
-  static Tag string(std::string key, std::string value);
-  static Tag boolean(std::string key, bool value);
-  // Unsigned values above the signed range become decimal text rather than wrapping negative;
-  // null, lists and dictionaries become text too.
-  static Tag fromValue(opentracing::string_view key, const opentracing::Value& value);
+  // Each tag's key and its value as text, in order.
+  void forEach(const std::function<void(opentracing::string_view key, const std::string& value)>& visit) const;
 
-  // The value as text, for span logging.
-  std::string valueText() const;
+ private:
+  BlockBytes _bytes;
+  uint32_t _count = 0;
 };
-
-using Tags = std::vector<Tag, BlockAllocator<Tag>>;
 
 struct LogEntry {
   std::chrono::system_clock::time_point timestamp;
-  Tags fields;
+  EncodedTags fields;
 };
-
-// Sets or replaces the tag of the same key, keeping the order of first appearance.
-void setTag(Tags& tags, opentracing::string_view key, const opentracing::Value& value);
 
 }  // namespace jaegertracing

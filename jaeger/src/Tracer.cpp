@@ -48,9 +48,6 @@ void drainReportersAtExit() {
   });
 }
 
-// Room for the tags a span of the product's driver gets, reserved once.
-constexpr size_t kTypicalTags = 4;
-
 const SpanContext* ownContext(const opentracing::SpanContext* context) {
   return dynamic_cast<const SpanContext*>(context);
 }
@@ -70,9 +67,9 @@ std::shared_ptr<opentracing::Tracer> Tracer::make(const std::string& serviceName
   pinThisLibrary();
   Process process;
   process.serviceName = serviceName;
-  process.tags.push_back(Tag::string("jaeger.version", kVersion));
-  process.tags.push_back(Tag::string("hostname", localHostName()));
-  process.tags.push_back(Tag::string("ip", localIPv4Address()));
+  process.tags.appendText("jaeger.version", kVersion);
+  process.tags.appendText("hostname", localHostName());
+  process.tags.appendText("ip", localIPv4Address());
 
   Reporter::Options options;
   options.queueSize = static_cast<size_t>(config.reporter().queueSize());
@@ -149,16 +146,15 @@ std::unique_ptr<opentracing::Span> Tracer::StartSpanWithOptions(opentracing::str
       if (carrierOnly && !carrierOnly->debugId().empty()) {
         flags = SpanContext::kSampled | SpanContext::kDebug;
         debugId = carrierOnly->debugId();
-        record.tags.push_back(Tag::string(_core->headers.jaegerDebugHeader(), debugId));
+        record.tags.appendText(_core->headers.jaegerDebugHeader(), debugId);
       } else {
         SamplingDecision decision = _core->sampler->decide(record.traceId);
         if (decision.sampled) flags = SpanContext::kSampled;
-        for (auto& tag : decision.tags) record.tags.push_back(std::move(tag));
+        record.tags.appendAll(decision.tags);
       }
     }
     record.flags = flags;
-    record.tags.reserve(kTypicalTags);
-    for (const auto& tag : options.tags) setTag(record.tags, tag.first, tag.second);
+    for (const auto& tag : options.tags) record.tags.set(tag.first, tag.second);
 
     auto startSystem = options.start_system_timestamp;
     auto startSteady = options.start_steady_timestamp;

@@ -1,0 +1,58 @@
+#include "jaeger/src/BlockBytes.h"
+
+#include <new>
+
+#include "jaeger/src/BlockCache.h"
+
+namespace jaegertracing {
+
+BlockBytes::BlockBytes(BlockBytes&& other) noexcept
+    : _data(other._data), _size(other._size), _capacity(other._capacity) {
+  other._data = nullptr;
+  other._size = other._capacity = 0;
+}
+
+BlockBytes& BlockBytes::operator=(BlockBytes&& other) noexcept {
+  if (this != &other) {
+    release();
+    _data = other._data;
+    _size = other._size;
+    _capacity = other._capacity;
+    other._data = nullptr;
+    other._size = other._capacity = 0;
+  }
+  return *this;
+}
+
+BlockBytes::~BlockBytes() { release(); }
+
+void BlockBytes::release() noexcept {
+  freeBlock(_data, _capacity);
+  _data = nullptr;
+  _size = _capacity = 0;
+}
+
+void BlockBytes::replace(size_t offset, size_t size, const char* data, size_t length) {
+  const size_t tail = _size - offset - size;
+  const size_t newSize = _size - size + length;
+  if (newSize > _capacity) {
+    size_t capacity = kBlockSize;
+    while (capacity < newSize) {
+      if (capacity > static_cast<size_t>(-1) / 2) throw std::bad_alloc();
+      capacity *= 2;
+    }
+    char* grown = static_cast<char*>(allocateBlock(capacity));
+    copyBytes(grown, _data, offset);
+    copyBytes(grown + offset + length, _data + offset + size, tail);
+    copyBytes(grown + offset, data, length);
+    freeBlock(_data, _capacity);
+    _data = grown;
+    _capacity = capacity;
+  } else {
+    if (length != size) std::memmove(_data + offset + length, _data + offset + size, tail);
+    copyBytes(_data + offset, data, length);
+  }
+  _size = newSize;
+}
+
+}  // namespace jaegertracing

@@ -1,0 +1,51 @@
+#pragma once
+// A growable run of bytes kept in blocks of the thread's cache: a span's name and its encoded
+// tags, which a span writes a few times and its end reads once.
+
+#include <cstddef>
+#include <cstring>
+
+#include <opentracing/string_view.h>
+
+namespace jaegertracing {
+
+// Copies a short run in words: under Wine each call of the run-time's memcpy costs more than
+// copying a key or a value.
+inline void copyBytes(char* out, const char* data, size_t size) {
+  for (; size >= 8; size -= 8, data += 8, out += 8) std::memcpy(out, data, 8);
+  if (size >= 4) {
+    std::memcpy(out, data, 4);
+    size -= 4, data += 4, out += 4;
+  }
+  while (size-- > 0) *out++ = *data++;
+}
+
+class BlockBytes {
+ public:
+  BlockBytes() = default;
+  BlockBytes(BlockBytes&& other) noexcept;
+  BlockBytes& operator=(BlockBytes&& other) noexcept;
+  BlockBytes(const BlockBytes&) = delete;
+  BlockBytes& operator=(const BlockBytes&) = delete;
+  ~BlockBytes();
+
+  const char* data() const { return _data; }
+  size_t size() const { return _size; }
+  bool empty() const { return _size == 0; }
+  opentracing::string_view view() const { return opentracing::string_view(_data, _size); }
+
+  // Throws std::bad_alloc and then leaves the bytes as they were.
+  void append(const char* data, size_t size) { replace(_size, 0, data, size); }
+  void assign(const char* data, size_t size) { replace(0, _size, data, size); }
+  // Puts length bytes in place of the size bytes at offset.
+  void replace(size_t offset, size_t size, const char* data, size_t length);
+
+ private:
+  void release() noexcept;
+
+  char* _data = nullptr;
+  size_t _size = 0;
+  size_t _capacity = 0;
+};
+
+}  // namespace jaegertracing

@@ -1,0 +1,59 @@
+#pragma once
+// An object of each thread's own, made on the thread's first use and destroyed at its end.
+// Looking it up goes through a thread-local slot, which costs half of a fiber-local one under
+// Wine; a fiber-local slot only carries the destructor, since thread-local slots have none.
+// The objects live on the process heap rather than the C run-time's, so that a thread ending
+// after the run-time has shut down can still free its own.
+
+#include <new>
+#include <type_traits>
+
+#include <windows.h>
+
+namespace jaegertracing {
+
+template <typename T>
+class ThreadSlot {
+  static_assert(std::is_nothrow_default_constructible<T>::value, "made where nothing may throw");
+
+ public:
+  ThreadSlot() : _tls(TlsAlloc()), _fls(FlsAlloc(&destroy)) {}
+  ThreadSlot(const ThreadSlot&) = delete;
+  ThreadSlot& operator=(const ThreadSlot&) = delete;
+
+  // This thread's object; with create, made when there is none yet. Null when there is none, or
+  // no slot or memory was left for it.
+  T* get(bool create) noexcept {
+    if (auto* owned = static_cast<Owned*>(TlsGetValue(_tls))) return &owned->value;
+    if (!create || _tls == TLS_OUT_OF_INDEXES || _fls == FLS_OUT_OF_INDEXES) return nullptr;
+    void* memory = HeapAlloc(GetProcessHeap(), 0, sizeof(Owned));
+    if (memory == nullptr) return nullptr;
+    auto* owned = new (memory) Owned{T(), _tls};
+    if (!FlsSetValue(_fls, owned) || !TlsSetValue(_tls, owned)) {
+      FlsSetValue(_fls, nullptr);
+      HeapFree(GetProcessHeap(), 0, memory);
+      return nullptr;
+    }
+    return &owned->value;
+  }
+
+ private:
+  struct Owned {
+    T value;
+    DWORD tls;
+  };
+
+  // Runs on the ending thread (or where its fiber is deleted), which then has no object.
+  static void WINAPI destroy(void* data) {
+    auto* owned = static_cast<Owned*>(data);
+    if (owned == nullptr) return;
+    if (TlsGetValue(owned->tls) == owned) TlsSetValue(owned->tls, nullptr);
+    owned->~Owned();
+    HeapFree(GetProcessHeap(), 0, owned);
+  }
+
+  const DWORD _tls;
+  const DWORD _fls;
+};
+
+}  // namespace jaegertracing
