@@ -32,27 +32,25 @@ void BlockBytes::release() noexcept {
   _size = _capacity = 0;
 }
 
+void BlockBytes::grow(size_t size) {
+  size_t capacity = kBlockSize;
+  while (capacity < size) {
+    if (capacity > static_cast<size_t>(-1) / 2) throw std::bad_alloc();
+    capacity *= 2;
+  }
+  char* grown = static_cast<char*>(allocateBlock(capacity));
+  if (_size != 0) std::memcpy(grown, _data, _size);
+  freeBlock(_data, _capacity);
+  _data = grown;
+  _capacity = capacity;
+}
+
 void BlockBytes::replace(size_t offset, size_t size, const char* data, size_t length) {
   const size_t tail = _size - offset - size;
-  const size_t newSize = _size - size + length;
-  if (newSize > _capacity) {
-    size_t capacity = kBlockSize;
-    while (capacity < newSize) {
-      if (capacity > static_cast<size_t>(-1) / 2) throw std::bad_alloc();
-      capacity *= 2;
-    }
-    char* grown = static_cast<char*>(allocateBlock(capacity));
-    copyBytes(grown, _data, offset);
-    copyBytes(grown + offset + length, _data + offset + size, tail);
-    copyBytes(grown + offset, data, length);
-    freeBlock(_data, _capacity);
-    _data = grown;
-    _capacity = capacity;
-  } else {
-    if (length != size) std::memmove(_data + offset + length, _data + offset + size, tail);
-    copyBytes(_data + offset, data, length);
-  }
-  _size = newSize;
+  if (length > size && length - size > _capacity - _size) grow(_size - size + length);
+  if (length != size) std::memmove(_data + offset + length, _data + offset + size, tail);
+  copyBytes(_data + offset, data, length);
+  _size = _size - size + length;
 }
 
 }  // namespace jaegertracing

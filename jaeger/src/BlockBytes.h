@@ -30,18 +30,32 @@ class BlockBytes {
   ~BlockBytes();
 
   const char* data() const { return _data; }
+  char* data() { return _data; }
   size_t size() const { return _size; }
   bool empty() const { return _size == 0; }
   opentracing::string_view view() const { return opentracing::string_view(_data, _size); }
 
-  // Throws std::bad_alloc and then leaves the bytes as they were.
-  void append(const char* data, size_t size) { replace(_size, 0, data, size); }
+  // These throw std::bad_alloc and then leave the bytes as they were. The data given may not
+  // lie in these bytes.
+  void append(const char* data, size_t size) {
+    copyBytes(room(size), data, size);
+    _size += size;
+  }
   void assign(const char* data, size_t size) { replace(0, _size, data, size); }
   // Puts length bytes in place of the size bytes at offset.
   void replace(size_t offset, size_t size, const char* data, size_t length);
 
+  // Room for at most size bytes after the end, to be written there and then taken in with
+  // commit(end of what was written).
+  char* room(size_t size) {
+    if (size > _capacity - _size) grow(_size + size);
+    return _data + _size;
+  }
+  void commit(const char* end) { _size = static_cast<size_t>(end - _data); }
+
  private:
   void release() noexcept;
+  void grow(size_t capacity);
 
   char* _data = nullptr;
   size_t _size = 0;

@@ -1,7 +1,5 @@
 #include "jaeger/src/CompactWriter.h"
 
-#include "jaeger/src/BlockBytes.h"
-
 #include <cstring>
 #include <stdexcept>
 
@@ -14,27 +12,20 @@ void CompactWriter::flush() {
   _flushed = true;
 }
 
-opentracing::string_view CompactWriter::bytes() {
-  if (_flushed) {
-    flush();
-    return opentracing::string_view(_out.data(), _out.size());
-  }
-  const opentracing::string_view written(_buffer, _used);
-  _used = 0;  // the destructor has nothing left to append
-  return written;
+opentracing::string_view CompactWriter::bytesSlow() {
+  flush();
+  return opentracing::string_view(_out.data(), _out.size());
 }
 
-void CompactWriter::raw(const char* data, size_t size) {
-  if (size > sizeof _buffer - _used) {
-    flush();
-    if (size > sizeof _buffer) {
-      _out.append(data, size);
-      _flushed = true;
-      return;
-    }
+void CompactWriter::rawSlow(const char* data, size_t size) {
+  flush();
+  if (size > sizeof _buffer) {
+    _out.append(data, size);
+    _flushed = true;
+    return;
   }
-  copyBytes(_buffer + _used, data, size);
-  _used += size;
+  copyBytes(_buffer, data, size);
+  _used = size;
 }
 
 void CompactWriter::messageBegin(const std::string& name, MessageType type, int32_t sequenceId) {
@@ -46,12 +37,7 @@ void CompactWriter::messageBegin(const std::string& name, MessageType type, int3
   string(name);
 }
 
-void CompactWriter::structResume(int16_t lastFieldId) {
-  if (_depth + 1 >= kMaxDepth) throw std::length_error("structs nested too deep for the agent's format");
-  _lastFieldIds[++_depth] = lastFieldId;
-}
-
-void CompactWriter::fieldBool(int16_t id, bool value) { fieldBegin(id, value ? kTrue : kFalse); }
+void CompactWriter::tooDeep() { throw std::length_error("structs nested too deep for the agent's format"); }
 
 void CompactWriter::listBegin(Type elementType, uint32_t size) {
   if (size < 15) {
@@ -74,11 +60,6 @@ void CompactWriter::dbl(double value) {
   char bytes[8];
   std::memcpy(bytes, &value, sizeof bytes);
   raw(bytes, sizeof bytes);
-}
-
-void CompactWriter::string(opentracing::string_view value) {
-  varint(value.size());
-  raw(value.data(), value.size());
 }
 
 }  // namespace jaegertracing

@@ -7,6 +7,8 @@
 
 #include <opentracing/string_view.h>
 
+#include "jaeger/src/BlockBytes.h"
+
 namespace jaegertracing {
 
 class CompactWriter {
@@ -56,9 +58,18 @@ class CompactWriter {
   // Bytes a list header of this size takes.
   static size_t listHeaderSize(uint32_t size);
 
- private:
+  // For structs of a fixed layout written straight into memory of their own.
   static uint64_t zigzag(int64_t value);
+  // Writes value at out, which has room for 10 bytes; returns the end.
+  static char* putVarint(char* out, uint64_t value);
+  // The one-byte header of a field whose id is delta (1 to 15) above the previous field's.
+  static constexpr char shortFieldHeader(int delta, Type type) { return static_cast<char>((delta << 4) | type); }
+
+ private:
   void varint(uint64_t value);
+  void rawSlow(const char* data, size_t size);
+  opentracing::string_view bytesSlow();
+  [[noreturn]] static void tooDeep();
   void put(char byte) {
     if (_used == sizeof _buffer) flush();
     _buffer[_used++] = byte;
@@ -83,15 +94,41 @@ inline uint64_t CompactWriter::zigzag(int64_t value) {
   return (static_cast<uint64_t>(value) << 1) ^ static_cast<uint64_t>(value >> 63);
 }
 
-inline void CompactWriter::varint(uint64_t value) {
-  if (sizeof _buffer - _used < 10) flush();  // room for the longest varint, checked once
-  char* out = _buffer + _used;
+inline char* CompactWriter::putVarint(char* out, uint64_t value) {
   while (value >= 0x80) {
     *out++ = static_cast<char>((value & 0x7f) | 0x80);
     value >>= 7;
   }
   *out++ = static_cast<char>(value);
-  _used = static_cast<size_t>(out - _buffer);
+  return out;
+}
+
+inline void CompactWriter::varint(uint64_t value) {
+  if (sizeof _buffer - _used < 10) flush();  // room for the longest varint, checked once
+  _used = static_cast<size_t>(putVarint(_buffer + _used, value) - _buffer);
+}
+
+inline void CompactWriter::raw(const char* data, size_t size) {
+  if (size > sizeof _buffer - _used) return rawSlow(data, size);
+  copyBytes(_buffer + _used, data, size);
+  _used += size;
+}
+
+inline void CompactWriter::string(opentracing::string_view value) {
+  varint(value.size());
+  raw(value.data(), value.size());
+}
+
+inline opentracing::string_view CompactWriter::bytes() {
+  if (_flushed) return bytesSlow();
+  const opentracing::string_view written(_buffer, _used);
+  _used = 0;  // the destructor has nothing left to append
+  return written;
+}
+
+inline void CompactWriter::structResume(int16_t lastFieldId) {
+  if (_depth + 1 >= kMaxDepth) tooDeep();
+  _lastFieldIds[++_depth] = lastFieldId;
 }
 
 inline void CompactWriter::structBegin() { structResume(0); }
@@ -105,13 +142,15 @@ inline void CompactWriter::fieldBegin(int16_t id, Type type) {
   int16_t& last = _lastFieldIds[_depth];
   int delta = id - last;
   if (delta > 0 && delta <= 15) {
-    put(static_cast<char>((delta << 4) | type));
+    put(shortFieldHeader(delta, type));
   } else {
     put(static_cast<char>(type));
     varint(zigzag(id));
   }
   last = id;
 }
+
+inline void CompactWriter::fieldBool(int16_t id, bool value) { fieldBegin(id, value ? kTrue : kFalse); }
 
 inline void CompactWriter::i32(int32_t value) { varint(zigzag(value)); }
 

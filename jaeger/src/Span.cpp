@@ -23,7 +23,7 @@ void Span::FinishWithOptions(const opentracing::FinishSpanOptions& options) noex
     _finished = true;
     if (!_context.isSampled()) return;
     auto finish = options.finish_steady_timestamp == opentracing::SteadyTime()
-                      ? steadyTimeAt(std::chrono::system_clock::now())
+                      ? steadyTimeAt(systemNow())
                       : options.finish_steady_timestamp;
     _record.durationMicros =
         std::max<int64_t>(0, std::chrono::duration_cast<std::chrono::microseconds>(finish - _startSteady).count());
@@ -84,7 +84,7 @@ void Span::addLog(opentracing::SystemTime timestamp, const Fields& fields) noexc
 }
 
 void Span::Log(std::initializer_list<std::pair<opentracing::string_view, opentracing::Value>> fields) noexcept {
-  addLog(std::chrono::system_clock::now(), fields);
+  addLog(systemNow(), fields);
 }
 
 void Span::Log(opentracing::SystemTime timestamp,

@@ -1,6 +1,8 @@
 #include "jaeger/src/Tag.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 
 #include "jaeger/src/CompactWriter.h"
@@ -53,73 +55,105 @@ void appendValueText(std::string& out, const opentracing::Value& value) {
   opentracing::util::apply_visitor(TextVisitor{out}, value);
 }
 
-// Writes the fields of a Tag struct after its key: the type, then the one field it uses.
-struct ValueWriter {
-  CompactWriter& w;
-  void type(TagType type) const {
-    w.fieldBegin(2, CompactWriter::kI32);
-    w.i32(static_cast<int32_t>(type));
+// A value in the form a Tag struct holds it. Text that is not the caller's, such as a number
+// too large for the signed type, lives in converted.
+struct TagValue {
+  TagType type = TagType::String;
+  opentracing::string_view text;
+  double number = 0;
+  int64_t integer = 0;
+  bool flag = false;
+  std::string converted;
+
+  void setText(std::string value) {
+    converted = std::move(value);
+    text = converted;
   }
-  void text(opentracing::string_view v) const {
-    type(TagType::String);
-    w.fieldBegin(3, CompactWriter::kBinary);
-    w.string(v);
-  }
+};
+
+struct ValueConverter {
+  TagValue& out;
   void operator()(bool v) const {
-    type(TagType::Bool);
-    w.fieldBool(5, v);
+    out.type = TagType::Bool;
+    out.flag = v;
   }
   void operator()(double v) const {
-    type(TagType::Double);
-    w.fieldBegin(4, CompactWriter::kDouble);
-    w.dbl(v);
+    out.type = TagType::Double;
+    out.number = v;
   }
   void operator()(int64_t v) const {
-    type(TagType::Long);
-    w.fieldBegin(6, CompactWriter::kI64);
-    w.i64(v);
+    out.type = TagType::Long;
+    out.integer = v;
   }
   void operator()(uint64_t v) const {
     if (v > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) {
-      text(std::to_string(v));
+      out.setText(std::to_string(v));
     } else {
       (*this)(static_cast<int64_t>(v));
     }
   }
-  void operator()(const std::string& v) const { text(v); }
-  void operator()(opentracing::string_view v) const { text(v); }
-  void operator()(const char* v) const { text(v ? v : "null"); }
-  void operator()(std::nullptr_t) const { text("null"); }
+  void operator()(const std::string& v) const { out.text = v; }
+  void operator()(opentracing::string_view v) const { out.text = v; }
+  void operator()(const char* v) const { out.text = v ? v : "null"; }
+  void operator()(std::nullptr_t) const { out.text = "null"; }
   template <typename Nested>
   void operator()(const Nested& v) const {
-    std::string out;
-    TextVisitor{out}(v);
-    text(out);
+    std::string text;
+    TextVisitor{text}(v);
+    out.setText(std::move(text));
   }
 };
 
-// One Tag struct, encoded in the writer's own buffer unless it is too long for that.
-class TagEncoding {
- public:
-  template <typename WriteValue>
-  TagEncoding(opentracing::string_view key, WriteValue writeValue) : _writer(_large) {
-    _writer.structBegin();
-    _writer.fieldBegin(1, CompactWriter::kBinary);
-    _writer.string(key);
-    writeValue(ValueWriter{_writer});
-    _writer.structEnd();
-    _bytes = _writer.bytes();
+// A Tag struct is written straight into the tags' bytes in the one layout the protocol gives
+// it here: key (field 1), type (2), then the value's field: text (3), double (4), bool (5) or
+// integer (6), and the stop byte. Every field header is one byte, since each field id is less
+// than 16 above the one before, and a bool's value is its header.
+using W = CompactWriter;
+constexpr char kKeyHeader = W::shortFieldHeader(1, W::kBinary);
+constexpr char kTypeHeader = W::shortFieldHeader(1, W::kI32);
+constexpr char kTextHeader = W::shortFieldHeader(1, W::kBinary);
+constexpr char kDoubleHeader = W::shortFieldHeader(2, W::kDouble);
+constexpr char kTrueHeader = W::shortFieldHeader(3, W::kTrue);
+constexpr char kFalseHeader = W::shortFieldHeader(3, W::kFalse);
+constexpr char kIntegerHeader = W::shortFieldHeader(4, W::kI64);
+// Headers, stop byte, two length varints and a value of at most 10 bytes.
+constexpr size_t kMaxFraming = 5 + 3 * 10;
+
+void appendTag(BlockBytes& out, const opentracing::string_view& key, const TagValue& value) {
+  char* p = out.room(key.size() + value.text.size() + kMaxFraming);
+  *p++ = kKeyHeader;
+  p = W::putVarint(p, key.size());
+  copyBytes(p, key.data(), key.size());
+  p += key.size();
+  *p++ = kTypeHeader;
+  p = W::putVarint(p, W::zigzag(static_cast<int32_t>(value.type)));
+  switch (value.type) {
+    case TagType::String:
+      *p++ = kTextHeader;
+      p = W::putVarint(p, value.text.size());
+      copyBytes(p, value.text.data(), value.text.size());
+      p += value.text.size();
+      break;
+    case TagType::Double:
+      // Compact protocol doubles are little-endian, as is every Windows target.
+      *p++ = kDoubleHeader;
+      std::memcpy(p, &value.number, sizeof value.number);
+      p += sizeof value.number;
+      break;
+    case TagType::Bool: *p++ = value.flag ? kTrueHeader : kFalseHeader; break;
+    case TagType::Long:
+      *p++ = kIntegerHeader;
+      p = W::putVarint(p, W::zigzag(value.integer));
+      break;
   }
-  opentracing::string_view bytes() const { return _bytes; }
+  *p++ = 0;
+  out.commit(p);
+}
 
- private:
-  std::string _large;
-  CompactWriter _writer;
-  opentracing::string_view _bytes;
-};
-
-TagEncoding encodeValue(opentracing::string_view key, const opentracing::Value& value) {
-  return TagEncoding(key, [&](const ValueWriter& writer) { opentracing::util::apply_visitor(writer, value); });
+void appendTag(BlockBytes& out, const opentracing::string_view& key, const opentracing::Value& value) {
+  TagValue converted;
+  opentracing::util::apply_visitor(ValueConverter{converted}, value);
+  appendTag(out, key, converted);
 }
 
 uint64_t readVarint(const char*& p) {
@@ -133,8 +167,7 @@ uint64_t readVarint(const char*& p) {
 
 int64_t unzigzag(uint64_t value) { return static_cast<int64_t>(value >> 1) ^ -static_cast<int64_t>(value & 1); }
 
-// A Tag struct as TagEncoding lays it out: each field header is one byte, as the field ids
-// grow by less than 16, and a bool's value is its header.
+// A Tag struct as appendTag lays it out.
 struct TagReading {
   opentracing::string_view key;
   TagType type;
@@ -172,7 +205,7 @@ struct TagReading {
         TextVisitor{out}(number);
         break;
       }
-      case TagType::Bool: TextVisitor{out}((*value & 0x0f) == CompactWriter::kTrue); break;
+      case TagType::Bool: TextVisitor{out}(*value == kTrueHeader); break;
       case TagType::Long: TextVisitor{out}(unzigzag(readVarint(p))); break;
     }
     return out;
@@ -181,15 +214,15 @@ struct TagReading {
 
 }  // namespace
 
-void EncodedTags::append(opentracing::string_view key, const opentracing::Value& value) {
-  const TagEncoding tag = encodeValue(key, value);
-  _bytes.append(tag.bytes().data(), tag.bytes().size());
+void EncodedTags::append(const opentracing::string_view& key, const opentracing::Value& value) {
+  appendTag(_bytes, key, value);
   ++_count;
 }
 
-void EncodedTags::appendText(opentracing::string_view key, opentracing::string_view text) {
-  const TagEncoding tag(key, [&](const ValueWriter& writer) { writer.text(text); });
-  _bytes.append(tag.bytes().data(), tag.bytes().size());
+void EncodedTags::appendText(const opentracing::string_view& key, const opentracing::string_view& text) {
+  TagValue value;
+  value.text = text;
+  appendTag(_bytes, key, value);
   ++_count;
 }
 
@@ -198,14 +231,20 @@ void EncodedTags::appendAll(const EncodedTags& other) {
   _count += other._count;
 }
 
-void EncodedTags::set(opentracing::string_view key, const opentracing::Value& value) {
+void EncodedTags::set(const opentracing::string_view& key, const opentracing::Value& value) {
   const char* p = _bytes.data();
   for (uint32_t i = 0; i < _count; ++i) {
     const TagReading tag(p);
     if (tag.key == key) {
-      const TagEncoding replacement = encodeValue(key, value);
-      _bytes.replace(static_cast<size_t>(p - _bytes.data()), static_cast<size_t>(tag.end - p),
-                     replacement.bytes().data(), replacement.bytes().size());
+      // The new tag is written at the end, then moved to where the old one was, which goes.
+      const size_t offset = static_cast<size_t>(p - _bytes.data());
+      const size_t oldSize = static_cast<size_t>(tag.end - p);
+      const size_t oldEnd = offset + oldSize;
+      const size_t newBegin = _bytes.size();
+      appendTag(_bytes, key, value);
+      char* data = _bytes.data();
+      std::rotate(data + oldEnd, data + newBegin, data + _bytes.size());
+      _bytes.replace(offset, oldSize, nullptr, 0);
       return;
     }
     p = tag.end;

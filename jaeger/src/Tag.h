@@ -25,11 +25,11 @@ class EncodedTags {
   // Strings, bools, doubles and signed integers keep their type; unsigned values above the
   // signed range become decimal text rather than wrapping negative, and null, lists and
   // dictionaries become text too.
-  void append(opentracing::string_view key, const opentracing::Value& value);
-  void appendText(opentracing::string_view key, opentracing::string_view text);
+  void append(const opentracing::string_view& key, const opentracing::Value& value);
+  void appendText(const opentracing::string_view& key, const opentracing::string_view& text);
   void appendAll(const EncodedTags& other);
   // Sets or replaces the tag of the same key, keeping the order of first appearance.
-  void set(opentracing::string_view key, const opentracing::Value& value);
+  void set(const opentracing::string_view& key, const opentracing::Value& value);
 
   // Each tag's key and its value as text, in order.
   void forEach(const std::function<void(opentracing::string_view key, const std::string& value)>& visit) const;

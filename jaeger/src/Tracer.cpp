@@ -159,7 +159,7 @@ std::unique_ptr<opentracing::Span> Tracer::StartSpanWithOptions(opentracing::str
     auto startSystem = options.start_system_timestamp;
     auto startSteady = options.start_steady_timestamp;
     if (startSystem == opentracing::SystemTime() && startSteady == opentracing::SteadyTime()) {
-      startSystem = std::chrono::system_clock::now();
+      startSystem = systemNow();
       startSteady = steadyTimeAt(startSystem);
     } else if (startSteady == opentracing::SteadyTime()) {
       startSteady = steadyTimeAt(startSystem);

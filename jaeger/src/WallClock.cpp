@@ -25,7 +25,7 @@ typename Clock::time_point fromNanos(int64_t nanos) {
 
 int64_t measureOffset() noexcept {
   const auto steady = std::chrono::steady_clock::now();
-  return nanosOf(std::chrono::system_clock::now()) - nanosOf(steady);
+  return nanosOf(systemNow()) - nanosOf(steady);
 }
 
 // Nanoseconds to add to a steady time for the system time.
@@ -41,6 +41,17 @@ int64_t currentOffset() noexcept {
 }
 
 }  // namespace
+
+std::chrono::system_clock::time_point systemNow() noexcept {
+  FILETIME now;
+  GetSystemTimePreciseAsFileTime(&now);
+  // 100 ns ticks since 1601; the Unix epoch is this many ticks later.
+  constexpr uint64_t kUnixEpochTicks = 116444736000000000ULL;
+  const uint64_t ticks = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+  const std::chrono::nanoseconds sinceEpoch(static_cast<int64_t>(ticks - kUnixEpochTicks) * 100);
+  return std::chrono::system_clock::time_point(
+      std::chrono::duration_cast<std::chrono::system_clock::duration>(sinceEpoch));
+}
 
 std::chrono::steady_clock::time_point steadyTimeAt(std::chrono::system_clock::time_point system) noexcept {
   return fromNanos<std::chrono::steady_clock>(nanosOf(system) - currentOffset());

@@ -8,6 +8,9 @@
 
 namespace jaegertracing {
 
+// The system clock read straight from Windows; the C++ clock takes two conversions more.
+std::chrono::system_clock::time_point systemNow() noexcept;
+
 // The steady time at the given system time, and the other way round.
 std::chrono::steady_clock::time_point steadyTimeAt(std::chrono::system_clock::time_point system) noexcept;
 std::chrono::system_clock::time_point systemTimeAt(std::chrono::steady_clock::time_point steady) noexcept;
