@@ -22,7 +22,7 @@ bool startsWithIgnoringCase(string_view text, const std::string& prefix) {
   return text.size() >= prefix.size() && equalsIgnoringCase(string_view(text.data(), prefix.size()), prefix);
 }
 
-std::string urlEncode(const std::string& text) {
+std::string urlEncode(string_view text) {
   static const char* digits = "0123456789ABCDEF";
   std::string out;
   for (unsigned char c : text) {
@@ -103,8 +103,11 @@ bool readText(std::istream& in, std::string& text) {
 opentracing::expected<void> injectText(const SpanContext& context, const opentracing::TextMapWriter& writer,
                                        const propagation::HeadersConfig& headers, TextFormat format) {
   const bool encode = format == TextFormat::HttpHeaders;
-  std::string text = context.toText();
-  auto result = writer.Set(headers.traceContextHeaderName(), encode ? urlEncode(text) : text);
+  // Formatted on the stack: an injection is often on the path of every call to another process.
+  char buffer[SpanContext::kMaxTextSize];
+  const string_view text(buffer, context.writeText(buffer));
+  auto result = encode ? writer.Set(headers.traceContextHeaderName(), urlEncode(text))
+                       : writer.Set(headers.traceContextHeaderName(), text);
   if (!result) return result;
   for (const auto& item : context.baggage()) {
     result = writer.Set(headers.traceBaggageHeaderPrefix() + item.first, encode ? urlEncode(item.second) : item.second);

@@ -111,6 +111,7 @@ SpanContext& SpanContext::operator=(const SpanContext& other) {
 }
 
 SpanContext::Baggage SpanContext::baggage() const {
+  if (!_hasBaggage.load(std::memory_order_acquire)) return Baggage();
   std::lock_guard<SpinLock> lock(_baggageLock);
   return _baggage;
 }
@@ -133,16 +134,15 @@ void SpanContext::setBaggageItem(const std::string& key, const std::string& valu
   _hasBaggage = true;
 }
 
-std::string SpanContext::toText() const {
-  char buffer[32 + 1 + 16 + 1 + 16 + 1 + 2];
-  char* end = putHex(buffer, _traceId);
+size_t SpanContext::writeText(char* out) const {
+  char* end = putHex(out, _traceId);
   *end++ = ':';
   end = putHex(end, _spanId, 1);
   *end++ = ':';
   end = putHex(end, _parentId, 1);
   *end++ = ':';
   end = putHex(end, _flags, 1);
-  return std::string(buffer, end);
+  return static_cast<size_t>(end - out);
 }
 
 bool SpanContext::fromText(opentracing::string_view text, SpanContext& out) {

@@ -50,8 +50,10 @@ class SpanContext : public opentracing::SpanContext {
   std::string baggageItem(const std::string& key) const;
   void setBaggageItem(const std::string& key, const std::string& value);
 
-  // "trace-id:span-id:parent-id:flags" in lower-case hex, the form carriers hold.
-  std::string toText() const;
+  // Writes "trace-id:span-id:parent-id:flags" in lower-case hex, the form carriers hold, into
+  // out, which has room for kMaxTextSize bytes; returns the length.
+  static constexpr size_t kMaxTextSize = 32 + 1 + 16 + 1 + 16 + 1 + 2;
+  size_t writeText(char* out) const;
   // Parses that form; false for anything else (the context is left unchanged then).
   static bool fromText(opentracing::string_view text, SpanContext& out);
 
