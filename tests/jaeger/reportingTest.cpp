@@ -109,6 +109,12 @@ TEST(JaegerReporting, EverySpanFieldReachesTheAgent) {
       EXPECT_EQ(e.text, tag->value.text) << e.key;
     }
   }
+  // The replaced tag keeps its place and is there once.
+  std::vector<std::string> keys;
+  for (const auto& tag : root->tags) keys.push_back(tag.key);
+  EXPECT_EQ((std::vector<std::string>{"sampler.type", "sampler.param", "bool", "int", "small.unsigned", "big.unsigned",
+                                      "double", "string", "chars"}),
+            keys);
   ASSERT_EQ(1u, root->logs.items.size());
   const auto& fields = root->logs.items[0]["fields"].items;
   ASSERT_EQ(2u, fields.size());
