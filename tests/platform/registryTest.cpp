@@ -9,9 +9,10 @@
 
 namespace {
 
-const std::wstring kTestKey = L"SOFTWARE\\KestrinPlatformRegistryTest";
+// Every test works in a test key of its own under HKLM, removed from both views at its end. The
+// tests run as processes of their own, side by side, so the key is named after the process.
+const std::wstring kTestKey = L"SOFTWARE\\KestrinPlatformRegistryTest" + std::to_wstring(GetCurrentProcessId());
 
-// Every test works in a test key of its own under HKLM, removed from both views at its end.
 class Registry : public ::testing::Test {
  protected:
   Registry() : key(HKEY_LOCAL_MACHINE, kTestKey, KEY_ALL_ACCESS, false) {}
