@@ -49,13 +49,8 @@ void writeSpan(CompactWriter& w, const SpanRecord& span) {
   if (!span.tags.empty()) writeTagList(w, 10, span.tags);
   if (!span.logs.empty()) {
     w.fieldBegin(11, CompactWriter::kList);
-    w.listBegin(CompactWriter::kStruct, static_cast<uint32_t>(span.logs.size()));
-    for (const auto& log : span.logs) {
-      w.structBegin();
-      writeI64(w, 1, std::chrono::duration_cast<std::chrono::microseconds>(log.timestamp.time_since_epoch()).count());
-      writeTagList(w, 2, log.fields);
-      w.structEnd();
-    }
+    w.listBegin(CompactWriter::kStruct, span.logs.count());
+    w.raw(span.logs.bytes().data(), span.logs.bytes().size());
   }
   w.structEnd();
 }

@@ -40,12 +40,8 @@ void CompactWriter::messageBegin(const std::string& name, MessageType type, int3
 void CompactWriter::tooDeep() { throw std::length_error("structs nested too deep for the agent's format"); }
 
 void CompactWriter::listBegin(Type elementType, uint32_t size) {
-  if (size < 15) {
-    put(static_cast<char>((size << 4) | elementType));
-  } else {
-    put(static_cast<char>(0xf0 | elementType));
-    varint(size);
-  }
+  if (sizeof _buffer - _used < 6) flush();
+  _used = static_cast<size_t>(putListHeader(_buffer + _used, elementType, size) - _buffer);
 }
 
 size_t CompactWriter::listHeaderSize(uint32_t size) {

@@ -62,6 +62,8 @@ class CompactWriter {
   static uint64_t zigzag(int64_t value);
   // Writes value at out, which has room for 10 bytes; returns the end.
   static char* putVarint(char* out, uint64_t value);
+  // Writes a list header, which takes at most 6 bytes at out; returns the end.
+  static char* putListHeader(char* out, Type elementType, uint32_t size);
   // The one-byte header of a field whose id is delta (1 to 15) above the previous field's.
   static constexpr char shortFieldHeader(int delta, Type type) { return static_cast<char>((delta << 4) | type); }
 
@@ -101,6 +103,15 @@ inline char* CompactWriter::putVarint(char* out, uint64_t value) {
   }
   *out++ = static_cast<char>(value);
   return out;
+}
+
+inline char* CompactWriter::putListHeader(char* out, Type elementType, uint32_t size) {
+  if (size < 15) {
+    *out++ = static_cast<char>((size << 4) | elementType);
+    return out;
+  }
+  *out++ = static_cast<char>(0xf0 | elementType);
+  return putVarint(out, size);
 }
 
 inline void CompactWriter::varint(uint64_t value) {

@@ -29,9 +29,9 @@ void Span::FinishWithOptions(const opentracing::FinishSpanOptions& options) noex
         std::max<int64_t>(0, std::chrono::duration_cast<std::chrono::microseconds>(finish - _startSteady).count());
     try {
       for (const auto& log : options.log_records) {
-        LogEntry entry{log.timestamp, {}};
-        for (const auto& field : log.fields) entry.fields.append(field.first, field.second);
-        _record.logs.push_back(std::move(entry));
+        EncodedTags fields;
+        for (const auto& field : log.fields) fields.append(field.first, field.second);
+        _record.logs.append(log.timestamp, fields);
       }
     } catch (...) {
       // The span is reported without the logs that did not fit into memory.
@@ -75,10 +75,10 @@ std::string Span::BaggageItem(opentracing::string_view key) const noexcept {
 template <typename Fields>
 void Span::addLog(opentracing::SystemTime timestamp, const Fields& fields) noexcept {
   try {
-    LogEntry entry{timestamp, {}};
-    for (const auto& field : fields) entry.fields.append(field.first, field.second);
+    EncodedTags encoded;
+    for (const auto& field : fields) encoded.append(field.first, field.second);
     std::lock_guard<SpinLock> guard(_lock);
-    if (!_finished) _record.logs.push_back(std::move(entry));
+    if (!_finished) _record.logs.append(timestamp, encoded);
   } catch (...) {
   }
 }

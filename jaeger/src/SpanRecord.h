@@ -29,7 +29,7 @@ struct SpanRecord {
   int64_t startMicros = 0;     // since the Unix epoch
   int64_t durationMicros = 0;
   EncodedTags tags;
-  std::vector<LogEntry> logs;
+  EncodedLogs logs;
 };
 
 }  // namespace jaegertracing

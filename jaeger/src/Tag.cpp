@@ -252,6 +252,21 @@ void EncodedTags::set(const opentracing::string_view& key, const opentracing::Va
   append(key, value);
 }
 
+void EncodedLogs::append(std::chrono::system_clock::time_point timestamp, const EncodedTags& fields) {
+  const int64_t micros = std::chrono::duration_cast<std::chrono::microseconds>(timestamp.time_since_epoch()).count();
+  // Two field headers, the time, the list header and the stop byte around the fields.
+  char* p = _bytes.room(fields.bytes().size() + 2 + 10 + 6 + 1);
+  *p++ = W::shortFieldHeader(1, W::kI64);
+  p = W::putVarint(p, W::zigzag(micros));
+  *p++ = W::shortFieldHeader(1, W::kList);
+  p = W::putListHeader(p, W::kStruct, fields.count());
+  copyBytes(p, fields.bytes().data(), fields.bytes().size());
+  p += fields.bytes().size();
+  *p++ = 0;
+  _bytes.commit(p);
+  ++_count;
+}
+
 void EncodedTags::forEach(
     const std::function<void(opentracing::string_view key, const std::string& value)>& visit) const {
   const char* p = _bytes.data();

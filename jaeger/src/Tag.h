@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <functional>
 #include <string>
-#include <vector>
 
 #include <opentracing/string_view.h>
 #include <opentracing/value.h>
@@ -39,9 +38,19 @@ class EncodedTags {
   uint32_t _count = 0;
 };
 
-struct LogEntry {
-  std::chrono::system_clock::time_point timestamp;
-  EncodedTags fields;
+// A span's logs, each encoded as the protocol's Log struct when it is added, all in one run of
+// bytes.
+class EncodedLogs {
+ public:
+  uint32_t count() const { return _count; }
+  bool empty() const { return _count == 0; }
+  opentracing::string_view bytes() const { return _bytes.view(); }
+
+  void append(std::chrono::system_clock::time_point timestamp, const EncodedTags& fields);
+
+ private:
+  BlockBytes _bytes;
+  uint32_t _count = 0;
 };
 
 }  // namespace jaegertracing

@@ -48,6 +48,7 @@ TEST(JaegerReporting, EverySpanFieldReachesTheAgent) {
     root->SetTag("chars", "literal");
     root->SetTag("int", 43);  // replaces the earlier value
     root->Log({{"event", "something"}, {"count", 3}});
+    root->Log({{"event", "later"}});
     auto child = tracer->StartSpan("child", {opentracing::ChildOf(&root->context())});
     auto follower = tracer->StartSpan("follower", {opentracing::FollowsFrom(&child->context())});
     follower->Finish();
@@ -115,13 +116,15 @@ TEST(JaegerReporting, EverySpanFieldReachesTheAgent) {
   EXPECT_EQ((std::vector<std::string>{"sampler.type", "sampler.param", "bool", "int", "small.unsigned", "big.unsigned",
                                       "double", "string", "chars"}),
             keys);
-  ASSERT_EQ(1u, root->logs.items.size());
+  ASSERT_EQ(2u, root->logs.items.size());
   const auto& fields = root->logs.items[0]["fields"].items;
   ASSERT_EQ(2u, fields.size());
   EXPECT_EQ("event", fields[0]["key"].text);
   EXPECT_EQ("something", fields[0]["value"].text);
   EXPECT_EQ("LONG", fields[1]["type"].text);
   EXPECT_EQ("3", fields[1]["value"].text);
+  ASSERT_EQ(1u, root->logs.items[1]["fields"].items.size());
+  EXPECT_EQ("later", root->logs.items[1]["fields"].items[0]["value"].text);
 
   EXPECT_EQ(root->traceIdLow, child->traceIdLow);
   EXPECT_EQ(root->spanId, child->parentSpanId);
