@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <cstdio>
 #include <deque>
 #include <mutex>
@@ -25,6 +26,8 @@ constexpr std::chrono::milliseconds kWorkerAnswerTimeout(2000);
 constexpr std::chrono::milliseconds kLockTimeout(500);
 // A partly filled datagram goes out once no span has come for this long.
 constexpr std::chrono::milliseconds kQuietPause(1);
+// The fewest bytes an encoded span takes: its fixed fields, one byte of value each.
+constexpr size_t kMinSpanBytes = 17;
 // Buffers of sent datagrams kept for the next ones.
 constexpr size_t kSpareDatagrams = 2;
 
@@ -71,9 +74,10 @@ void logSpan(const SpanRecord& span) {
 }
 
 // Encoded spans one after another, as a batch's span list holds them.
+static_assert(kMaxDatagram <= UINT16_MAX, "a span's size is kept in 16 bits");
 struct EncodedSpans {
   std::string bytes;
-  std::vector<uint32_t> sizes;
+  std::vector<uint16_t> sizes;  // a span fits into one datagram, so its size into 16 bits
 
   size_t count() const { return sizes.size(); }
   bool empty() const { return sizes.empty(); }
@@ -89,6 +93,7 @@ struct Reporter::State {
   State(const Process& process, std::unique_ptr<UdpSender> sender, const Options& options)
       : options(options), encoder(process), sender(std::move(sender)) {
     spare.reserve(kSpareDatagrams);  // so that keeping a buffer never allocates
+    open = freshDatagram();
   }
 
   // Appends an encoded span to the queue. The caller holds lock.
@@ -96,7 +101,7 @@ struct Reporter::State {
     const size_t before = queue.bytes.size();
     try {
       queue.bytes.append(encoded.data(), encoded.size());
-      queue.sizes.push_back(static_cast<uint32_t>(encoded.size()));
+      queue.sizes.push_back(static_cast<uint16_t>(encoded.size()));
     } catch (...) {
       queue.bytes.resize(before);
       throw;
@@ -104,17 +109,30 @@ struct Reporter::State {
   }
 
   // Packs spans into datagrams; a datagram is sealed when the next span would not fit. The
-  // caller holds packLock.
+  // caller holds packLock. Progress is kept in packing and packingDone for the flush at exit.
   void pack(EncodedSpans& spans) {
+    packing = &spans;
+    packingDone = 0;
     size_t offset = 0;
-    for (uint32_t size : spans.sizes) {
+    for (uint16_t size : spans.sizes) {
       if (!open.empty() && encoder.datagramSize(open.count() + 1, open.bytes.size() + size) > kMaxDatagram) seal();
       if (open.empty()) openSince = std::chrono::steady_clock::now();
       open.bytes.append(spans.bytes, offset, size);
       open.sizes.push_back(size);
       offset += size;
+      ++packingDone;
     }
     spans.clear();
+    packing = nullptr;
+  }
+
+  // An empty datagram whose buffers never move while it fills, so that a thread killed while
+  // filling it leaves whole spans behind.
+  static EncodedSpans freshDatagram() {
+    EncodedSpans datagram;
+    datagram.bytes.reserve(kMaxDatagram);
+    datagram.sizes.reserve(kMaxDatagram / kMinSpanBytes);
+    return datagram;
   }
 
   // The caller holds packLock.
@@ -124,11 +142,61 @@ struct Reporter::State {
     // A datagram's buffers are used again: allocating and faulting in 64 KB for each one
     // cost more than packing it.
     if (spare.empty()) {
-      open = EncodedSpans();
+      open = freshDatagram();
     } else {
       open = std::move(spare.back());
       spare.pop_back();
     }
+  }
+
+  // Sends one datagram of count encoded spans. The caller holds sendLock.
+  void send(const char* spans, size_t spanBytes, size_t count) noexcept {
+    try {
+      encoder.datagram(datagramBuffer, spans, spanBytes, count);
+      if (sender->send(datagramBuffer)) {
+        reported += count;
+        ++datagrams;
+        bytesSent += datagramBuffer.size();
+      } else {
+        droppedSendFailed += count;
+        ++sendFailures;
+      }
+    } catch (...) {
+      droppedSendFailed += count;  // no memory for the datagram
+    }
+  }
+
+  // Sends count encoded spans of the given sizes, lying one after another at spans, in
+  // datagrams of their own. The caller holds sendLock.
+  void sendApart(const char* spans, const uint16_t* sizes, size_t count) noexcept {
+    size_t first = 0, bytes = 0;
+    for (size_t i = 0; i < count; ++i) {
+      if (i > first && encoder.datagramSize(i - first + 1, bytes + sizes[i]) > kMaxDatagram) {
+        send(spans, bytes, i - first);
+        spans += bytes;
+        first = i;
+        bytes = 0;
+      }
+      bytes += sizes[i];
+    }
+    if (count > first) send(spans, bytes, count - first);
+  }
+
+  // At exit, when a thread killed while packing kept packLock: sends, without touching the
+  // datagrams, the spans it had packed into the open one, those it had not reached, and
+  // queued, of which the first queuedDone were packed already. The caller holds sendLock.
+  void rescueAtExit(const EncodedSpans& queued, size_t queuedDone) noexcept {
+    sendApart(open.bytes.data(), open.sizes.data(), open.sizes.size());
+    sendAfter(taken, packing == &taken ? packingDone : 0);
+    sendAfter(queued, queuedDone);
+  }
+
+  // Sends spans after the first done of them, in datagrams of their own.
+  void sendAfter(const EncodedSpans& spans, size_t done) noexcept {
+    if (done >= spans.count()) return;
+    size_t offset = 0;
+    for (size_t i = 0; i < done; ++i) offset += spans.sizes[i];
+    sendApart(spans.bytes.data() + offset, spans.sizes.data() + done, spans.count() - done);
   }
 
   // Sends the sealed datagrams in order. A datagram leaves `sealed` only once it is out, so
@@ -145,19 +213,7 @@ struct Reporter::State {
         if (sealed.empty()) return;
         front = &sealed.front();
       }
-      try {
-        encoder.datagram(datagramBuffer, front->bytes.data(), front->bytes.size(), front->count());
-        if (sender->send(datagramBuffer)) {
-          reported += front->count();
-          ++datagrams;
-          bytesSent += datagramBuffer.size();
-        } else {
-          droppedSendFailed += front->count();
-          ++sendFailures;
-        }
-      } catch (...) {
-        droppedSendFailed += front->count();  // no memory for the datagram
-      }
+      send(front->bytes.data(), front->bytes.size(), front->count());
       if (!lockUnlessEnding(packLock)) return;
       std::lock_guard<SpinLock> guard(packLock, std::adopt_lock);
       if (spare.size() < kSpareDatagrams) {
@@ -169,13 +225,15 @@ struct Reporter::State {
   }
 
   // A producer that finds the queue full while the background thread is sending packs the
-  // queue itself, unless the datagrams waiting for the network are at their bound. The caller
-  // holds lock.
-  bool makeRoom() {
+  // queue itself, unless the datagrams waiting for the network are at their bound; sealed
+  // tells whether that filled a datagram. The caller holds lock.
+  bool makeRoom(bool& sealedOne) {
     if (!lockUnlessEnding(packLock)) return false;
     std::lock_guard<SpinLock> guard(packLock, std::adopt_lock);
-    if (sealed.size() >= kMaxWaitingDatagrams) return false;
+    const size_t before = sealed.size();
+    if (before >= kMaxWaitingDatagrams) return false;
     pack(queue);
+    sealedOne = sealed.size() > before;
     return true;
   }
 
@@ -186,18 +244,24 @@ struct Reporter::State {
     const bool haveSendLock = lockWithin(sendLock, kLockTimeout);
     if (!haveSendLock && !atExit) return;
     try {
-      EncodedSpans taken;
+      EncodedSpans queued;
+      size_t queuedDone = 0;
       if (lockWithin(lock, kLockTimeout)) {
         closing = true;
-        std::swap(taken, queue);
+        // Only read at exit, when no other thread is left to be packing.
+        if (atExit && packing == &queue) queuedDone = packingDone;
+        std::swap(queued, queue);
         lock.unlock();
       }
       if (lockWithin(packLock, kLockTimeout)) {
         pack(taken);
+        pack(queued);
         seal();
         packLock.unlock();
+        sendSealed();
+      } else if (atExit) {
+        rescueAtExit(queued, queuedDone);
       }
-      sendSealed();
     } catch (...) {
     }
     if (haveSendLock) sendLock.unlock();
@@ -236,7 +300,6 @@ struct Reporter::State {
   static void run(std::shared_ptr<State> state) noexcept { state->work(); }
 
   void work() noexcept {
-    EncodedSpans taken;
     for (;;) {
       bool stop, flushNow, quiet = false;
       {
@@ -258,17 +321,20 @@ struct Reporter::State {
         stop = closing;
         flushNow = closing || flushRequested;
         flushRequested = false;
+        std::lock_guard<SpinLock> packing(packLock);
         std::swap(taken, queue);
       }
       std::lock_guard<std::mutex> sending(sendLock);
-      try {
-        std::lock_guard<SpinLock> guard(packLock);
-        pack(taken);
-        if (flushNow || quiet || std::chrono::steady_clock::now() - openSince >= options.flushInterval) seal();
-      } catch (...) {
-        // Out of memory while packing: what was taken is lost, and the reporter carries on.
-        droppedQueueFull += taken.count();
-        taken.clear();
+      {
+        std::lock_guard<SpinLock> packing(packLock);
+        try {
+          pack(taken);
+          if (flushNow || quiet || std::chrono::steady_clock::now() - openSince >= options.flushInterval) seal();
+        } catch (...) {
+          // Out of memory while packing: what was taken is lost, and the reporter carries on.
+          droppedQueueFull += taken.count();
+          taken.clear();
+        }
       }
       sendSealed();
       if (stop) break;
@@ -303,7 +369,12 @@ struct Reporter::State {
   bool workerStopped = false;
   Waiting state = Waiting::Busy;
 
-  SpinLock packLock;  // guards open, openSince, sealed and spare
+  SpinLock packLock;  // guards taken, packing, packingDone, open, openSince, sealed and spare
+  const EncodedSpans* packing = nullptr;  // the spans pack() is at, and how many it has done
+  size_t packingDone = 0;
+  // What the background thread took from the queue to pack. Kept here rather than on its
+  // stack, so that the flush at exit still finds spans taken by a thread ExitProcess killed.
+  EncodedSpans taken;
   EncodedSpans open;
   std::chrono::steady_clock::time_point openSince;
   std::deque<EncodedSpans> sealed;
@@ -384,8 +455,9 @@ void Reporter::report(const SpanRecord& span) noexcept {
   }
   {
     std::lock_guard<SpinLock> guard(s.lock, std::adopt_lock);
+    bool sealedHere = false;
     try {
-      if (s.closing || (s.queue.count() >= s.options.queueSize && !s.makeRoom())) {
+      if (s.closing || (s.queue.count() >= s.options.queueSize && !s.makeRoom(sealedHere))) {
         ++s.droppedQueueFull;
         return;
       }
@@ -394,9 +466,10 @@ void Reporter::report(const SpanRecord& span) noexcept {
       ++s.droppedQueueFull;
       return;
     }
-    // Only a sleeping background thread needs waking; a busy one comes back to the queue, a
-    // pausing one within the pause.
-    if (s.state == State::Waiting::Sleeping) {
+    // A sleeping background thread needs waking, and a pausing one once a datagram was filled
+    // here: under load its pause overran by milliseconds, while a burst's datagrams piled up to
+    // their bound. A busy one comes back to the queue by itself.
+    if (s.state == State::Waiting::Sleeping || (sealedHere && s.state == State::Waiting::Pausing)) {
       s.state = State::Waiting::Busy;
       wakeWorker = true;
     }

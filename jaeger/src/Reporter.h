@@ -21,8 +21,10 @@ namespace jaegertracing {
 
 class Reporter {
  public:
-  // Datagrams packed and waiting for the network, at most (about 1 MB).
-  static constexpr size_t kMaxWaitingDatagrams = 16;
+  // Datagrams packed and waiting for the network, at most (about 2 MB with their span sizes):
+  // room for a burst of 10,000 typical spans while the background thread gets no processor
+  // time, as happens for milliseconds on a loaded machine.
+  static constexpr size_t kMaxWaitingDatagrams = 24;
 
   struct Options {
     size_t queueSize = 100;

@@ -147,26 +147,28 @@ TEST(JaegerReporting, EverySpanFieldReachesTheAgent) {
 
 TEST(JaegerReporting, LargeBurstsSplitIntoDatagramsWithNothingLost) {
   AgentListener listener;
-  // The provider's queue of 100 against a burst as fast as one thread goes: the datagrams
-  // waiting for the network take the burst, not the queue.
+  // The provider's queue of 100 against a burst of 10,000 spans as the driver makes them, as
+  // fast as one thread goes, right after the tracer is made: the datagrams waiting for the
+  // network take the burst, not the queue, even before the background thread first runs.
   auto tracer = ours(jaegertracing::Tracer::make("burst.test", config(listener, 100, std::chrono::seconds(30))));
-  const std::string padding(300, 'x');
-  for (int i = 0; i < 2000; ++i) {
-    auto span = tracer->StartSpan("burst " + std::to_string(i));
-    span->SetTag("padding", padding);
+  for (int i = 0; i < 10000; ++i) {
+    auto span = tracer->StartSpan("CHILD: burst " + std::to_string(i));
+    span->SetTag("Name", "");
+    span->SetTag("Function", "burstFunction");
+    span->SetTag("Line", int64_t(i));
   }
   // Alone in a datagram this span would still exceed it: dropped and counted, others unharmed.
   tracer->StartSpan("too large")->SetTag("padding", std::string(70000, 'y'));
   tracer->Close();
   auto stats = tracer->statistics();
-  EXPECT_EQ(2000u, stats.reported);
+  EXPECT_EQ(10000u, stats.reported);
   EXPECT_EQ(1u, stats.droppedTooLarge);
   EXPECT_EQ(0u, stats.droppedQueueFull);
-  EXPECT_GT(stats.datagrams, 9u);  // 2000 spans of about 360 bytes need at least 11 datagrams of 65000
+  EXPECT_GT(stats.datagrams, 15u);  // 10,000 spans of over 100 bytes need at least 16 datagrams of 65000
   EXPECT_LE(stats.bytesSent, stats.datagrams * 65000);
 
-  auto spans = listener.waitForSpans(2000);
-  ASSERT_EQ(2000u, spans.size());
+  auto spans = listener.waitForSpans(10000);
+  ASSERT_EQ(10000u, spans.size());
   std::set<int64_t> datagrams;
   for (const auto& span : spans) datagrams.insert(span.datagram);
   EXPECT_EQ(stats.datagrams, datagrams.size());
