@@ -120,52 +120,51 @@ void printDelivery(const char* what, jaegertracing::Tracer& tracer, uint64_t tot
               static_cast<unsigned long long>(stats.datagrams));
 }
 
+// A tracer for the per-span figures, a parent for its spans and ready-made options naming it.
+struct Traced {
+  explicit Traced(const Sink& sink) : tracer(makeTracer(sink.agent(), 100000)), parent(tracer->StartSpan("bench parent")) {
+    childOf.references.emplace_back(opentracing::SpanReferenceType::ChildOfRef, &parent->context());
+  }
+  std::shared_ptr<jaegertracing::Tracer> tracer;
+  std::unique_ptr<opentracing::Span> parent;
+  opentracing::StartSpanOptions childOf;
+};
+
+// ns per span on two threads at once, the first making spans of a, the second of b, with the
+// caller building the options and without.
+void printTwoThreads(const char* what, Traced& a, Traced& b) {
+  for (bool prebuilt : {false, true}) {
+    double perThread[2] = {};
+    std::thread first([&] { perThread[0] = spansNs(*a.tracer, *a.parent, prebuilt ? &a.childOf : nullptr); });
+    std::thread second([&] { perThread[1] = spansNs(*b.tracer, *b.parent, prebuilt ? &b.childOf : nullptr); });
+    first.join();
+    second.join();
+    std::printf("span, 2 threads at once%s%s: %.0f and %.0f ns\n", what, prebuilt ? ", options prebuilt" : "",
+                perThread[0], perThread[1]);
+  }
+}
+
 }  // namespace
 
 int main() {
   Sink sink;
-  auto tracer = makeTracer(sink.agent(), 100000);
-  auto parent = tracer->StartSpan("bench parent");
-  opentracing::StartSpanOptions childOf;
-  childOf.references.emplace_back(opentracing::SpanReferenceType::ChildOfRef, &parent->context());
-  spansNs(*tracer, *parent);  // warm-up
-  std::printf("span (child start + 3 tags + finish), 1 thread: %.0f ns\n", spansNs(*tracer, *parent));
+  Traced first(sink);
+  spansNs(*first.tracer, *first.parent);  // warm-up
+  std::printf("span (child start + 3 tags + finish), 1 thread: %.0f ns\n", spansNs(*first.tracer, *first.parent));
   std::printf("  of which the tracer's, without the caller building the options: %.0f ns\n",
-              spansNs(*tracer, *parent, &childOf));
-
-  for (const opentracing::StartSpanOptions* options : {static_cast<const opentracing::StartSpanOptions*>(nullptr),
-                                                       static_cast<const opentracing::StartSpanOptions*>(&childOf)}) {
-    double perThread[2] = {};
-    std::thread a([&] { perThread[0] = spansNs(*tracer, *parent, options); });
-    std::thread b([&] { perThread[1] = spansNs(*tracer, *parent, options); });
-    a.join();
-    b.join();
-    std::printf("span, 2 threads at once%s: %.0f and %.0f ns\n", options ? ", options prebuilt" : "", perThread[0],
-                perThread[1]);
-  }
-  // The same with a tracer each, which share nothing of ours: what is left of the slowdown is the
-  // machine's, two cores shared with the reporters' threads and the sink.
+              spansNs(*first.tracer, *first.parent, &first.childOf));
+  printTwoThreads("", first, first);
   {
-    auto other = makeTracer(sink.agent(), 100000);
-    auto otherParent = other->StartSpan("bench parent");
-    opentracing::StartSpanOptions otherChildOf;
-    otherChildOf.references.emplace_back(opentracing::SpanReferenceType::ChildOfRef, &otherParent->context());
-    for (bool prebuilt : {false, true}) {
-      double perThread[2] = {};
-      std::thread a([&] { perThread[0] = spansNs(*tracer, *parent, prebuilt ? &childOf : nullptr); });
-      std::thread b([&] { perThread[1] = spansNs(*other, *otherParent, prebuilt ? &otherChildOf : nullptr); });
-      a.join();
-      b.join();
-      std::printf("span, 2 threads at once, a tracer each%s: %.0f and %.0f ns\n", prebuilt ? ", options prebuilt" : "",
-                  perThread[0], perThread[1]);
-    }
+    // A tracer each, which share nothing of ours: what is left of the slowdown is the machine's,
+    // two cores shared with the reporters' threads and the sink.
+    Traced second(sink);
+    printTwoThreads(", a tracer each", first, second);
   }
-
   Writer writer;
-  std::printf("inject into a text map: %.0f ns\n", medianNs([&] { tracer->Inject(parent->context(), writer); }));
+  std::printf("inject into a text map: %.0f ns\n", medianNs([&] { first.tracer->Inject(first.parent->context(), writer); }));
 
-  tracer->Close();
-  auto stats = tracer->statistics();
+  first.tracer->Close();
+  auto stats = first.tracer->statistics();
   std::printf("wire: %.1f bytes per span (%llu spans in %llu datagrams, %.0f bytes each)\n",
               stats.reported ? double(stats.bytesSent) / stats.reported : 0.0,
               static_cast<unsigned long long>(stats.reported), static_cast<unsigned long long>(stats.datagrams),

@@ -11,10 +11,11 @@ void writeI64(CompactWriter& w, int16_t field, int64_t value) {
   w.i64(value);
 }
 
-void writeTagList(CompactWriter& w, int16_t field, const EncodedTags& tags) {
+// A list field of structs already encoded one after another.
+void writeStructList(CompactWriter& w, int16_t field, uint32_t count, opentracing::string_view structs) {
   w.fieldBegin(field, CompactWriter::kList);
-  w.listBegin(CompactWriter::kStruct, tags.count());
-  w.raw(tags.bytes().data(), tags.bytes().size());
+  w.listBegin(CompactWriter::kStruct, count);
+  w.raw(structs.data(), structs.size());
 }
 
 constexpr const char* kMethod = "emitBatch";
@@ -46,12 +47,8 @@ void writeSpan(CompactWriter& w, const SpanRecord& span) {
   w.i32(span.flags);
   writeI64(w, 8, span.startMicros);
   writeI64(w, 9, span.durationMicros);
-  if (!span.tags.empty()) writeTagList(w, 10, span.tags);
-  if (!span.logs.empty()) {
-    w.fieldBegin(11, CompactWriter::kList);
-    w.listBegin(CompactWriter::kStruct, span.logs.count());
-    w.raw(span.logs.bytes().data(), span.logs.bytes().size());
-  }
+  if (!span.tags.empty()) writeStructList(w, 10, span.tags.count(), span.tags.bytes());
+  if (!span.logs.empty()) writeStructList(w, 11, span.logs.count(), span.logs.bytes());
   w.structEnd();
 }
 
@@ -65,7 +62,7 @@ BatchEncoder::BatchEncoder(const Process& process) {
   w.structBegin();  // Process
   w.fieldBegin(1, CompactWriter::kBinary);
   w.string(process.serviceName);
-  if (!process.tags.empty()) writeTagList(w, 2, process.tags);
+  if (!process.tags.empty()) writeStructList(w, 2, process.tags.count(), process.tags.bytes());
   w.structEnd();
 }
 

@@ -1,25 +1,23 @@
 #include "jaeger/src/BlockBytes.h"
 
 #include <new>
+#include <utility>
 
 #include "jaeger/src/BlockCache.h"
 
 namespace jaegertracing {
 
 BlockBytes::BlockBytes(BlockBytes&& other) noexcept
-    : _data(other._data), _size(other._size), _capacity(other._capacity) {
-  other._data = nullptr;
-  other._size = other._capacity = 0;
-}
+    : _data(std::exchange(other._data, nullptr)),
+      _size(std::exchange(other._size, 0)),
+      _capacity(std::exchange(other._capacity, 0)) {}
 
 BlockBytes& BlockBytes::operator=(BlockBytes&& other) noexcept {
   if (this != &other) {
     release();
-    _data = other._data;
-    _size = other._size;
-    _capacity = other._capacity;
-    other._data = nullptr;
-    other._size = other._capacity = 0;
+    std::swap(_data, other._data);
+    std::swap(_size, other._size);
+    std::swap(_capacity, other._capacity);
   }
   return *this;
 }

@@ -11,13 +11,15 @@ namespace jaegertracing {
 
 // Copies a short run in words: under Wine each call of the run-time's memcpy costs more than
 // copying a key or a value.
-inline void copyBytes(char* out, const char* data, size_t size) {
+// Returns the end of the copy.
+inline char* copyBytes(char* out, const char* data, size_t size) {
   for (; size >= 8; size -= 8, data += 8, out += 8) std::memcpy(out, data, 8);
   if (size >= 4) {
     std::memcpy(out, data, 4);
     size -= 4, data += 4, out += 4;
   }
   while (size-- > 0) *out++ = *data++;
+  return out;
 }
 
 class BlockBytes {
@@ -42,6 +44,7 @@ class BlockBytes {
     _size += size;
   }
   void assign(const char* data, size_t size) { replace(0, _size, data, size); }
+  void erase(size_t offset, size_t size) { replace(offset, size, nullptr, 0); }
   // Puts length bytes in place of the size bytes at offset.
   void replace(size_t offset, size_t size, const char* data, size_t length);
 

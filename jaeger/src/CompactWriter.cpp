@@ -45,10 +45,8 @@ void CompactWriter::listBegin(Type elementType, uint32_t size) {
 }
 
 size_t CompactWriter::listHeaderSize(uint32_t size) {
-  if (size < 15) return 1;
-  size_t bytes = 2;
-  for (uint32_t rest = size >> 7; rest != 0; rest >>= 7) ++bytes;
-  return bytes;
+  char header[6];
+  return static_cast<size_t>(putListHeader(header, kStruct, size) - header);
 }
 
 void CompactWriter::dbl(double value) {

@@ -121,8 +121,7 @@ inline void CompactWriter::varint(uint64_t value) {
 
 inline void CompactWriter::raw(const char* data, size_t size) {
   if (size > sizeof _buffer - _used) return rawSlow(data, size);
-  copyBytes(_buffer + _used, data, size);
-  _used += size;
+  _used = static_cast<size_t>(copyBytes(_buffer + _used, data, size) - _buffer);
 }
 
 inline void CompactWriter::string(opentracing::string_view value) {

@@ -166,37 +166,31 @@ struct Reporter::State {
     }
   }
 
-  // Sends count encoded spans of the given sizes, lying one after another at spans, in
-  // datagrams of their own. The caller holds sendLock.
-  void sendApart(const char* spans, const uint16_t* sizes, size_t count) noexcept {
-    size_t first = 0, bytes = 0;
-    for (size_t i = 0; i < count; ++i) {
-      if (i > first && encoder.datagramSize(i - first + 1, bytes + sizes[i]) > kMaxDatagram) {
-        send(spans, bytes, i - first);
-        spans += bytes;
+  // Sends the spans from index first on in datagrams of their own, leaving the packed ones
+  // alone. The caller holds sendLock.
+  void sendApart(const EncodedSpans& spans, size_t first) noexcept {
+    const char* start = spans.bytes.data();
+    for (size_t i = 0; i < first && i < spans.count(); ++i) start += spans.sizes[i];
+    size_t bytes = 0;
+    for (size_t i = first; i < spans.count(); ++i) {
+      if (i > first && encoder.datagramSize(i - first + 1, bytes + spans.sizes[i]) > kMaxDatagram) {
+        send(start, bytes, i - first);
+        start += bytes;
         first = i;
         bytes = 0;
       }
-      bytes += sizes[i];
+      bytes += spans.sizes[i];
     }
-    if (count > first) send(spans, bytes, count - first);
+    if (spans.count() > first) send(start, bytes, spans.count() - first);
   }
 
   // At exit, when a thread killed while packing kept packLock: sends, without touching the
   // datagrams, the spans it had packed into the open one, those it had not reached, and
   // queued, of which the first queuedDone were packed already. The caller holds sendLock.
   void rescueAtExit(const EncodedSpans& queued, size_t queuedDone) noexcept {
-    sendApart(open.bytes.data(), open.sizes.data(), open.sizes.size());
-    sendAfter(taken, packing == &taken ? packingDone : 0);
-    sendAfter(queued, queuedDone);
-  }
-
-  // Sends spans after the first done of them, in datagrams of their own.
-  void sendAfter(const EncodedSpans& spans, size_t done) noexcept {
-    if (done >= spans.count()) return;
-    size_t offset = 0;
-    for (size_t i = 0; i < done; ++i) offset += spans.sizes[i];
-    sendApart(spans.bytes.data() + offset, spans.sizes.data() + done, spans.count() - done);
+    sendApart(open, 0);
+    sendApart(taken, packing == &taken ? packingDone : 0);
+    sendApart(queued, queuedDone);
   }
 
   // Sends the sealed datagrams in order. A datagram leaves `sealed` only once it is out, so
@@ -319,12 +313,12 @@ struct Reporter::State {
         stop = closing;
         flushNow = closing || flushRequested;
         flushRequested = false;
-        std::lock_guard<SpinLock> packing(packLock);
+        std::lock_guard<SpinLock> packGuard(packLock);
         std::swap(taken, queue);
       }
       std::lock_guard<std::mutex> sending(sendLock);
       {
-        std::lock_guard<SpinLock> packing(packLock);
+        std::lock_guard<SpinLock> packGuard(packLock);
         try {
           pack(taken);
           if (flushNow || quiet || std::chrono::steady_clock::now() - openSince >= options.flushInterval) seal();
@@ -464,9 +458,8 @@ void Reporter::report(const SpanRecord& span) noexcept {
       return;
     }
     // Only a sleeping background thread needs waking; a busy one comes back to the queue, a
-    // pausing one after its pause. Under load a pause overruns by milliseconds, which the bound
-    // of waiting datagrams is made to cover: waking it from here cost a third of the producer's
-    // speed and lost as much as it saved.
+    // pausing one after its pause. A pause that overruns under load is covered by the bound of
+    // waiting datagrams, which is cheaper than a wake from every producer.
     if (s.state == State::Waiting::Sleeping) {
       s.state = State::Waiting::Busy;
       wakeWorker = true;

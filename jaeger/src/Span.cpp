@@ -4,6 +4,17 @@
 
 namespace jaegertracing {
 
+namespace {
+
+template <typename Fields>
+EncodedTags encodeFields(const Fields& fields) {
+  EncodedTags encoded;
+  for (const auto& field : fields) encoded.append(field.first, field.second);
+  return encoded;
+}
+
+}  // namespace
+
 Span::Span(std::shared_ptr<const Tracer> tracer, TracerCore& core, SpanContext&& context,
            SpanRecord&& record, std::chrono::steady_clock::time_point startSteady)
     : _tracer(std::move(tracer)),
@@ -28,11 +39,7 @@ void Span::FinishWithOptions(const opentracing::FinishSpanOptions& options) noex
     _record.durationMicros =
         std::max<int64_t>(0, std::chrono::duration_cast<std::chrono::microseconds>(finish - _startSteady).count());
     try {
-      for (const auto& log : options.log_records) {
-        EncodedTags fields;
-        for (const auto& field : log.fields) fields.append(field.first, field.second);
-        _record.logs.append(log.timestamp, fields);
-      }
+      for (const auto& log : options.log_records) _record.logs.append(log.timestamp, encodeFields(log.fields));
     } catch (...) {
       // The span is reported without the logs that did not fit into memory.
     }
@@ -75,8 +82,7 @@ std::string Span::BaggageItem(opentracing::string_view key) const noexcept {
 template <typename Fields>
 void Span::addLog(opentracing::SystemTime timestamp, const Fields& fields) noexcept {
   try {
-    EncodedTags encoded;
-    for (const auto& field : fields) encoded.append(field.first, field.second);
+    const EncodedTags encoded = encodeFields(fields);
     std::lock_guard<SpinLock> guard(_lock);
     if (!_finished) _record.logs.append(timestamp, encoded);
   } catch (...) {

@@ -123,16 +123,14 @@ void appendTag(BlockBytes& out, const opentracing::string_view& key, const TagVa
   char* p = out.room(key.size() + value.text.size() + kMaxFraming);
   *p++ = kKeyHeader;
   p = W::putVarint(p, key.size());
-  copyBytes(p, key.data(), key.size());
-  p += key.size();
+  p = copyBytes(p, key.data(), key.size());
   *p++ = kTypeHeader;
   p = W::putVarint(p, W::zigzag(static_cast<int32_t>(value.type)));
   switch (value.type) {
     case TagType::String:
       *p++ = kTextHeader;
       p = W::putVarint(p, value.text.size());
-      copyBytes(p, value.text.data(), value.text.size());
-      p += value.text.size();
+      p = copyBytes(p, value.text.data(), value.text.size());
       break;
     case TagType::Double:
       // Compact protocol doubles are little-endian, as is every Windows target.
@@ -244,27 +242,12 @@ void EncodedTags::set(const opentracing::string_view& key, const opentracing::Va
       appendTag(_bytes, key, value);
       char* data = _bytes.data();
       std::rotate(data + oldEnd, data + newBegin, data + _bytes.size());
-      _bytes.replace(offset, oldSize, nullptr, 0);
+      _bytes.erase(offset, oldSize);
       return;
     }
     p = tag.end;
   }
   append(key, value);
-}
-
-void EncodedLogs::append(std::chrono::system_clock::time_point timestamp, const EncodedTags& fields) {
-  const int64_t micros = std::chrono::duration_cast<std::chrono::microseconds>(timestamp.time_since_epoch()).count();
-  // Two field headers, the time, the list header and the stop byte around the fields.
-  char* p = _bytes.room(fields.bytes().size() + 2 + 10 + 6 + 1);
-  *p++ = W::shortFieldHeader(1, W::kI64);
-  p = W::putVarint(p, W::zigzag(micros));
-  *p++ = W::shortFieldHeader(1, W::kList);
-  p = W::putListHeader(p, W::kStruct, fields.count());
-  copyBytes(p, fields.bytes().data(), fields.bytes().size());
-  p += fields.bytes().size();
-  *p++ = 0;
-  _bytes.commit(p);
-  ++_count;
 }
 
 void EncodedTags::forEach(
@@ -275,6 +258,20 @@ void EncodedTags::forEach(
     visit(tag.key, tag.valueText());
     p = tag.end;
   }
+}
+
+void EncodedLogs::append(std::chrono::system_clock::time_point timestamp, const EncodedTags& fields) {
+  const int64_t micros = std::chrono::duration_cast<std::chrono::microseconds>(timestamp.time_since_epoch()).count();
+  // Two field headers, the time, the list header and the stop byte around the fields.
+  char* p = _bytes.room(fields.bytes().size() + 2 + 10 + 6 + 1);
+  *p++ = W::shortFieldHeader(1, W::kI64);
+  p = W::putVarint(p, W::zigzag(micros));
+  *p++ = W::shortFieldHeader(1, W::kList);
+  p = W::putListHeader(p, W::kStruct, fields.count());
+  p = copyBytes(p, fields.bytes().data(), fields.bytes().size());
+  *p++ = 0;
+  _bytes.commit(p);
+  ++_count;
 }
 
 }  // namespace jaegertracing
