@@ -6,50 +6,58 @@ namespace jaegertracing {
 
 namespace {
 
-void writeI64(CompactWriter& w, int16_t field, int64_t value) {
-  w.fieldBegin(field, CompactWriter::kI64);
-  w.i64(value);
-}
-
-// A list field of structs already encoded one after another.
-void writeStructList(CompactWriter& w, int16_t field, uint32_t count, opentracing::string_view structs) {
-  w.fieldBegin(field, CompactWriter::kList);
-  w.listBegin(CompactWriter::kStruct, count);
-  w.raw(structs.data(), structs.size());
-}
+using W = CompactWriter;
 
 constexpr const char* kMethod = "emitBatch";
 
+// A SpanRef: type, trace id halves, span id, stop byte.
+constexpr size_t kMaxReferenceBytes = 1 + 5 + 3 * W::kMaxI64Field + 1;
+
 }  // namespace
 
-void writeSpan(CompactWriter& w, const SpanRecord& span) {
-  w.structBegin();
-  writeI64(w, 1, static_cast<int64_t>(span.traceId.low));
-  writeI64(w, 2, static_cast<int64_t>(span.traceId.high));
-  writeI64(w, 3, static_cast<int64_t>(span.spanId));
-  writeI64(w, 4, static_cast<int64_t>(span.parentId));
-  w.fieldBegin(5, CompactWriter::kBinary);
-  w.string(span.operationName.view());
+// The span is written in the one layout its fields give it, every field header one byte since
+// each id is less than 16 above the one before.
+size_t maxSpanSize(const SpanRecord& span) {
+  const size_t ids = 4 * W::kMaxI64Field, name = 1 + 10 + span.operationName.size(), flags = 1 + 5,
+               times = 2 * W::kMaxI64Field, lists = 3 * W::kMaxListFraming + 1;
+  return ids + name + flags + times + lists + span.references.size() * kMaxReferenceBytes + span.tags.bytes().size() +
+         span.logs.bytes().size();
+}
+
+char* writeSpan(char* p, const SpanRecord& span) {
+  p = W::putI64Field(p, 1, static_cast<int64_t>(span.traceId.low));
+  p = W::putI64Field(p, 1, static_cast<int64_t>(span.traceId.high));
+  p = W::putI64Field(p, 1, static_cast<int64_t>(span.spanId));
+  p = W::putI64Field(p, 1, static_cast<int64_t>(span.parentId));
+  *p++ = W::shortFieldHeader(1, W::kBinary);
+  p = W::putVarint(p, span.operationName.size());
+  p = copyBytes(p, span.operationName.data(), span.operationName.size());
+  int last = 5;
   if (!span.references.empty()) {
-    w.fieldBegin(6, CompactWriter::kList);
-    w.listBegin(CompactWriter::kStruct, static_cast<uint32_t>(span.references.size()));
+    *p++ = W::shortFieldHeader(1, W::kList);
+    p = W::putListHeader(p, W::kStruct, static_cast<uint32_t>(span.references.size()));
     for (const auto& ref : span.references) {
-      w.structBegin();
-      w.fieldBegin(1, CompactWriter::kI32);
-      w.i32(static_cast<int32_t>(ref.type));
-      writeI64(w, 2, static_cast<int64_t>(ref.traceId.low));
-      writeI64(w, 3, static_cast<int64_t>(ref.traceId.high));
-      writeI64(w, 4, static_cast<int64_t>(ref.spanId));
-      w.structEnd();
+      *p++ = W::shortFieldHeader(1, W::kI32);
+      p = W::putVarint(p, W::zigzag(static_cast<int32_t>(ref.type)));
+      p = W::putI64Field(p, 1, static_cast<int64_t>(ref.traceId.low));
+      p = W::putI64Field(p, 1, static_cast<int64_t>(ref.traceId.high));
+      p = W::putI64Field(p, 1, static_cast<int64_t>(ref.spanId));
+      *p++ = 0;
     }
+    last = 6;
   }
-  w.fieldBegin(7, CompactWriter::kI32);
-  w.i32(span.flags);
-  writeI64(w, 8, span.startMicros);
-  writeI64(w, 9, span.durationMicros);
-  if (!span.tags.empty()) writeStructList(w, 10, span.tags.count(), span.tags.bytes());
-  if (!span.logs.empty()) writeStructList(w, 11, span.logs.count(), span.logs.bytes());
-  w.structEnd();
+  *p++ = W::shortFieldHeader(7 - last, W::kI32);
+  p = W::putVarint(p, W::zigzag(span.flags));
+  p = W::putI64Field(p, 1, span.startMicros);
+  p = W::putI64Field(p, 1, span.durationMicros);
+  last = 9;
+  if (!span.tags.empty()) {
+    p = W::putStructListField(p, 10 - last, span.tags.count(), span.tags.bytes());
+    last = 10;
+  }
+  if (!span.logs.empty()) p = W::putStructListField(p, 11 - last, span.logs.count(), span.logs.bytes());
+  *p++ = 0;
+  return p;
 }
 
 BatchEncoder::BatchEncoder(const Process& process) {
@@ -62,28 +70,28 @@ BatchEncoder::BatchEncoder(const Process& process) {
   w.structBegin();  // Process
   w.fieldBegin(1, CompactWriter::kBinary);
   w.string(process.serviceName);
-  if (!process.tags.empty()) writeStructList(w, 2, process.tags.count(), process.tags.bytes());
+  if (!process.tags.empty()) {
+    w.fieldBegin(2, CompactWriter::kList);
+    w.listBegin(CompactWriter::kStruct, process.tags.count());
+    w.raw(process.tags.bytes().data(), process.tags.bytes().size());
+  }
   w.structEnd();
+  w.fieldBegin(2, CompactWriter::kList);  // the Batch's spans
 }
 
 size_t BatchEncoder::datagramSize(size_t spanCount, size_t spanBytes) const {
-  // Head, the spans field header (1 byte: delta 1), the list header, the spans, two stop bytes.
-  return _head.size() + 1 + CompactWriter::listHeaderSize(static_cast<uint32_t>(spanCount)) + spanBytes + 2;
+  return _head.size() + CompactWriter::listHeaderSize(static_cast<uint32_t>(spanCount)) + spanBytes + 2;
 }
 
 size_t BatchEncoder::maxSpanBytes() const { return kMaxDatagram - datagramSize(1, 0); }
 
-void BatchEncoder::datagram(std::string& out, const char* spans, size_t spanBytes, size_t spanCount) const {
-  out.reserve(datagramSize(spanCount, spanBytes));
-  out.assign(_head);
-  CompactWriter w(out);
-  w.structResume(1);  // emitBatch_args, inside its batch field
-  w.structResume(1);  // Batch, after its process field
-  w.fieldBegin(2, CompactWriter::kList);
-  w.listBegin(CompactWriter::kStruct, static_cast<uint32_t>(spanCount));
-  w.raw(spans, spanBytes);
-  w.structEnd();
-  w.structEnd();
+std::array<opentracing::string_view, 4> BatchEncoder::datagram(char (&listHeader)[kMaxListHeader],
+                                                               const char* spans, size_t spanBytes,
+                                                               size_t spanCount) const {
+  static const char kStops[2] = {0, 0};  // of the batch and of the arguments
+  const char* end = W::putListHeader(listHeader, W::kStruct, static_cast<uint32_t>(spanCount));
+  return {opentracing::string_view(_head), opentracing::string_view(listHeader, static_cast<size_t>(end - listHeader)),
+          opentracing::string_view(spans, spanBytes), opentracing::string_view(kStops, sizeof kStops)};
 }
 
 }  // namespace jaegertracing

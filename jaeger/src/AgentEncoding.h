@@ -2,6 +2,7 @@
 // The agent's wire format: Jaeger Thrift structs in the compact protocol, sent as one-way
 // Agent.emitBatch messages, one batch a datagram.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -20,8 +21,11 @@ struct Process {
 // The largest datagram the agent takes.
 constexpr size_t kMaxDatagram = 65000;
 
-// Writes one span as an element of the batch's span list.
-void writeSpan(CompactWriter& writer, const SpanRecord& span);
+// The most bytes writeSpan takes for span.
+size_t maxSpanSize(const SpanRecord& span);
+// Writes span as an element of the batch's span list at out, which has room for
+// maxSpanSize(span) bytes; returns the end.
+char* writeSpan(char* out, const SpanRecord& span);
 
 // Builds emitBatch datagrams from encoded spans without re-encoding them.
 class BatchEncoder {
@@ -32,11 +36,17 @@ class BatchEncoder {
   size_t datagramSize(size_t spanCount, size_t spanBytes) const;
   // The most bytes one encoded span may take to fit into a datagram alone.
   size_t maxSpanBytes() const;
-  // Makes out the datagram for spanCount encoded spans that lie one after another at spans.
-  void datagram(std::string& out, const char* spans, size_t spanBytes, size_t spanCount) const;
+  // The datagram of spanCount encoded spans that lie one after another at spans, in pieces to
+  // be sent together: the head, the span list's header (written into listHeader), the spans
+  // and the stop bytes. The spans are not copied.
+  static constexpr size_t kMaxListHeader = 6;
+  std::array<opentracing::string_view, 4> datagram(char (&listHeader)[kMaxListHeader], const char* spans,
+                                                   size_t spanBytes, size_t spanCount) const;
 
  private:
-  std::string _head;  // message header, args and batch struct begin, the whole process field
+  // Message header, args and batch struct begin, the whole process field and the header of the
+  // spans field.
+  std::string _head;
 };
 
 }  // namespace jaegertracing

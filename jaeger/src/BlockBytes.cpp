@@ -46,7 +46,7 @@ void BlockBytes::grow(size_t size) {
 void BlockBytes::replace(size_t offset, size_t size, const char* data, size_t length) {
   const size_t tail = _size - offset - size;
   if (length > size && length - size > _capacity - _size) grow(_size - size + length);
-  if (length != size) std::memmove(_data + offset + length, _data + offset + size, tail);
+  if (length != size && tail != 0) std::memmove(_data + offset + length, _data + offset + size, tail);
   copyBytes(_data + offset, data, length);
   _size = _size - size + length;
 }

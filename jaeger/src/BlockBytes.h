@@ -1,6 +1,7 @@
 #pragma once
-// A growable run of bytes kept in blocks of the thread's cache: a span's name and its encoded
-// tags, which a span writes a few times and its end reads once.
+// A growable run of bytes, in blocks of the thread's cache while it is small: a span's name and
+// its encoded tags, which a span writes a few times and its end reads once, and the reporter's
+// queue and datagrams, which are written a span at a time.
 
 #include <cstddef>
 #include <cstring>
@@ -44,6 +45,11 @@ class BlockBytes {
     _size += size;
   }
   void assign(const char* data, size_t size) { replace(0, _size, data, size); }
+  // Keeps the capacity.
+  void clear() { _size = 0; }
+  void reserve(size_t capacity) {
+    if (capacity > _capacity) grow(capacity);
+  }
   void erase(size_t offset, size_t size) { replace(offset, size, nullptr, 0); }
   // Puts length bytes in place of the size bytes at offset.
   void replace(size_t offset, size_t size, const char* data, size_t length);

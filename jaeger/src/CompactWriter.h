@@ -66,6 +66,13 @@ class CompactWriter {
   static char* putListHeader(char* out, Type elementType, uint32_t size);
   // The one-byte header of a field whose id is delta (1 to 15) above the previous field's.
   static constexpr char shortFieldHeader(int delta, Type type) { return static_cast<char>((delta << 4) | type); }
+  // Writes an i64 field delta above the previous one, at most kMaxI64Field bytes; returns the end.
+  static constexpr size_t kMaxI64Field = 1 + 10;
+  static char* putI64Field(char* out, int delta, int64_t value);
+  // Writes a list field delta above the previous one holding count structs that lie encoded one
+  // after another in structs: at most kMaxListFraming bytes besides them. Returns the end.
+  static constexpr size_t kMaxListFraming = 1 + 6;
+  static char* putStructListField(char* out, int delta, uint32_t count, opentracing::string_view structs);
 
  private:
   void varint(uint64_t value);
@@ -112,6 +119,17 @@ inline char* CompactWriter::putListHeader(char* out, Type elementType, uint32_t 
   }
   *out++ = static_cast<char>(0xf0 | elementType);
   return putVarint(out, size);
+}
+
+inline char* CompactWriter::putI64Field(char* out, int delta, int64_t value) {
+  *out++ = shortFieldHeader(delta, kI64);
+  return putVarint(out, zigzag(value));
+}
+
+inline char* CompactWriter::putStructListField(char* out, int delta, uint32_t count, opentracing::string_view structs) {
+  *out++ = shortFieldHeader(delta, kList);
+  out = putListHeader(out, kStruct, count);
+  return copyBytes(out, structs.data(), structs.size());
 }
 
 inline void CompactWriter::varint(uint64_t value) {

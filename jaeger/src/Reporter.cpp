@@ -76,7 +76,7 @@ void logSpan(const SpanRecord& span) {
 // Encoded spans one after another, as a batch's span list holds them.
 static_assert(kMaxDatagram <= UINT16_MAX, "a span's size is kept in 16 bits");
 struct EncodedSpans {
-  std::string bytes;
+  BlockBytes bytes;
   std::vector<uint16_t> sizes;  // a span fits into one datagram, so its size into 16 bits
 
   size_t count() const { return sizes.size(); }
@@ -84,6 +84,13 @@ struct EncodedSpans {
   void clear() {
     bytes.clear();
     sizes.clear();
+  }
+  // Throws std::bad_alloc and then leaves the spans as they were. The span's bytes are in
+  // place before it is counted, so a thread killed in between leaves whole spans behind.
+  void append(const char* span, uint16_t size) {
+    char* end = copyBytes(bytes.room(size), span, size);
+    sizes.push_back(size);
+    bytes.commit(end);
   }
 };
 
@@ -96,30 +103,17 @@ struct Reporter::State {
     open = freshDatagram();
   }
 
-  // Appends an encoded span to the queue. The caller holds lock.
-  void enqueue(opentracing::string_view encoded) {
-    const size_t before = queue.bytes.size();
-    try {
-      queue.bytes.append(encoded.data(), encoded.size());
-      queue.sizes.push_back(static_cast<uint16_t>(encoded.size()));
-    } catch (...) {
-      queue.bytes.resize(before);
-      throw;
-    }
-  }
-
   // Packs spans into datagrams; a datagram is sealed when the next span would not fit. The
   // caller holds packLock. Progress is kept in packing and packingDone for the flush at exit.
   void pack(EncodedSpans& spans) {
     packing = &spans;
     packingDone = 0;
-    size_t offset = 0;
+    const char* span = spans.bytes.data();
     for (uint16_t size : spans.sizes) {
       if (!open.empty() && encoder.datagramSize(open.count() + 1, open.bytes.size() + size) > kMaxDatagram) seal();
       if (open.empty()) openSince = std::chrono::steady_clock::now();
-      open.bytes.append(spans.bytes, offset, size);
-      open.sizes.push_back(size);
-      offset += size;
+      open.append(span, size);
+      span += size;
       ++packingDone;
     }
     spans.clear();
@@ -151,18 +145,15 @@ struct Reporter::State {
 
   // Sends one datagram of count encoded spans. The caller holds sendLock.
   void send(const char* spans, size_t spanBytes, size_t count) noexcept {
-    try {
-      encoder.datagram(datagramBuffer, spans, spanBytes, count);
-      if (sender->send(datagramBuffer)) {
-        reported += count;
-        ++datagrams;
-        bytesSent += datagramBuffer.size();
-      } else {
-        droppedSendFailed += count;
-        ++sendFailures;
-      }
-    } catch (...) {
-      droppedSendFailed += count;  // no memory for the datagram
+    char listHeader[BatchEncoder::kMaxListHeader];
+    const auto pieces = encoder.datagram(listHeader, spans, spanBytes, count);
+    if (sender->send(pieces.data(), pieces.size())) {
+      reported += count;
+      ++datagrams;
+      bytesSent += encoder.datagramSize(count, spanBytes);
+    } else {
+      droppedSendFailed += count;
+      ++sendFailures;
     }
   }
 
@@ -372,8 +363,7 @@ struct Reporter::State {
   std::deque<EncodedSpans> sealed;
   std::vector<EncodedSpans> spare;  // sent datagrams' buffers, emptied
 
-  std::mutex sendLock;  // one sender of datagrams at a time; guards datagramBuffer
-  std::string datagramBuffer;
+  std::mutex sendLock;  // one sender of datagrams at a time
 
   std::atomic<uint64_t> reported{0}, droppedQueueFull{0}, droppedTooLarge{0}, droppedSendFailed{0},
       sendFailures{0}, datagrams{0}, bytesSent{0};
@@ -425,18 +415,21 @@ Reporter::~Reporter() {
 void Reporter::report(const SpanRecord& span) noexcept {
   State& s = *_state;
   // Encoded before the lock is taken, so that threads finishing spans at once only meet to
-  // copy the bytes. A typical span fits the writer's own buffer and needs no allocation.
-  std::string large;
-  CompactWriter writer(large);
-  opentracing::string_view encoded;
-  try {
-    writeSpan(writer, span);
-    encoded = writer.bytes();
-  } catch (...) {
-    ++s.droppedQueueFull;
-    return;
+  // copy the bytes. A typical span fits the stack buffer and needs no allocation.
+  char local[512];
+  std::unique_ptr<char[]> large;
+  char* encoded = local;
+  const size_t room = maxSpanSize(span);
+  if (room > sizeof local) {
+    large.reset(new (std::nothrow) char[room]);
+    if (!large) {
+      ++s.droppedQueueFull;
+      return;
+    }
+    encoded = large.get();
   }
-  if (s.encoder.datagramSize(1, encoded.size()) > kMaxDatagram) {
+  const size_t size = static_cast<size_t>(writeSpan(encoded, span) - encoded);
+  if (size > s.encoder.maxSpanBytes()) {
     ++s.droppedTooLarge;
     return;
   }
@@ -452,7 +445,7 @@ void Reporter::report(const SpanRecord& span) noexcept {
         ++s.droppedQueueFull;
         return;
       }
-      s.enqueue(encoded);
+      s.queue.append(encoded, static_cast<uint16_t>(size));
     } catch (...) {
       ++s.droppedQueueFull;
       return;

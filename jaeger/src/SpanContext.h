@@ -22,7 +22,7 @@ struct TraceId {
   bool isValid() const { return high != 0 || low != 0; }
 };
 
-class SpanContext : public opentracing::SpanContext {
+class SpanContext final : public opentracing::SpanContext {
  public:
   enum Flags : uint8_t { kSampled = 1, kDebug = 2 };
   using Baggage = std::map<std::string, std::string>;

@@ -262,13 +262,10 @@ void EncodedTags::forEach(
 
 void EncodedLogs::append(std::chrono::system_clock::time_point timestamp, const EncodedTags& fields) {
   const int64_t micros = std::chrono::duration_cast<std::chrono::microseconds>(timestamp.time_since_epoch()).count();
-  // Two field headers, the time, the list header and the stop byte around the fields.
-  char* p = _bytes.room(fields.bytes().size() + 2 + 10 + 6 + 1);
-  *p++ = W::shortFieldHeader(1, W::kI64);
-  p = W::putVarint(p, W::zigzag(micros));
-  *p++ = W::shortFieldHeader(1, W::kList);
-  p = W::putListHeader(p, W::kStruct, fields.count());
-  p = copyBytes(p, fields.bytes().data(), fields.bytes().size());
+  // The time, the list of fields and the stop byte.
+  char* p = _bytes.room(W::kMaxI64Field + W::kMaxListFraming + fields.bytes().size() + 1);
+  p = W::putI64Field(p, 1, micros);
+  p = W::putStructListField(p, 1, fields.count(), fields.bytes());
   *p++ = 0;
   _bytes.commit(p);
   ++_count;

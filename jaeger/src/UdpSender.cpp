@@ -69,9 +69,17 @@ UdpSender::~UdpSender() {
   if (_socket != INVALID_SOCKET) closesocket(_socket);
 }
 
-bool UdpSender::send(const std::string& datagram) noexcept {
-  int sent = ::send(_socket, datagram.data(), static_cast<int>(datagram.size()), 0);
-  return sent == static_cast<int>(datagram.size());
+bool UdpSender::send(const opentracing::string_view* pieces, size_t count) noexcept {
+  WSABUF buffers[8];
+  if (count > sizeof buffers / sizeof buffers[0]) return false;
+  size_t total = 0;
+  for (size_t i = 0; i < count; ++i) {
+    buffers[i].buf = const_cast<char*>(pieces[i].data());
+    buffers[i].len = static_cast<ULONG>(pieces[i].size());
+    total += pieces[i].size();
+  }
+  DWORD sent = 0;
+  return WSASend(_socket, buffers, static_cast<DWORD>(count), &sent, 0, nullptr, nullptr) == 0 && sent == total;
 }
 
 std::string localHostName() {

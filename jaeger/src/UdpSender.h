@@ -6,6 +6,8 @@
 
 #include <winsock2.h>
 
+#include <opentracing/string_view.h>
+
 namespace jaegertracing {
 
 class WinsockSession {
@@ -26,8 +28,9 @@ class UdpSender {
   UdpSender(const UdpSender&) = delete;
   UdpSender& operator=(const UdpSender&) = delete;
 
-  // False when the system refused the datagram; nothing is retried.
-  bool send(const std::string& datagram) noexcept;
+  // Sends one datagram made of count pieces, gathered by the system rather than copied
+  // together. False when the system refused it; nothing is retried.
+  bool send(const opentracing::string_view* pieces, size_t count) noexcept;
 
  private:
   WinsockSession _session;
