@@ -77,13 +77,14 @@ BatchEncoder::BatchEncoder(const Process& process) {
   }
   w.structEnd();
   w.fieldBegin(2, CompactWriter::kList);  // the Batch's spans
+  w.flush();
+  _maxSpanBytes = kMaxDatagram - datagramSize(1, 0);
 }
 
 size_t BatchEncoder::datagramSize(size_t spanCount, size_t spanBytes) const {
   return _head.size() + CompactWriter::listHeaderSize(static_cast<uint32_t>(spanCount)) + spanBytes + 2;
 }
 
-size_t BatchEncoder::maxSpanBytes() const { return kMaxDatagram - datagramSize(1, 0); }
 
 std::array<opentracing::string_view, 4> BatchEncoder::datagram(char (&listHeader)[kMaxListHeader],
                                                                const char* spans, size_t spanBytes,

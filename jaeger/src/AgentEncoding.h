@@ -35,7 +35,7 @@ class BatchEncoder {
   // Bytes of a datagram holding these spans.
   size_t datagramSize(size_t spanCount, size_t spanBytes) const;
   // The most bytes one encoded span may take to fit into a datagram alone.
-  size_t maxSpanBytes() const;
+  size_t maxSpanBytes() const { return _maxSpanBytes; }
   // The datagram of spanCount encoded spans that lie one after another at spans, in pieces to
   // be sent together: the head, the span list's header (written into listHeader), the spans
   // and the stop bytes. The spans are not copied.
@@ -47,6 +47,7 @@ class BatchEncoder {
   // Message header, args and batch struct begin, the whole process field and the header of the
   // spans field.
   std::string _head;
+  size_t _maxSpanBytes;
 };
 
 }  // namespace jaegertracing

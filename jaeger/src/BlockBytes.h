@@ -14,7 +14,11 @@ namespace jaegertracing {
 // copying a key or a value.
 // Returns the end of the copy.
 inline char* copyBytes(char* out, const char* data, size_t size) {
-  for (; size >= 8; size -= 8, data += 8, out += 8) std::memcpy(out, data, 8);
+  for (; size >= 16; size -= 16, data += 16, out += 16) std::memcpy(out, data, 16);
+  if (size >= 8) {
+    std::memcpy(out, data, 8);
+    size -= 8, data += 8, out += 8;
+  }
   if (size >= 4) {
     std::memcpy(out, data, 4);
     size -= 4, data += 4, out += 4;
