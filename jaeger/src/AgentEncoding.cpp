@@ -81,11 +81,6 @@ BatchEncoder::BatchEncoder(const Process& process) {
   _maxSpanBytes = kMaxDatagram - datagramSize(1, 0);
 }
 
-size_t BatchEncoder::datagramSize(size_t spanCount, size_t spanBytes) const {
-  return _head.size() + CompactWriter::listHeaderSize(static_cast<uint32_t>(spanCount)) + spanBytes + 2;
-}
-
-
 std::array<opentracing::string_view, 4> BatchEncoder::datagram(char (&listHeader)[kMaxListHeader],
                                                                const char* spans, size_t spanBytes,
                                                                size_t spanCount) const {

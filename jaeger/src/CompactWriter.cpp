@@ -44,11 +44,6 @@ void CompactWriter::listBegin(Type elementType, uint32_t size) {
   _used = static_cast<size_t>(putListHeader(_buffer + _used, elementType, size) - _buffer);
 }
 
-size_t CompactWriter::listHeaderSize(uint32_t size) {
-  char header[6];
-  return static_cast<size_t>(putListHeader(header, kStruct, size) - header);
-}
-
 void CompactWriter::dbl(double value) {
   // Compact protocol doubles are little-endian, as is every Windows target.
   char bytes[8];

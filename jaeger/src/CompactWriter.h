@@ -56,7 +56,14 @@ class CompactWriter {
   void raw(const char* data, size_t size);
 
   // Bytes a list header of this size takes.
-  static size_t listHeaderSize(uint32_t size);
+  static size_t listHeaderSize(uint32_t size) {
+    size_t bytes = 1;
+    if (size >= 15) {
+      for (; size >= 0x80; size >>= 7) ++bytes;
+      ++bytes;
+    }
+    return bytes;
+  }
 
   // For structs of a fixed layout written straight into memory of their own.
   static uint64_t zigzag(int64_t value);
