@@ -39,6 +39,7 @@ class BlockBytes {
   const char* data() const { return _data; }
   char* data() { return _data; }
   size_t size() const { return _size; }
+  size_t capacity() const { return _capacity; }
   bool empty() const { return _size == 0; }
   opentracing::string_view view() const { return opentracing::string_view(_data, _size); }
 

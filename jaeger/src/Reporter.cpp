@@ -101,6 +101,9 @@ struct Reporter::State {
       : options(options), encoder(process), sender(std::move(sender)) {
     spare.reserve(kSpareDatagrams);  // so that keeping a buffer never allocates
     open = freshDatagram();
+    // The first sealing takes this one rather than allocating on the background thread, which
+    // ExitProcess may kill holding the heap's lock while the rest of the exit needs it.
+    spare.push_back(freshDatagram());
   }
 
   // Packs spans into datagrams; a datagram is sealed when the next span would not fit. The
@@ -157,9 +160,23 @@ struct Reporter::State {
     }
   }
 
+  // True when the sizes of spans fit their bytes. A thread killed while moving spans leaves
+  // them half moved, with no bytes or another's sizes, which must not be read.
+  static bool intact(const EncodedSpans& spans) noexcept {
+    const size_t count = spans.sizes.size();
+    if (spans.bytes.data() == nullptr || spans.sizes.data() == nullptr || count > spans.sizes.capacity() ||
+        count > spans.bytes.capacity() / kMinSpanBytes) {
+      return false;
+    }
+    size_t total = 0;
+    for (uint16_t size : spans.sizes) total += size;
+    return total <= spans.bytes.capacity();
+  }
+
   // Sends the spans from index first on in datagrams of their own, leaving the packed ones
   // alone. The caller holds sendLock.
   void sendApart(const EncodedSpans& spans, size_t first) noexcept {
+    if (!intact(spans)) return;
     const char* start = spans.bytes.data();
     for (size_t i = 0; i < first && i < spans.count(); ++i) start += spans.sizes[i];
     size_t bytes = 0;
