@@ -1,5 +1,7 @@
 #include "jaeger/src/AgentEncoding.h"
 
+#include <cstring>
+
 #include "jaeger/src/CompactWriter.h"
 
 namespace jaegertracing {
@@ -18,7 +20,7 @@ constexpr size_t kMaxReferenceBytes = 1 + 5 + 3 * W::kMaxI64Field + 1;
 // The span is written in the one layout its fields give it, every field header one byte since
 // each id is less than 16 above the one before.
 size_t maxSpanSize(const SpanRecord& span) {
-  const size_t ids = 4 * W::kMaxI64Field, name = 1 + 10 + span.operationName.size(), flags = 1 + 5,
+  const size_t ids = 4 * W::kMaxI64Field, name = 1 + W::kMaxBinaryFraming + span.operationName.size(), flags = 1 + 5,
                times = 2 * W::kMaxI64Field, lists = 3 * W::kMaxListFraming + 1;
   return ids + name + flags + times + lists + span.references.size() * kMaxReferenceBytes + span.tags.bytes().size() +
          span.logs.bytes().size();
@@ -30,8 +32,7 @@ char* writeSpan(char* p, const SpanRecord& span) {
   p = W::putI64Field(p, 1, static_cast<int64_t>(span.spanId));
   p = W::putI64Field(p, 1, static_cast<int64_t>(span.parentId));
   *p++ = W::shortFieldHeader(1, W::kBinary);
-  p = W::putVarint(p, span.operationName.size());
-  p = copyBytes(p, span.operationName.data(), span.operationName.size());
+  p = W::putBinary(p, span.operationName.view());
   int last = 5;
   if (!span.references.empty()) {
     *p++ = W::shortFieldHeader(1, W::kList);
@@ -61,23 +62,25 @@ char* writeSpan(char* p, const SpanRecord& span) {
 }
 
 BatchEncoder::BatchEncoder(const Process& process) {
-  CompactWriter w(_head);
-  w.messageBegin(kMethod, CompactWriter::kOneway, 0);
-  w.structBegin();  // emitBatch_args
-  w.fieldBegin(1, CompactWriter::kStruct);
-  w.structBegin();  // Batch
-  w.fieldBegin(1, CompactWriter::kStruct);
-  w.structBegin();  // Process
-  w.fieldBegin(1, CompactWriter::kBinary);
-  w.string(process.serviceName);
-  if (!process.tags.empty()) {
-    w.fieldBegin(2, CompactWriter::kList);
-    w.listBegin(CompactWriter::kStruct, process.tags.count());
-    w.raw(process.tags.bytes().data(), process.tags.bytes().size());
-  }
-  w.structEnd();
-  w.fieldBegin(2, CompactWriter::kList);  // the Batch's spans
-  w.flush();
+  // The message header (protocol id, version with the one-way type, sequence id 0, method),
+  // the arguments' batch field, the batch's process field, the process, and the header of the
+  // batch's spans field; each datagram adds the spans' list header.
+  const opentracing::string_view tags = process.tags.bytes();
+  _head.resize(3 + W::kMaxBinaryFraming + std::strlen(kMethod) + 3 + W::kMaxBinaryFraming +
+               process.serviceName.size() + W::kMaxListFraming + tags.size() + 2);
+  char* p = &_head[0];
+  *p++ = static_cast<char>(0x82);
+  *p++ = static_cast<char>(1 | (W::kOneway << 5));
+  *p++ = 0;
+  p = W::putBinary(p, kMethod);
+  *p++ = W::shortFieldHeader(1, W::kStruct);  // emitBatch_args.batch
+  *p++ = W::shortFieldHeader(1, W::kStruct);  // Batch.process
+  *p++ = W::shortFieldHeader(1, W::kBinary);  // Process.serviceName
+  p = W::putBinary(p, process.serviceName);
+  if (!process.tags.empty()) p = W::putStructListField(p, 1, process.tags.count(), tags);
+  *p++ = 0;
+  *p++ = W::shortFieldHeader(1, W::kList);  // Batch.spans
+  _head.resize(static_cast<size_t>(p - _head.data()));
   _maxSpanBytes = kMaxDatagram - datagramSize(1, 0);
 }
 

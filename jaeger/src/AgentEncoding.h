@@ -36,6 +36,7 @@ class BatchEncoder {
   size_t datagramSize(size_t spanCount, size_t spanBytes) const {
     return _head.size() + CompactWriter::listHeaderSize(static_cast<uint32_t>(spanCount)) + spanBytes + 2;
   }
+  bool fits(size_t spanCount, size_t spanBytes) const { return datagramSize(spanCount, spanBytes) <= kMaxDatagram; }
   // The most bytes one encoded span may take to fit into a datagram alone.
   size_t maxSpanBytes() const { return _maxSpanBytes; }
   // The datagram of spanCount encoded spans that lie one after another at spans, in pieces to

@@ -28,6 +28,8 @@ constexpr std::chrono::milliseconds kLockTimeout(500);
 constexpr std::chrono::milliseconds kQuietPause(1);
 // The fewest bytes an encoded span takes: its fixed fields, one byte of value each.
 constexpr size_t kMinSpanBytes = 17;
+// Stack room for encoding a finishing span; larger ones are encoded on the heap.
+constexpr size_t kTypicalSpanRoom = 512;
 // Buffers of sent datagrams kept for the next ones.
 constexpr size_t kSpareDatagrams = 2;
 
@@ -113,7 +115,7 @@ struct Reporter::State {
     packingDone = 0;
     const char* span = spans.bytes.data();
     for (uint16_t size : spans.sizes) {
-      if (!open.empty() && encoder.datagramSize(open.count() + 1, open.bytes.size() + size) > kMaxDatagram) seal();
+      if (!open.empty() && !encoder.fits(open.count() + 1, open.bytes.size() + size)) seal();
       if (open.empty()) openSince = std::chrono::steady_clock::now();
       open.append(span, size);
       span += size;
@@ -181,7 +183,7 @@ struct Reporter::State {
     for (size_t i = 0; i < first && i < spans.count(); ++i) start += spans.sizes[i];
     size_t bytes = 0;
     for (size_t i = first; i < spans.count(); ++i) {
-      if (i > first && encoder.datagramSize(i - first + 1, bytes + spans.sizes[i]) > kMaxDatagram) {
+      if (i > first && !encoder.fits(i - first + 1, bytes + spans.sizes[i])) {
         send(start, bytes, i - first);
         start += bytes;
         first = i;
@@ -432,8 +434,8 @@ Reporter::~Reporter() {
 void Reporter::report(const SpanRecord& span) noexcept {
   State& s = *_state;
   // Encoded before the lock is taken, so that threads finishing spans at once only meet to
-  // copy the bytes. A typical span fits the stack buffer and needs no allocation.
-  char local[512];
+  // copy the bytes. A typical span (130 bytes) fits the stack buffer and needs no allocation.
+  char local[kTypicalSpanRoom];
   std::unique_ptr<char[]> large;
   char* encoded = local;
   const size_t room = maxSpanSize(span);

@@ -122,15 +122,13 @@ constexpr size_t kMaxFraming = 5 + 3 * 10;
 void appendTag(BlockBytes& out, const opentracing::string_view& key, const TagValue& value) {
   char* p = out.room(key.size() + value.text.size() + kMaxFraming);
   *p++ = kKeyHeader;
-  p = W::putVarint(p, key.size());
-  p = copyBytes(p, key.data(), key.size());
+  p = W::putBinary(p, key);
   *p++ = kTypeHeader;
   p = W::putVarint(p, W::zigzag(static_cast<int32_t>(value.type)));
   switch (value.type) {
     case TagType::String:
       *p++ = kTextHeader;
-      p = W::putVarint(p, value.text.size());
-      p = copyBytes(p, value.text.data(), value.text.size());
+      p = W::putBinary(p, value.text);
       break;
     case TagType::Double:
       // Compact protocol doubles are little-endian, as is every Windows target.
