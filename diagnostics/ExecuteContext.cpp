@@ -7,6 +7,10 @@
 #include <memory>
 #include <vector>
 
+#include "diagnostics/LogSettings.h"
+#include "driver/OpenTracingDriverState.h"
+#include "platform/ScopedLock.h"
+
 static_assert(sizeof(std::atomic<ExecuteContext*>) == sizeof(ExecuteContext*) &&
                   std::atomic<ExecuteContext*>::is_always_lock_free,
               "other modules read the slot as a plain pointer");
@@ -19,18 +23,6 @@ std::atomic<ExecuteContext*>& ownSlot() { return m_ExecuteContext_4D93FADE_7B9E_
 
 // Statically initialised and never destroyed, so it is usable at any point of load and unload.
 SRWLOCK firstCallLock = SRWLOCK_INIT;
-
-class ExclusiveScope {
- public:
-  explicit ExclusiveScope(SRWLOCK* lock) : lock_(lock) { AcquireSRWLockExclusive(lock_); }
-  ~ExclusiveScope() { ReleaseSRWLockExclusive(lock_); }
-
-  ExclusiveScope(const ExclusiveScope&) = delete;
-  ExclusiveScope& operator=(const ExclusiveScope&) = delete;
-
- private:
-  SRWLOCK* lock_;
-};
 
 // Every module of the process, in load order. Modules may be loaded between two enumerations,
 // so the buffer grows until one enumeration fits; an empty list when the system refuses.
@@ -95,7 +87,7 @@ void destroy(ExecuteContext* context) {
 
 ExecuteContext* getExecuteContext() {
   if (ExecuteContext* context = ownSlot().load(std::memory_order_acquire)) return context;
-  const ExclusiveScope scope(&firstCallLock);
+  const ScopedLock scope(&firstCallLock);
   if (ExecuteContext* context = ownSlot().load(std::memory_order_acquire)) return context;
   return adoptOrCreate();
 }

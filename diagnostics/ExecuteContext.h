@@ -9,8 +9,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "diagnostics/LogSettings.h"
-#include "driver/OpenTracingDriverState.h"
+// Defined by the driver and the log core; the context only points at them.
+struct OpenTracingDriverState;
+struct LogSettings;
 
 #if defined(_MSC_VER) || defined(__MINGW32__)
 #define KESTRIN_EXPORT __declspec(dllexport)

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "platform/formatString.h"
+#include "platform/UniqueHandle.h"
 
 vexception::vexception(std::wstring message, ExceptionSite site) : message(std::move(message)) {
   sites.push_back(std::move(site));
@@ -13,23 +13,23 @@ vexception::~vexception() = default;
 vosexception::vosexception(uint32_t code, const wchar_t* text, ExceptionSite site)
     : vexception(getOSErrorMessage(code, text), std::move(site)), code(code) {}
 
+uint32_t lastErrorCode() { return GetLastError(); }
+
 std::wstring getOSErrorMessage(uint32_t code, const wchar_t* text) {
-  std::wstring result = formatString(L" (Error code %lu)", static_cast<unsigned long>(code));
+  std::wstring result = L" (Error code " + std::to_wstring(code) + L")";
   if (text != nullptr) {
     result += L" at ";
     result += text;
   }
-  wchar_t* buffer = nullptr;
+  UniqueLocal<wchar_t> buffer;
   const DWORD length = FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0x400, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-  if (length != 0 && buffer != nullptr) {
-    std::wstring system(buffer, length);
-    LocalFree(buffer);
+      nullptr, code, 0x400, reinterpret_cast<wchar_t*>(buffer.put()), 0, nullptr);
+  if (length != 0 && buffer) {
+    std::wstring system(buffer.get(), length);
     while (!system.empty() && (system.back() == L'\r' || system.back() == L'\n')) system.pop_back();
     return system + result;
   }
-  if (buffer != nullptr) LocalFree(buffer);
   return L"Unknown error" + result;
 }
 

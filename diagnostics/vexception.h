@@ -6,7 +6,15 @@
 
 #include <cstdint>
 #include <string>
+#include <type_traits>
 #include <vector>
+
+// A raising site's qualified function name and line as literals: built without allocating, so
+// that naming a site never disturbs the last error of the call that failed.
+struct SiteName {
+  const char* function;
+  int32_t line;
+};
 
 // One place an exception was raised or passed through. The raising site leaves context empty;
 // a catch site describes what it was attempting.
@@ -17,6 +25,7 @@ struct ExceptionSite {
 
   ExceptionSite() = default;
   ExceptionSite(std::string function, int32_t line) : function(std::move(function)), line(line) {}
+  ExceptionSite(SiteName site) : function(site.function), line(site.line) {}
   ExceptionSite(std::wstring context, std::string function, int32_t line)
       : context(std::move(context)), function(std::move(function)), line(line) {}
 };
@@ -99,3 +108,31 @@ std::wstring getOSErrorMessage(uint32_t code, const wchar_t* text = nullptr);
 // vosexception for any other code. Take the code right after the failing call.
 [[noreturn]] void throwOSError(const wchar_t* text, uint32_t code, ExceptionSite site);
 [[noreturn]] void throwOSError(const std::wstring& text, uint32_t code, ExceptionSite site);
+
+// The calling thread's last Windows error code.
+uint32_t lastErrorCode();
+
+namespace exception_detail {
+
+inline void appendPiece(std::wstring& text, const wchar_t* piece) {
+  if (piece != nullptr) text += piece;
+}
+inline void appendPiece(std::wstring& text, const std::wstring& piece) { text += piece; }
+template <class Build, class = std::enable_if_t<std::is_invocable_r_v<std::wstring, const Build&>>>
+void appendPiece(std::wstring& text, const Build& build) {
+  text += build();
+}
+
+}  // namespace exception_detail
+
+// Raises the calling thread's last error through throwOSError at site. The code is read before
+// anything else runs; the text is then joined from pieces, each a wide string or a callable that
+// builds one (for texts that need formatting), so nothing the text needs can change the code.
+// Call it straight after the failing call.
+template <class... Pieces>
+[[noreturn]] void throwLastError(SiteName site, const Pieces&... pieces) {
+  const uint32_t code = lastErrorCode();
+  std::wstring text;
+  (exception_detail::appendPiece(text, pieces), ...);
+  throwOSError(text, code, ExceptionSite(site));
+}

@@ -6,17 +6,12 @@
 
 namespace RunTime {
 
-LibraryPtr::LibraryPtr(const std::wstring& path) {
-  module = LoadLibraryW(VFileName::normalize(path).c_str());
-  if (module == nullptr) {
-    const DWORD code = GetLastError();
-    throwOSError(formatString(L"Unable to load library (%s)", path), code,
-                 ExceptionSite("RunTime::LibraryPtr::LibraryPtr", 1560));
-  }
-}
+namespace {
+constexpr SiteName kLoadLibrarySite{"RunTime::LibraryPtr::LibraryPtr", 1560};
+}  // namespace
 
-LibraryPtr::~LibraryPtr() {
-  if (module != nullptr) FreeLibrary(module);
+LibraryPtr::LibraryPtr(const std::wstring& path) : UniqueLibrary(LoadLibraryW(VFileName::normalize(path).c_str())) {
+  if (!*this) throwLastError(kLoadLibrarySite, [&] { return formatString(L"Unable to load library (%s)", path); });
 }
 
 }  // namespace RunTime

@@ -5,18 +5,16 @@
 
 #include <string>
 
+#include "platform/UniqueHandle.h"
+
 namespace RunTime {
 
-class LibraryPtr {
+class LibraryPtr : public UniqueLibrary {
  public:
   // Loads the library at path (brought into normal form first); raises through throwOSError.
   explicit LibraryPtr(const std::wstring& path);
-  ~LibraryPtr();
-
-  LibraryPtr(const LibraryPtr&) = delete;
-  LibraryPtr& operator=(const LibraryPtr&) = delete;
-
-  HMODULE module = nullptr;
 };
+
+static_assert(sizeof(LibraryPtr) == sizeof(HMODULE), "a library owner is the module handle alone");
 
 }  // namespace RunTime

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "diagnostics/ExecuteContext.h"
+#include "driver/OpenTracingDriverState.h"
 
 namespace OpenTracingDriver {
 

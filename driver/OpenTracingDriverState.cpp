@@ -2,23 +2,11 @@
 
 #include "driver/VModule.h"
 #include "driver/readTracingEnabled.h"
+#include "platform/ScopedLock.h"
 #include "platform/VFileName.h"
 #include "platform/moduleName.h"
 
 namespace {
-
-// Leaves the critical section on every way out of the scope.
-class CriticalSectionScope {
- public:
-  explicit CriticalSectionScope(CRITICAL_SECTION* section) : section_(section) { EnterCriticalSection(section_); }
-  ~CriticalSectionScope() { LeaveCriticalSection(section_); }
-
-  CriticalSectionScope(const CriticalSectionScope&) = delete;
-  CriticalSectionScope& operator=(const CriticalSectionScope&) = delete;
-
- private:
-  CRITICAL_SECTION* section_;
-};
 
 template <class Fn>
 Fn resolve(HMODULE module, const char* name) {
@@ -51,18 +39,18 @@ OpenTracingDriverState::~OpenTracingDriverState() {
 std::unique_ptr<OpenTracingDriver::ISpanContextProvider> OpenTracingDriverState::startSpan(const std::string& function,
                                                                                           int32_t line,
                                                                                           const std::string& name) {
-  const CriticalSectionScope scope(lock);
+  const ScopedLock scope(lock);
   if (!library) {
     // Only the executable's own folder: a provider elsewhere on the search path is not ours.
     auto loaded = std::make_unique<RunTime::LibraryPtr>(
         VFileName::combine(VFileName::directory(moduleName(nullptr)), L"opentracingprovider.dll"));
     // A thread that passed the enabled check before a failed load must never meet a library
     // whose entry points are unset: nothing is stored until all three resolve.
-    const auto tracerEntry = resolve<OpenTracingDriver::GetTracerFn>(loaded->module, OpenTracingDriver::kGetTracerExport);
+    const auto tracerEntry = resolve<OpenTracingDriver::GetTracerFn>(loaded->get(), OpenTracingDriver::kGetTracerExport);
     const auto spanEntry =
-        resolve<OpenTracingDriver::GetSpanContextFn>(loaded->module, OpenTracingDriver::kGetSpanContextExport);
+        resolve<OpenTracingDriver::GetSpanContextFn>(loaded->get(), OpenTracingDriver::kGetSpanContextExport);
     const auto injectEntry =
-        resolve<OpenTracingDriver::InjectCurrentSpanFn>(loaded->module, OpenTracingDriver::kInjectCurrentSpanExport);
+        resolve<OpenTracingDriver::InjectCurrentSpanFn>(loaded->get(), OpenTracingDriver::kInjectCurrentSpanExport);
     getTracer = tracerEntry;
     getSpanContext = spanEntry;
     injectCurrentSpan = injectEntry;

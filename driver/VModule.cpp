@@ -3,11 +3,14 @@
 #include "diagnostics/vexception.h"
 #include "platform/formatString.h"
 
+namespace {
+constexpr SiteName kGetProcAddressSite{"VModule::getProcAddress", 47};
+}  // namespace
+
 FARPROC VModule::getProcAddress(HMODULE module, const std::string& name) {
   const FARPROC address = GetProcAddress(module, name.c_str());
   if (address == nullptr) {
-    const DWORD code = GetLastError();
-    throwOSError(formatString(L"GetProcAddress(%S)", name), code, ExceptionSite("VModule::getProcAddress", 47));
+    throwLastError(kGetProcAddressSite, [&] { return formatString(L"GetProcAddress(%S)", name); });
   }
   return address;
 }

@@ -19,7 +19,7 @@ bool readTracingEnabled() {
     }
     const RegistryKey key(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Kestrin\\Ondra Config\\Config", KEY_READ | KEY_WOW64_32KEY,
                           false);
-    return registry::readDWORD(key.key, L"opentracing_enabled", 0) != 0;
+    return registry::readDWORD(key.get(), L"opentracing_enabled", 0) != 0;
   } catch (...) {
     return false;
   }

@@ -5,18 +5,15 @@
 
 #include <string>
 
+#include "platform/UniqueHandle.h"
 #include "platform/registry.h"
 
-class RegistryKey {
+class RegistryKey : public UniqueRegistryKey {
  public:
-  // No key yet; the lookups fill `key` themselves.
+  // No key yet; the lookups fill it through put().
   RegistryKey() = default;
   // registry::open (open true) or registry::create (open false) of parent\subKey; raises as they do.
   RegistryKey(HKEY parent, const std::wstring& subKey, REGSAM access, bool open);
-  ~RegistryKey();
-
-  RegistryKey(const RegistryKey&) = delete;
-  RegistryKey& operator=(const RegistryKey&) = delete;
-
-  HKEY key = nullptr;
 };
+
+static_assert(sizeof(RegistryKey) == sizeof(HKEY), "a registry key owner is the key alone");

@@ -2,26 +2,28 @@
 
 #include <windows.h>
 
-#include <memory>
 
 #include "diagnostics/vexception.h"
+#include "platform/UniqueHandle.h"
 
 namespace {
-struct EnvironmentBlockFree {
-  void operator()(wchar_t* block) const { FreeEnvironmentStringsW(block); }
-};
+constexpr SiteName kLoadBlockSite{"VEnvironmentVariables::load", 10};
+constexpr SiteName kLoadNullSite{"VEnvironmentVariables::load", 21};
+
+void freeEnvironmentBlock(wchar_t* block) noexcept { FreeEnvironmentStringsW(block); }
+using UniqueEnvironmentBlock = UniqueHandle<NullEmptyTraits<wchar_t*, freeEnvironmentBlock>>;
 }  // namespace
 
 void VEnvironmentVariables::load() {
-  std::unique_ptr<wchar_t, EnvironmentBlockFree> block(GetEnvironmentStringsW());
+  const UniqueEnvironmentBlock block(GetEnvironmentStringsW());
   if (!block)
-    throw vexception(L"GetEnvironmentStrings failed", ExceptionSite("VEnvironmentVariables::load", 10));
+    throw vexception(L"GetEnvironmentStrings failed", kLoadBlockSite);
   load(block.get());
 }
 
 void VEnvironmentVariables::load(const wchar_t* block) {
   if (!block)
-    throw vexception(L"Parameter is null", ExceptionSite("VEnvironmentVariables::load", 21));
+    throw vexception(L"Parameter is null", kLoadNullSite);
   for (const wchar_t* entry = block; *entry; entry += wcslen(entry) + 1) {
     // Windows keeps the current directory of each drive in hidden variables named "=D:"; the
     // separator is therefore the first "=" after the name's first character, so that each

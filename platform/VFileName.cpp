@@ -9,13 +9,14 @@
 #include <vector>
 
 #include "diagnostics/vexception.h"
+#include "platform/UniqueHandle.h"
 #include "platform/formatString.h"
 
 namespace {
 
-struct LocalDeleter {
-  void operator()(wchar_t* memory) const { LocalFree(memory); }
-};
+constexpr SiteName kCombineSite{"VFileName::combine", 70};
+constexpr SiteName kRemoveFileSpecSite{"VFileName::removeFileSpec", 149};
+constexpr SiteName kExpandSite{"VFileName::expandEnvironmentStrings", 164};
 
 bool isSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
@@ -97,16 +98,15 @@ std::wstring VFileName::longPath(const std::wstring& path) {
 std::wstring VFileName::combine(const std::wstring& base, const std::wstring& relative) {
   size_t skip = 0;
   while (skip < relative.size() && isSeparator(relative[skip])) ++skip;
-  wchar_t* combined = nullptr;
+  UniqueLocal<wchar_t> combined;
   const HRESULT result = PathAllocCombine(longPath(base).c_str(), relative.c_str() + skip,
-                                          PATHCCH_ALLOW_LONG_PATHS, &combined);
-  const std::unique_ptr<wchar_t, LocalDeleter> owner(combined);
+                                          PATHCCH_ALLOW_LONG_PATHS, combined.put());
   if (result != S_OK) {
     throw vexception(formatString(L"PathAllocCombine(%s, %s) failed: error code 0x%lx", base, relative,
                                   static_cast<unsigned long>(result)),
-                     ExceptionSite("VFileName::combine", 70));
+                     kCombineSite);
   }
-  return withoutLongPrefix(owner.get());
+  return withoutLongPrefix(combined.get());
 }
 
 std::wstring VFileName::removeFileSpec(const std::wstring& path) {
@@ -117,7 +117,7 @@ std::wstring VFileName::removeFileSpec(const std::wstring& path) {
   if (result != S_OK && result != S_FALSE) {
     throw vexception(formatString(L"PathCchRemoveFileSpec(%s) failed: error code 0x%lx", path,
                                   static_cast<unsigned long>(result)),
-                     ExceptionSite("VFileName::removeFileSpec", 149));
+                     kRemoveFileSpecSite);
   }
   return withoutLongPrefix(buffer.data());
 }
@@ -133,9 +133,7 @@ std::wstring VFileName::expandEnvironmentStrings(const std::wstring& text) {
     needed = ExpandEnvironmentStringsW(text.c_str(), buffer.data(), size);
   }
   if (needed != 0) return buffer.data();
-  const DWORD code = GetLastError();
-  throwOSError(formatString(L"ExpandEnvironmentStrings(%s)", text), code,
-               ExceptionSite("VFileName::expandEnvironmentStrings", 164));
+  throwLastError(kExpandSite, [&] { return formatString(L"ExpandEnvironmentStrings(%s)", text); });
 }
 
 std::wstring VFileName::fileName(const std::wstring& path) { return PathFindFileNameW(path.c_str()); }

@@ -12,6 +12,13 @@
 
 namespace formatDetail {
 
+namespace {
+constexpr SiteName kMeasureNarrowSite{"getFormatStringSize", 574};
+constexpr SiteName kMeasureWideSite{"getFormatStringSize", 585};
+constexpr SiteName kPrintNarrowSite{"formatString", 596};
+constexpr SiteName kPrintWideSite{"formatString", 607};
+}  // namespace
+
 int measure(const char* format, ...) {
   int count = -1;
   if (format != nullptr) {
@@ -21,7 +28,7 @@ int measure(const char* format, ...) {
     va_end(args);
   }
   if (count == -1)
-    throw ArgumentException(L"_scprintf() failed: invalid arguments", ExceptionSite("getFormatStringSize", 574));
+    throw ArgumentException(L"_scprintf() failed: invalid arguments", kMeasureNarrowSite);
   return count;
 }
 
@@ -34,7 +41,7 @@ int measure(const wchar_t* format, ...) {
     va_end(args);
   }
   if (count == -1)
-    throw ArgumentException(L"_scwprintf() failed: invalid arguments", ExceptionSite("getFormatStringSize", 585));
+    throw ArgumentException(L"_scwprintf() failed: invalid arguments", kMeasureWideSite);
   return count;
 }
 
@@ -44,7 +51,7 @@ void print(char* buffer, size_t size, const char* format, ...) {
   const int written = _vsnprintf(buffer, size, format, args);
   va_end(args);
   if (written == -1)
-    throw ArgumentException(L"sprintf() failed: invalid arguments", ExceptionSite("formatString", 596));
+    throw ArgumentException(L"sprintf() failed: invalid arguments", kPrintNarrowSite);
 }
 
 void print(wchar_t* buffer, size_t size, const wchar_t* format, ...) {
@@ -53,7 +60,7 @@ void print(wchar_t* buffer, size_t size, const wchar_t* format, ...) {
   const int written = _vsnwprintf(buffer, size, format, args);
   va_end(args);
   if (written == -1)
-    throw ArgumentException(L"swprintf() failed: invalid arguments", ExceptionSite("formatString", 607));
+    throw ArgumentException(L"swprintf() failed: invalid arguments", kPrintWideSite);
 }
 
 }  // namespace formatDetail

@@ -9,6 +9,16 @@
 
 namespace {
 
+constexpr SiteName kCreateSite{"registry::create", 42};
+constexpr SiteName kOpenSite{"registry::open", 49};
+constexpr SiteName kGetstrSite{"registry::getstr", 763};
+constexpr int32_t kSetNumberLine = 193;
+constexpr int32_t kSetTextLine = 207;
+constexpr int32_t kLookupNumberLine = 319;
+constexpr int32_t kLookupSubKeyNumberLine = 438;
+constexpr int32_t kLookupSubKeyTextLine = 562;
+constexpr int32_t kLookupTextLine = 661;
+
 [[noreturn]] void raiseBadValue(const wchar_t* what, const std::wstring& name, int32_t line) {
   throw vexception(std::wstring(L"RegQueryValueEx invalid ") + what + L" of '" + name + L"'",
                    ExceptionSite("registry::lookup", line));
@@ -16,7 +26,7 @@ namespace {
 
 // Opens parent\subKey for queries in view; the key stays null when the status is not 0.
 LSTATUS openForQuery(HKEY parent, const std::wstring& subKey, RegistryView view, RegistryKey& key) {
-  return RegOpenKeyExW(parent, subKey.c_str(), 0, KEY_QUERY_VALUE | registry::viewFlag(view), &key.key);
+  return RegOpenKeyExW(parent, subKey.c_str(), 0, KEY_QUERY_VALUE | registry::viewFlag(view), key.put());
 }
 
 // Reads a value as text, whatever its length: the buffer is sized by the key's longest value.
@@ -84,7 +94,7 @@ void create(HKEY parent, const std::wstring& subKey, HKEY& key, REGSAM access) {
                                          nullptr, &key, nullptr);
   if (status != ERROR_SUCCESS) {
     throwOSError(L"RegCreateKeyEx subKey=" + subKey, static_cast<uint32_t>(status),
-                 ExceptionSite("registry::create", 42));
+                 kCreateSite);
   }
 }
 
@@ -92,13 +102,13 @@ void open(HKEY parent, const std::wstring& subKey, HKEY& key, REGSAM access) {
   const LSTATUS status = RegOpenKeyExW(parent, subKey.c_str(), 0, access, &key);
   if (status != ERROR_SUCCESS) {
     throwOSError(L"RegOpenKeyEx subKey=" + subKey, static_cast<uint32_t>(status),
-                 ExceptionSite("registry::open", 49));
+                 kOpenSite);
   }
 }
 
 bool exists(HKEY parent, const std::wstring& subKey, RegistryView view) {
   RegistryKey key;
-  return RegOpenKeyExW(parent, subKey.c_str(), 0, READ_CONTROL | viewFlag(view), &key.key) == ERROR_SUCCESS;
+  return RegOpenKeyExW(parent, subKey.c_str(), 0, READ_CONTROL | viewFlag(view), key.put()) == ERROR_SUCCESS;
 }
 
 LSTATUS lookup(HKEY key, const std::wstring& valueName, std::wstring& value) {
@@ -106,13 +116,13 @@ LSTATUS lookup(HKEY key, const std::wstring& valueName, std::wstring& value) {
   DWORD type = 0;
   const LSTATUS status = readText(key, valueName, text, type);
   if (status != ERROR_SUCCESS) return status;
-  if (!isString(type)) raiseBadValue(L"type", valueName, 661);
+  if (!isString(type)) raiseBadValue(L"type", valueName, kLookupTextLine);
   value = type == REG_EXPAND_SZ ? VFileName::expandEnvironmentStrings(text) : text;
   return ERROR_SUCCESS;
 }
 
 LSTATUS lookup(HKEY key, const std::wstring& valueName, DWORD& value) {
-  return readNumber(key, valueName, valueName, value, 319);
+  return readNumber(key, valueName, valueName, value, kLookupNumberLine);
 }
 
 LSTATUS lookup(HKEY parent, const std::wstring& subKey, const std::wstring& valueName, DWORD& value,
@@ -120,7 +130,7 @@ LSTATUS lookup(HKEY parent, const std::wstring& subKey, const std::wstring& valu
   RegistryKey key;
   const LSTATUS status = openForQuery(parent, subKey, view, key);
   if (status != ERROR_SUCCESS) return status;
-  return readNumber(key.key, valueName, subKey + L"\\" + valueName, value, 438);
+  return readNumber(key.get(), valueName, subKey + L"\\" + valueName, value, kLookupSubKeyNumberLine);
 }
 
 LSTATUS lookup(HKEY parent, const std::wstring& subKey, const std::wstring& valueName, std::wstring& value,
@@ -130,11 +140,11 @@ LSTATUS lookup(HKEY parent, const std::wstring& subKey, const std::wstring& valu
   {
     RegistryKey key;
     LSTATUS status = openForQuery(parent, subKey, view, key);
-    if (status == ERROR_SUCCESS) status = readText(key.key, valueName, text, type);
+    if (status == ERROR_SUCCESS) status = readText(key.get(), valueName, text, type);
     if (status != ERROR_SUCCESS) return status;
   }
   if (type != expectedType && !(isString(type) && isString(expectedType))) {
-    raiseBadValue(L"type", subKey + L"\\" + valueName, 562);
+    raiseBadValue(L"type", subKey + L"\\" + valueName, kLookupSubKeyTextLine);
   }
   value = type == REG_EXPAND_SZ ? VFileName::expandEnvironmentStrings(text) : text;
   return ERROR_SUCCESS;
@@ -145,7 +155,7 @@ std::wstring getstr(HKEY parent, const std::wstring& subKey, const std::wstring&
   const LSTATUS status = lookup(parent, subKey, valueName, value, REG_SZ, view);
   if (status != ERROR_SUCCESS) {
     throwOSError(L"lookup subKey=" + subKey + L" value=" + valueName, static_cast<uint32_t>(status),
-                 ExceptionSite("registry::getstr", 763));
+                 kGetstrSite);
   }
   return value;
 }
@@ -160,11 +170,11 @@ DWORD readDWORD(HKEY key, const std::wstring& valueName, DWORD defaultValue) {
 }
 
 void set(HKEY key, const std::wstring& valueName, const std::wstring& text) {
-  setValue(key, valueName, REG_SZ, text.c_str(), static_cast<DWORD>(text.size() * 2 + 2), 207);
+  setValue(key, valueName, REG_SZ, text.c_str(), static_cast<DWORD>(text.size() * 2 + 2), kSetTextLine);
 }
 
 void set(HKEY key, const std::wstring& valueName, DWORD value) {
-  setValue(key, valueName, REG_DWORD, &value, sizeof(value), 193);
+  setValue(key, valueName, REG_DWORD, &value, sizeof(value), kSetNumberLine);
 }
 
 }  // namespace registry

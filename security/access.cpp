@@ -1,6 +1,7 @@
 #include "security/access.h"
 
 #include "diagnostics/vexception.h"
+#include "platform/UniqueHandle.h"
 #include "platform/formatString.h"
 #include "security/callerToken.h"
 
@@ -15,7 +16,7 @@ constexpr SECURITY_INFORMATION kProtectedDacl = DACL_SECURITY_INFORMATION | PROT
 LUID lookupPrivilege(const wchar_t* name, const wchar_t* format, const char* function) {
   LUID luid{};
   if (!LookupPrivilegeValueW(nullptr, name, &luid)) {
-    throwOSError(formatString(format, name), GetLastError(), ExceptionSite(function, __LINE__));
+    throwLastError({function, __LINE__}, [&] { return formatString(format, name); });
   }
   return luid;
 }
@@ -67,14 +68,13 @@ std::unique_ptr<BYTE[]> processTokenGroups(HANDLE process) {
 
 Acl getSecurity(const wchar_t* path, SE_OBJECT_TYPE type) {
   PACL dacl = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  UniqueLocal<void> descriptor;
   const DWORD result = GetNamedSecurityInfoW(const_cast<wchar_t*>(path), type, DACL_SECURITY_INFORMATION, nullptr,
-                                             nullptr, &dacl, nullptr, &descriptor);
+                                             nullptr, &dacl, nullptr, descriptor.put());
   if (result != ERROR_SUCCESS) {
     throwOSError(formatString(L"Unable to get the object (%s) security info", displayPath(path)), result,
                  ExceptionSite("RunTime::Access::getSecurity", __LINE__));
   }
-  const std::unique_ptr<void, HLOCAL (*)(HLOCAL)> owner(descriptor, LocalFree);
   if (dacl == nullptr) return Acl::everyoneFullControl();
   Acl acl;
   acl.clear();

@@ -75,7 +75,7 @@ void Ace::init(uint8_t type, uint8_t flags, ACCESS_MASK mask, const Sid& sid) {
   ace = std::move(buffer);
   valid = true;
   if (!CopySid(length, ace.get() + offset, sid.get())) {
-    throwOSError(L"Unable to copy SID", GetLastError(), ExceptionSite("RunTime::Ace::init", __LINE__));
+    throwLastError({"RunTime::Ace::init", __LINE__}, L"Unable to copy SID");
   }
   header()->AceType = type;
   header()->AceFlags = flags;

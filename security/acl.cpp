@@ -17,7 +17,7 @@ constexpr DWORD kInitialSize = 268;
 ACL_SIZE_INFORMATION sizeInformation(const ACL* acl, const char* function) {
   ACL_SIZE_INFORMATION info{};
   if (!GetAclInformation(const_cast<PACL>(acl), &info, sizeof info, AclSizeInformation)) {
-    throwOSError(L"Unable to get ACL size", GetLastError(), ExceptionSite(function, __LINE__));
+    throwLastError({function, __LINE__}, L"Unable to get ACL size");
   }
   return info;
 }
@@ -25,7 +25,7 @@ ACL_SIZE_INFORMATION sizeInformation(const ACL* acl, const char* function) {
 const ACE_HEADER* rawAce(const ACL* acl, DWORD index, const std::wstring& text, const char* function) {
   void* ace = nullptr;
   if (!GetAce(const_cast<PACL>(acl), index, &ace)) {
-    throwOSError(text, GetLastError(), ExceptionSite(function, __LINE__));
+    throwLastError({function, __LINE__}, text);
   }
   return static_cast<const ACE_HEADER*>(ace);
 }
@@ -45,13 +45,13 @@ int orderClass(const ACE_HEADER* ace) {
 void addAt(PACL acl, DWORD index, const ACE_HEADER* ace, const char* function) {
   const DWORD count = acl->AceCount;
   if (!AddAce(acl, ACL_REVISION, MAXDWORD, const_cast<ACE_HEADER*>(ace), ace->AceSize)) {
-    throwOSError(L"Unable to add ACE to ACL", GetLastError(), ExceptionSite(function, __LINE__));
+    throwLastError({function, __LINE__}, L"Unable to add ACE to ACL");
   }
   if (index >= count) return;
   void* target = nullptr;
   void* added = nullptr;
   if (!GetAce(acl, index, &target) || !GetAce(acl, count, &added)) {
-    throwOSError(L"Unable to add ACE to ACL", GetLastError(), ExceptionSite(function, __LINE__));
+    throwLastError({function, __LINE__}, L"Unable to add ACE to ACL");
   }
   auto* first = static_cast<BYTE*>(target);
   auto* middle = static_cast<BYTE*>(added);
@@ -81,7 +81,7 @@ void Acl::install(DWORD size, const char* function) {
   acl = std::move(buffer);
   valid = true;
   if (!InitializeAcl(get(), size, ACL_REVISION)) {
-    throwOSError(L"Unable to initialize ACL", GetLastError(), ExceptionSite(function, __LINE__));
+    throwLastError({function, __LINE__}, L"Unable to initialize ACL");
   }
 }
 
@@ -97,7 +97,7 @@ void Acl::copy(const ACL* source) {
   }
   if (sourceSize <= ownSize) {
     if (!InitializeAcl(get(), ownSize, ACL_REVISION)) {
-      throwOSError(L"Unable to initialize ACL", GetLastError(), ExceptionSite("RunTime::Acl::copy", __LINE__));
+      throwLastError({"RunTime::Acl::copy", __LINE__}, L"Unable to initialize ACL");
     }
   } else {
     install(sourceSize, "RunTime::Acl::copy");
@@ -172,8 +172,8 @@ Ace Acl::getAce(DWORD index) const {
 
 void Acl::deleteAce(DWORD index) {
   if (!DeleteAce(get(), index)) {
-    throwOSError(formatString(L"Unable to delete ACL ACE (%d)", static_cast<int>(index)), GetLastError(),
-                 ExceptionSite("RunTime::Acl::deleteAce", __LINE__));
+    throwLastError({"RunTime::Acl::deleteAce", __LINE__},
+                   [&] { return formatString(L"Unable to delete ACL ACE (%d)", static_cast<int>(index)); });
   }
 }
 

@@ -4,15 +4,11 @@
 
 namespace RunTime {
 
-TokenHandle::~TokenHandle() {
-  if (handle != nullptr && handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
-}
-
 HANDLE openCallerToken(HANDLE process, DWORD access, const char* function) {
   HANDLE token = nullptr;
   if (process != GetCurrentProcess()) {
     if (!OpenProcessToken(process, access, &token)) {
-      throwOSError(L"Unable to open process token", GetLastError(), ExceptionSite(function, __LINE__));
+      throwLastError({function, __LINE__}, L"Unable to open process token");
     }
     return token;
   }
@@ -22,7 +18,7 @@ HANDLE openCallerToken(HANDLE process, DWORD access, const char* function) {
     throwOSError(L"Unable to open a thread token", error, ExceptionSite(function, __LINE__));
   }
   if (!OpenProcessToken(GetCurrentProcess(), access, &token)) {
-    throwOSError(L"Unable to open a process token", GetLastError(), ExceptionSite(function, __LINE__));
+    throwLastError({function, __LINE__}, L"Unable to open a process token");
   }
   return token;
 }
@@ -36,7 +32,7 @@ std::unique_ptr<BYTE[]> tokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS k
   }
   std::unique_ptr<BYTE[]> buffer(new BYTE[size]);
   if (!GetTokenInformation(token, kind, buffer.get(), size, &size)) {
-    throwOSError(text, GetLastError(), ExceptionSite(function, __LINE__));
+    throwLastError({function, __LINE__}, text);
   }
   return buffer;
 }

@@ -6,20 +6,11 @@
 
 #include <memory>
 
+#include "platform/UniqueHandle.h"
+
 namespace RunTime {
 
-class TokenHandle {
- public:
-  explicit TokenHandle(HANDLE handle) : handle(handle) {}
-  TokenHandle(const TokenHandle&) = delete;
-  TokenHandle& operator=(const TokenHandle&) = delete;
-  ~TokenHandle();
-
-  HANDLE get() const { return handle; }
-
- private:
-  HANDLE handle;
-};
+using TokenHandle = UniqueKernelHandle;
 
 // Opens the token of process with access; failures raise with site function.
 HANDLE openCallerToken(HANDLE process, DWORD access, const char* function);

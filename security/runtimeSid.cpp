@@ -37,12 +37,12 @@ void Sid::copy(PSID raw) {
   accountType = SidTypeUnknown;
   if (raw == nullptr) return;
   if (!IsValidSid(raw)) {
-    throwOSError(L"Invalid sid", GetLastError(), ExceptionSite("RunTime::Sid::copy", __LINE__));
+    throwLastError({"RunTime::Sid::copy", __LINE__}, L"Invalid sid");
   }
   const DWORD length = GetLengthSid(raw);
   auto buffer = allocSidBuffer(length);
   if (!CopySid(length, buffer.get(), raw)) {
-    throwOSError(L"Unable to copy sid", GetLastError(), ExceptionSite("RunTime::Sid::copy", __LINE__));
+    throwLastError({"RunTime::Sid::copy", __LINE__}, L"Unable to copy sid");
   }
   sid = std::move(buffer);
 }
@@ -50,8 +50,7 @@ void Sid::copy(PSID raw) {
 Sid::Sid(SID_IDENTIFIER_AUTHORITY authority, uint8_t count, const DWORD* values) {
   PSID temporary = nullptr;
   if (!AllocateAndInitializeSid(&authority, count, 0, 0, 0, 0, 0, 0, 0, 0, &temporary)) {
-    throwOSError(L"Unable to allocate and initialize sid", GetLastError(),
-                 ExceptionSite("RunTime::Sid::Sid", __LINE__));
+    throwLastError({"RunTime::Sid::Sid", __LINE__}, L"Unable to allocate and initialize sid");
   }
   for (uint8_t i = 0; i < count; ++i) *GetSidSubAuthority(temporary, i) = values[i];
   try {

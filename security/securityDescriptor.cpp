@@ -1,6 +1,7 @@
 #include "security/securityDescriptor.h"
 
 #include "diagnostics/vexception.h"
+#include "platform/UniqueHandle.h"
 
 namespace {
 
@@ -64,30 +65,26 @@ SecurityDescriptor::SecurityDescriptor(const SecurityEntryList& list, bool inher
     if (e.kind == SecurityEntry::owner) owner = e.sid.sid;
     if (e.kind == SecurityEntry::group) group = e.sid.sid;
   }
-  const DWORD result = SetEntriesInAclW(static_cast<ULONG>(grants.size()), grants.data(), nullptr, &dacl);
+  // Owned here until the descriptor is complete, so that every failure frees both blocks.
+  UniqueLocal<ACL> ownedDacl;
+  const DWORD result = SetEntriesInAclW(static_cast<ULONG>(grants.size()), grants.data(), nullptr, ownedDacl.put());
   if (result != ERROR_SUCCESS) throwOSError(L"SetEntriesInAcl", result, ExceptionSite(kSite, __LINE__));
-  descriptor = LocalAlloc(LMEM_FIXED, SECURITY_DESCRIPTOR_MIN_LENGTH);
-  if (descriptor == nullptr) {
-    LocalFree(dacl);
-    throw vexception(L"Out of memory", ExceptionSite(kSite, __LINE__));
+  UniqueLocal<void> ownedDescriptor(LocalAlloc(LMEM_FIXED, SECURITY_DESCRIPTOR_MIN_LENGTH));
+  if (!ownedDescriptor) throw vexception(L"Out of memory", ExceptionSite(kSite, __LINE__));
+  if (!InitializeSecurityDescriptor(ownedDescriptor.get(), SECURITY_DESCRIPTOR_REVISION)) {
+    throwLastError({kSite, __LINE__}, L"InitializeSecurityDescriptor");
   }
-  const auto fail = [this](const wchar_t* text, int line) {
-    const DWORD error = GetLastError();
-    LocalFree(dacl);
-    LocalFree(descriptor);
-    descriptor = nullptr;
-    throwOSError(text, error, ExceptionSite(kSite, line));
-  };
-  if (!InitializeSecurityDescriptor(descriptor, SECURITY_DESCRIPTOR_REVISION)) {
-    fail(L"InitializeSecurityDescriptor", __LINE__);
+  if (!SetSecurityDescriptorDacl(ownedDescriptor.get(), TRUE, ownedDacl.get(), FALSE)) {
+    throwLastError({kSite, __LINE__}, L"SetSecurityDescriptorDacl");
   }
-  if (!SetSecurityDescriptorDacl(descriptor, TRUE, dacl, FALSE)) fail(L"SetSecurityDescriptorDacl", __LINE__);
-  if (owner != nullptr && !SetSecurityDescriptorOwner(descriptor, owner, FALSE)) {
-    fail(L"SetSecurityDescriptorOwner", __LINE__);
+  if (owner != nullptr && !SetSecurityDescriptorOwner(ownedDescriptor.get(), owner, FALSE)) {
+    throwLastError({kSite, __LINE__}, L"SetSecurityDescriptorOwner");
   }
-  if (group != nullptr && !SetSecurityDescriptorGroup(descriptor, group, FALSE)) {
-    fail(L"SetSecurityDescriptorGroup", __LINE__);
+  if (group != nullptr && !SetSecurityDescriptorGroup(ownedDescriptor.get(), group, FALSE)) {
+    throwLastError({kSite, __LINE__}, L"SetSecurityDescriptorGroup");
   }
+  dacl = ownedDacl.release();
+  descriptor = ownedDescriptor.release();
   attributes.nLength = sizeof attributes;
   attributes.lpSecurityDescriptor = descriptor;
   attributes.bInheritHandle = inheritHandle;
@@ -95,6 +92,6 @@ SecurityDescriptor::SecurityDescriptor(const SecurityEntryList& list, bool inher
 }
 
 SecurityDescriptor::~SecurityDescriptor() {
-  if (valid) LocalFree(dacl);
-  if (descriptor != nullptr) LocalFree(descriptor);
+  const UniqueLocal<ACL> ownedDacl(valid ? dacl : nullptr);
+  const UniqueLocal<void> ownedDescriptor(descriptor);
 }

@@ -12,7 +12,7 @@ VSID wellKnown(SID_IDENTIFIER_AUTHORITY authority, BYTE count, DWORD first, DWOR
   VSID result;
   PSID sid = nullptr;
   if (!AllocateAndInitializeSid(&authority, count, first, second, 0, 0, 0, 0, 0, 0, &sid)) {
-    throwOSError(L"AllocateAndInitializeSid", GetLastError(), ExceptionSite(function, __LINE__));
+    throwLastError({function, __LINE__}, L"AllocateAndInitializeSid");
   }
   result.sid = sid;
   result.isCopy = false;

@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "diagnostics/LogSettings.h"
+#include "driver/OpenTracingDriverState.h"
 #include "platform/VFileName.h"
 #include "platform/moduleName.h"
 

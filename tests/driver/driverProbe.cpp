@@ -9,6 +9,7 @@
 #include <string>
 
 #include "diagnostics/ExecuteContext.h"
+#include "driver/OpenTracingDriverState.h"
 #include "driver/OpenTracingDriver.h"
 #include "platform/VFileName.h"
 #include "platform/moduleName.h"

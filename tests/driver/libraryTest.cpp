@@ -10,8 +10,8 @@ TEST(LibraryPtr, LoadsForItsLifetimeAndReportsAMissingLibraryWithTheGivenPath) {
   const std::wstring path = executableFolder() + L"\\.\\samplemodule.dll";
   {
     const RunTime::LibraryPtr library(path);
-    EXPECT_NE(library.module, nullptr);
-    EXPECT_EQ(GetModuleHandleW(L"samplemodule.dll"), library.module);
+    EXPECT_NE(library.get(), nullptr);
+    EXPECT_EQ(GetModuleHandleW(L"samplemodule.dll"), library.get());
   }
   EXPECT_EQ(GetModuleHandleW(L"samplemodule.dll"), nullptr);
 
@@ -30,10 +30,10 @@ TEST(LibraryPtr, LoadsForItsLifetimeAndReportsAMissingLibraryWithTheGivenPath) {
 
 TEST(VModule, FindsExportsByNameAndReportsAMissingOne) {
   const RunTime::LibraryPtr library(executableFolder() + L"\\samplemodule.dll");
-  EXPECT_EQ(VModule::getProcAddress(library.module, "SampleModuleTrace"),
-            GetProcAddress(library.module, "SampleModuleTrace"));
+  EXPECT_EQ(VModule::getProcAddress(library.get(), "SampleModuleTrace"),
+            GetProcAddress(library.get(), "SampleModuleTrace"));
   try {
-    VModule::getProcAddress(library.module, "NoSuchExport");
+    VModule::getProcAddress(library.get(), "NoSuchExport");
     FAIL() << "a missing export resolves";
   } catch (const vosexception& e) {
     EXPECT_EQ(e.code, static_cast<uint32_t>(ERROR_PROC_NOT_FOUND));

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "diagnostics/ExecuteContext.h"
+#include "driver/OpenTracingDriverState.h"
 #include "driver/OpenTracingDriver.h"
 #include "tests/driver/childProcess.h"
 #include "tests/driver/tracingSwitch.h"

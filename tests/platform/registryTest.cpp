@@ -18,7 +18,7 @@ class Registry : public ::testing::Test {
   Registry() : key(HKEY_LOCAL_MACHINE, kTestKey, KEY_ALL_ACCESS, false) {}
 
   ~Registry() override {
-    RegDeleteTreeW(key.key, nullptr);
+    RegDeleteTreeW(key.get(), nullptr);
     RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kTestKey.c_str(), KEY_WOW64_64KEY, 0);
     HKEY wow = nullptr;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kTestKey.c_str(), 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, &wow) == 0) {
@@ -30,7 +30,7 @@ class Registry : public ::testing::Test {
 
   // Writes data exactly as given, so that values the product never writes can be read back.
   void put(const wchar_t* name, DWORD type, const void* data, DWORD size) {
-    ASSERT_EQ(RegSetValueExW(key.key, name, 0, type, static_cast<const BYTE*>(data), size), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExW(key.get(), name, 0, type, static_cast<const BYTE*>(data), size), ERROR_SUCCESS);
   }
 
   RegistryKey key;
@@ -63,9 +63,9 @@ TEST_F(Registry, StringsComeBackWholeAndExpandedOnlyWhenStoredAsExpandable) {
   ASSERT_FALSE(systemRoot.empty());
   const wchar_t expandable[] = L"%SystemRoot%\\x";
   put(L"expand", REG_EXPAND_SZ, expandable, sizeof(expandable));
-  registry::set(key.key, L"plain", std::wstring(L"%SystemRoot%\\x"));
+  registry::set(key.get(), L"plain", std::wstring(L"%SystemRoot%\\x"));
   const std::wstring longText(20000, L'L');
-  registry::set(key.key, L"long", longText);
+  registry::set(key.get(), L"long", longText);
 
   EXPECT_EQ(registry::getstr(HKEY_LOCAL_MACHINE, kTestKey, L"expand", RegistryViewDefault), systemRoot + L"\\x");
   std::wstring value;
@@ -73,9 +73,9 @@ TEST_F(Registry, StringsComeBackWholeAndExpandedOnlyWhenStoredAsExpandable) {
   EXPECT_EQ(value, L"%SystemRoot%\\x");
   ASSERT_EQ(registry::lookup(HKEY_LOCAL_MACHINE, kTestKey, L"expand", value, REG_SZ, RegistryViewDefault), 0);
   EXPECT_EQ(value, systemRoot + L"\\x");
-  ASSERT_EQ(registry::lookup(key.key, L"expand", value), 0);
+  ASSERT_EQ(registry::lookup(key.get(), L"expand", value), 0);
   EXPECT_EQ(value, systemRoot + L"\\x");
-  ASSERT_EQ(registry::lookup(key.key, L"long", value), 0);
+  ASSERT_EQ(registry::lookup(key.get(), L"long", value), 0);
   EXPECT_EQ(value, longText);
 }
 
@@ -85,26 +85,26 @@ TEST_F(Registry, StringDataEndsAtItsFirstZeroOrAtItsEnd) {
   put(L"empty", REG_SZ, L"", 0);
   put(L"odd", REG_SZ, "a\0b", 3);
   std::wstring value = L"previous";
-  ASSERT_EQ(registry::lookup(key.key, L"unterminated", value), 0);
+  ASSERT_EQ(registry::lookup(key.get(), L"unterminated", value), 0);
   EXPECT_EQ(value, L"abc");
-  ASSERT_EQ(registry::lookup(key.key, L"embedded", value), 0);
+  ASSERT_EQ(registry::lookup(key.get(), L"embedded", value), 0);
   EXPECT_EQ(value, L"ab");
-  ASSERT_EQ(registry::lookup(key.key, L"empty", value), 0);
+  ASSERT_EQ(registry::lookup(key.get(), L"empty", value), 0);
   EXPECT_EQ(value, L"");
-  ASSERT_EQ(registry::lookup(key.key, L"odd", value), 0);
+  ASSERT_EQ(registry::lookup(key.get(), L"odd", value), 0);
   EXPECT_EQ(value, L"a");
 }
 
 TEST_F(Registry, StringLookupsReportMissingValuesAndRejectOtherTypes) {
-  registry::set(key.key, L"number", DWORD{7});
+  registry::set(key.get(), L"number", DWORD{7});
   std::wstring value = L"kept";
-  EXPECT_EQ(registry::lookup(key.key, L"missing", value), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(registry::lookup(key.get(), L"missing", value), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(registry::lookup(HKEY_LOCAL_MACHINE, kTestKey, L"missing", value, REG_SZ, RegistryViewDefault),
             ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(registry::lookup(HKEY_LOCAL_MACHINE, kTestKey + L"\\none", L"x", value, REG_SZ, RegistryViewDefault),
             ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(value, L"kept");
-  expectBadValue([&] { registry::lookup(key.key, L"number", value); },
+  expectBadValue([&] { registry::lookup(key.get(), L"number", value); },
                  L"RegQueryValueEx invalid type of 'number'", 661);
   expectBadValue([&] { registry::getstr(HKEY_LOCAL_MACHINE, kTestKey, L"number", RegistryViewDefault); },
                  L"RegQueryValueEx invalid type of '" + kTestKey + L"\\number'", 562);
@@ -123,45 +123,45 @@ TEST_F(Registry, GetstrOfAMissingValueRaisesFileNotFoundNamingKeyAndValue) {
 }
 
 TEST_F(Registry, NumberLookupsCheckStatusBeforeTypeAndTypeBeforeSize) {
-  registry::set(key.key, L"two", std::wstring(L"ab"));
-  registry::set(key.key, L"one", std::wstring(L"a"));
+  registry::set(key.get(), L"two", std::wstring(L"ab"));
+  registry::set(key.get(), L"one", std::wstring(L"a"));
   put(L"binary", REG_BINARY, "\1\2", 2);
   put(L"short", REG_DWORD, "\1\2", 2);
-  registry::set(key.key, L"good", DWORD{0xCAFE});
+  registry::set(key.get(), L"good", DWORD{0xCAFE});
 
   DWORD value = 99;
-  EXPECT_EQ(registry::lookup(key.key, L"two", value), ERROR_MORE_DATA);
+  EXPECT_EQ(registry::lookup(key.get(), L"two", value), ERROR_MORE_DATA);
   EXPECT_EQ(registry::lookup(HKEY_LOCAL_MACHINE, kTestKey, L"two", value, RegistryViewDefault), ERROR_MORE_DATA);
-  EXPECT_EQ(registry::lookup(key.key, L"missing", value), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(registry::lookup(key.get(), L"missing", value), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(value, 99u);
-  expectBadValue([&] { registry::lookup(key.key, L"one", value); }, L"RegQueryValueEx invalid type of 'one'", 319);
-  expectBadValue([&] { registry::lookup(key.key, L"binary", value); },
+  expectBadValue([&] { registry::lookup(key.get(), L"one", value); }, L"RegQueryValueEx invalid type of 'one'", 319);
+  expectBadValue([&] { registry::lookup(key.get(), L"binary", value); },
                  L"RegQueryValueEx invalid type of 'binary'", 319);
-  expectBadValue([&] { registry::lookup(key.key, L"short", value); },
+  expectBadValue([&] { registry::lookup(key.get(), L"short", value); },
                  L"RegQueryValueEx invalid size of 'short'", 321);
   expectBadValue([&] { registry::lookup(HKEY_LOCAL_MACHINE, kTestKey, L"binary", value, RegistryViewDefault); },
                  L"RegQueryValueEx invalid type of '" + kTestKey + L"\\binary'", 438);
   expectBadValue([&] { registry::lookup(HKEY_LOCAL_MACHINE, kTestKey, L"short", value, RegistryViewDefault); },
                  L"RegQueryValueEx invalid size of '" + kTestKey + L"\\short'", 440);
   EXPECT_EQ(value, 99u);
-  ASSERT_EQ(registry::lookup(key.key, L"good", value), 0);
+  ASSERT_EQ(registry::lookup(key.get(), L"good", value), 0);
   EXPECT_EQ(value, 0xCAFEu);
 }
 
 TEST_F(Registry, ReadDWORDFallsBackToTheDefaultForAnythingButAFourByteNumber) {
-  registry::set(key.key, L"text", std::wstring(L"1"));
+  registry::set(key.get(), L"text", std::wstring(L"1"));
   put(L"short", REG_DWORD, "\1\2", 2);
-  registry::set(key.key, L"opentracing_enabled", DWORD{1});
-  EXPECT_EQ(registry::readDWORD(key.key, L"missing", 5), 5u);
-  EXPECT_EQ(registry::readDWORD(key.key, L"text", 5), 5u);
-  EXPECT_EQ(registry::readDWORD(key.key, L"short", 5), 5u);
-  EXPECT_EQ(registry::readDWORD(key.key, L"opentracing_enabled", 5), 1u);
+  registry::set(key.get(), L"opentracing_enabled", DWORD{1});
+  EXPECT_EQ(registry::readDWORD(key.get(), L"missing", 5), 5u);
+  EXPECT_EQ(registry::readDWORD(key.get(), L"text", 5), 5u);
+  EXPECT_EQ(registry::readDWORD(key.get(), L"short", 5), 5u);
+  EXPECT_EQ(registry::readDWORD(key.get(), L"opentracing_enabled", 5), 1u);
 }
 
 TEST_F(Registry, The32BitViewIsSeparateFromThe64BitView) {
   {
     RegistryKey wow(HKEY_LOCAL_MACHINE, kTestKey + L"\\Config", KEY_ALL_ACCESS | KEY_WOW64_32KEY, false);
-    registry::set(wow.key, L"Debug", DWORD{3});
+    registry::set(wow.get(), L"Debug", DWORD{3});
   }
   EXPECT_TRUE(registry::exists(HKEY_LOCAL_MACHINE, kTestKey + L"\\Config", RegistryView32));
   EXPECT_FALSE(registry::exists(HKEY_LOCAL_MACHINE, kTestKey + L"\\Config", RegistryView64));
@@ -184,9 +184,9 @@ TEST_F(Registry, KeysRaiseAtTheCallThatFailed) {
   }
   { RegistryKey created(HKEY_LOCAL_MACHINE, kTestKey + L"\\made", KEY_ALL_ACCESS, false); }
   RegistryKey reader(HKEY_LOCAL_MACHINE, kTestKey + L"\\made", KEY_QUERY_VALUE, true);
-  ASSERT_NE(reader.key, nullptr);
+  ASSERT_NE(reader.get(), nullptr);
   try {
-    registry::set(reader.key, L"denied", DWORD{1});
+    registry::set(reader.get(), L"denied", DWORD{1});
     FAIL() << "a key opened for queries only cannot be written";
   } catch (const VAccessDeniedException& e) {
     EXPECT_NE(e.message.find(L" at RegSetValueEx valueName=denied"), std::wstring::npos);

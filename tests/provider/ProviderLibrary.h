@@ -3,20 +3,20 @@
 
 #include <windows.h>
 
+#include "driver/LibraryPtr.h"
 #include "provider/providerEntryPoints.h"
 
 // opentracingprovider.dll from the test's own folder with its three exports resolved.
+// Raises as RunTime::LibraryPtr and VModule::getProcAddress do.
 class ProviderLibrary {
  public:
   ProviderLibrary();
-  ~ProviderLibrary();
-  ProviderLibrary(const ProviderLibrary&) = delete;
-  ProviderLibrary& operator=(const ProviderLibrary&) = delete;
-
-  OpenTracingDriver::GetTracerFn getTracer;
-  OpenTracingDriver::GetSpanContextFn getSpanContext;
-  OpenTracingDriver::InjectCurrentSpanFn injectCurrentSpan;
 
  private:
-  HMODULE module_;
+  RunTime::LibraryPtr library_;  // first: the entry points below are resolved from it
+
+ public:
+  const OpenTracingDriver::GetTracerFn getTracer;
+  const OpenTracingDriver::GetSpanContextFn getSpanContext;
+  const OpenTracingDriver::InjectCurrentSpanFn injectCurrentSpan;
 };

@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "diagnostics/ExecuteContext.h"
+#include "driver/OpenTracingDriverState.h"
+#include "platform/ScopedLock.h"
 #include "driver/OpenTracingDriver.h"
 #include "platform/VFileName.h"
 #include "platform/moduleName.h"
@@ -55,9 +57,8 @@ int traceInModule(HMODULE module, const char* function) {
 // also serialises the creation of the root span that an injection may need.
 void injectCurrentSpan() {
   OpenTracingDriverState& state = *getExecuteContext()->driverState;
-  EnterCriticalSection(state.lock);
+  const ScopedLock scope(state.lock);
   if (state.library && state.tracer) state.injectCurrentSpan(state.tracer);
-  LeaveCriticalSection(state.lock);
 }
 
 DWORD runChild() {

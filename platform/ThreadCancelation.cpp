@@ -1,4 +1,4 @@
-#include "driver/ThreadCancelation.h"
+#include "platform/ThreadCancelation.h"
 
 namespace ThreadCancelation {
 

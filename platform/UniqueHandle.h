@@ -1,0 +1,85 @@
+#pragma once
+// The one owner of every kind of Windows resource the library holds: a kernel handle, a file
+// search, a registry key, a loaded library, a LocalAlloc block. The kind is a small traits type
+// naming the empty value, what counts as held and how it is closed; the owner closes what it holds
+// on every path, is moved but never copied, and never raises. Any thread may use an owner that it
+// alone holds; one owner is not shared between threads.
+
+#include <windows.h>
+
+#include <utility>
+
+template <class Traits>
+class UniqueHandle {
+ public:
+  using pointer = typename Traits::pointer;
+
+  UniqueHandle() noexcept = default;
+  explicit UniqueHandle(pointer value) noexcept : value_(value) {}
+  ~UniqueHandle() { reset(); }
+
+  UniqueHandle(UniqueHandle&& other) noexcept : value_(other.release()) {}
+  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+    if (this != &other) reset(other.release());
+    return *this;
+  }
+  UniqueHandle(const UniqueHandle&) = delete;
+  UniqueHandle& operator=(const UniqueHandle&) = delete;
+
+  pointer get() const noexcept { return value_; }
+  explicit operator bool() const noexcept { return Traits::held(value_); }
+
+  // Closes what is held and takes value instead.
+  void reset(pointer value = Traits::empty()) noexcept {
+    const pointer old = std::exchange(value_, value);
+    if (Traits::held(old)) Traits::close(old);
+  }
+
+  // Gives up ownership without closing.
+  pointer release() noexcept { return std::exchange(value_, Traits::empty()); }
+
+  // Closes what is held and lends the slot to a system call that returns a new value through it.
+  pointer* put() noexcept {
+    reset();
+    return &value_;
+  }
+
+ private:
+  pointer value_ = Traits::empty();
+};
+
+// Traits for resources whose empty value is null.
+template <class Pointer, auto Close>
+struct NullEmptyTraits {
+  using pointer = Pointer;
+  static constexpr pointer empty() noexcept { return nullptr; }
+  static bool held(pointer value) noexcept { return value != nullptr; }
+  static void close(pointer value) noexcept { Close(value); }
+};
+
+// Traits for kernel handles that use INVALID_HANDLE_VALUE for "none", and treat null as none too.
+template <auto Close>
+struct InvalidEmptyTraits {
+  using pointer = HANDLE;
+  static pointer empty() noexcept { return INVALID_HANDLE_VALUE; }
+  static bool held(pointer value) noexcept { return value != nullptr && value != INVALID_HANDLE_VALUE; }
+  static void close(pointer value) noexcept { Close(value); }
+};
+
+inline void closeKernelHandle(HANDLE handle) noexcept { CloseHandle(handle); }
+inline void closeFind(HANDLE handle) noexcept { FindClose(handle); }
+inline void closeRegistryKey(HKEY key) noexcept { RegCloseKey(key); }
+inline void freeLibrary(HMODULE module) noexcept { FreeLibrary(module); }
+inline void freeLocal(void* memory) noexcept { LocalFree(memory); }
+
+// A kernel object (mutex, thread, process, token): null when none is held.
+using UniqueKernelHandle = UniqueHandle<NullEmptyTraits<HANDLE, closeKernelHandle>>;
+// An open file: INVALID_HANDLE_VALUE when none is held, as CreateFileW reports it.
+using UniqueFileHandle = UniqueHandle<InvalidEmptyTraits<closeKernelHandle>>;
+// A FindFirstFileW enumeration.
+using UniqueFindHandle = UniqueHandle<InvalidEmptyTraits<closeFind>>;
+using UniqueRegistryKey = UniqueHandle<NullEmptyTraits<HKEY, closeRegistryKey>>;
+using UniqueLibrary = UniqueHandle<NullEmptyTraits<HMODULE, freeLibrary>>;
+// A block the system allocated with LocalAlloc for the caller (FormatMessageW, security calls).
+template <class T>
+using UniqueLocal = UniqueHandle<NullEmptyTraits<T*, freeLocal>>;
