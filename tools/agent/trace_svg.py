@@ -82,11 +82,11 @@ def label_text(name, depth):
 
 
 def hover_text(span, t0):
-    lines = [span["operationName"],
+    lines = [str(span["operationName"]),
              "service: %s" % span["service"],
              "start: +%s  duration: %s" % (duration_text(start_of(span) - t0),
                                            duration_text(duration_of(span))),
-             "span %016x  parent %016x" % (span["spanId"], span["parentSpanId"] or 0)]
+             "span %016x  parent %016x" % (span["spanId"] or 0, span["parentSpanId"] or 0)]
     for t in span["tags"][:MAX_TAGS]:
         value = str(t["value"])
         if len(value) > MAX_TAG_TEXT:
@@ -128,7 +128,7 @@ class _Picture:
         scale = CHART_WIDTH / total
         step = tick_step(total)
         errors = sum(1 for s in spans if is_error(s))
-        services = sorted({s["service"] for s in spans})
+        services = sorted({str(s["service"]) for s in spans})
         named = ", ".join(services[:MAX_SERVICES_NAMED]) + (
             " and %d more" % (len(services) - MAX_SERVICES_NAMED)
             if len(services) > MAX_SERVICES_NAMED else "")
