@@ -2,7 +2,8 @@
 # The main job: installs what is missing, builds the library and a sample host, switches tracing
 # on in the build's Wine prefix and runs the host there while the agent listener takes its spans.
 # The host traces nested functions on two threads, marks an error, calls into a second module and
-# starts a child process that joins the trace; the listener then prints the trace as a tree.
+# starts a child process that joins the trace; the listener then prints the trace as a tree and
+# draws it as a timeline picture in the build folder.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build="${KESTRIN_BUILD_DIR:-$root/build}"
@@ -14,6 +15,8 @@ WINEPREFIX="$build/wineprefix" "$root/scripts/wine-run.sh" reg add \
   'HKLM\SOFTWARE\Kestrin\Ondra Config\Config' /v opentracing_enabled /t REG_DWORD /d 1 /reg:32 /f >/dev/null
 
 work=$(mktemp -d /tmp/kestrin-demo.XXXXXX)
+picture="$build/demo-trace.svg"
+rm -f "$picture"
 listener=
 # The listener prints the tree when it stops.
 stopListener() {
@@ -30,7 +33,7 @@ cleanup() {
 trap cleanup EXIT
 
 /usr/bin/python3 "$root/tools/agent/agent_listener.py" --port 6831 --ready "$work/ready" --stop-file "$work/stop" \
-  --quiet --tree &
+  --quiet --tree --svg "$picture" &
 listener=$!
 for _ in $(seq 100); do
   [ -f "$work/ready" ] && break
@@ -47,6 +50,7 @@ status=0
 sleep 1
 echo "demo: the trace as the agent received it"
 stopListener
+echo "demo: the trace as a picture (open it in a web browser; hover a bar for its tags): $picture"
 echo "demo: tracing stays switched on in $build/wineprefix; to switch it off run"
 echo "  WINEPREFIX=$build/wineprefix scripts/wine-run.sh reg delete 'HKLM\\SOFTWARE\\Kestrin\\Ondra Config\\Config' /v opentracing_enabled /reg:32 /f"
 exit "$status"

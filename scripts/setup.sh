@@ -13,11 +13,12 @@ as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
 }
 
-# Debian packages: the cross compiler, Wine, the build tools and the independent Thrift decoder.
+# Debian packages: the cross compiler, Wine, the build tools, the independent Thrift decoder and
+# the SVG renderer the trace-picture test draws with.
 packages=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools
   wine wine64 cmake ninja-build googletest xz-utils dpkg-dev
-  python3-thrift thrift-compiler ruby-jaeger-client
+  python3-thrift thrift-compiler ruby-jaeger-client librsvg2-bin
 )
 missing=()
 for p in "${packages[@]}"; do

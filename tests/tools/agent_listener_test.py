@@ -3,66 +3,14 @@
 client reach it, and it writes every field as JSON and the traces as a tree."""
 import json
 import os
-import socket
-import subprocess
-import sys
-import tempfile
-import time
 import unittest
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-LISTENER = os.path.join(HERE, "..", "..", "tools", "agent", "agent_listener.py")
-sys.path.insert(0, os.path.dirname(LISTENER))
+from listener_harness import ListenerHarness, jaeger_types
 
 
-class UdpTransport:
-    """Thrift client transport that sends each flushed message as one datagram."""
-
-    def __init__(self, port):
-        self.sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-        self.port = port
-        self.buffer = bytearray()
-
-    def write(self, data):
-        self.buffer += data
-
-    def flush(self):
-        self.sock.sendto(bytes(self.buffer), ("127.0.0.1", self.port))
-        self.buffer = bytearray()
-
-    def isOpen(self):
-        return True
-
-
-class ListenerTest(unittest.TestCase):
-    def setUp(self):
-        self.dir = tempfile.mkdtemp(prefix="agent-listener-test-")
-        self.ready = os.path.join(self.dir, "ready")
-        self.json = os.path.join(self.dir, "spans.jsonl")
-
-    def start(self, *extra):
-        proc = subprocess.Popen([sys.executable, LISTENER, "--port", "0", "--ready", self.ready,
-                                 "--json", self.json, "--quiet", "--max-seconds", "60", *extra],
-                                stdout=subprocess.PIPE, text=True)
-        deadline = time.monotonic() + 30
-        while not os.path.exists(self.ready):
-            self.assertIsNone(proc.poll(), "listener ended before binding")
-            self.assertLess(time.monotonic(), deadline, "listener never became ready")
-            time.sleep(0.05)
-        return proc, int(open(self.ready).read())
-
-    def send(self, port, batch, garbage_first=False):
-        import agent_listener
-        from thrift.protocol import TCompactProtocol
-        transport = UdpTransport(port)
-        if garbage_first:
-            transport.write(b"\x82\x81\xff\xff not thrift")
-            transport.flush()
-        agent_listener.Agent.Client(TCompactProtocol.TCompactProtocol(transport)).emitBatch(batch)
-
+class ListenerTest(ListenerHarness, unittest.TestCase):
     def test_decodes_every_field_and_survives_garbage(self):
-        import agent_listener
-        t = agent_listener.jaeger_types
+        t = jaeger_types
         tags = [t.Tag(key="s", vType=t.TagType.STRING, vStr="text"),
                 t.Tag(key="d", vType=t.TagType.DOUBLE, vDouble=2.5),
                 t.Tag(key="b", vType=t.TagType.BOOL, vBool=True),

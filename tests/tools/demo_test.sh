@@ -11,3 +11,11 @@ grep -q '^  Root Span for module: samplehost ' <<<"$out" || fail "no root span a
 grep -q '^      CHILD: parseRecord .* error=true$' <<<"$out" || fail "no error marked on a nested span"
 grep -q '^      Propagated Root Span for module: samplehost ' <<<"$out" || fail "the child did not join under the injected span"
 grep -q '^          CHILD: childWork ' <<<"$out" || fail "the child's nested span is missing"
+grep -q "^demo: the trace as a picture .*: $1/demo-trace.svg\$" <<<"$out" || fail "the demo did not say where the picture is"
+# The picture holds the same ten spans, one of them marked as failed.
+/usr/bin/python3 - "$1/demo-trace.svg" <<'EOF' || fail "the picture does not show the trace"
+import sys, xml.etree.ElementTree as ET
+spans = [g.get("class").split() for g in ET.parse(sys.argv[1]).iter("{http://www.w3.org/2000/svg}g")
+         if g.get("class", "").startswith("span")]
+assert len(spans) == 10 and sum("error" in c for c in spans) == 1, spans
+EOF

@@ -5,14 +5,15 @@ It decodes with Apache Thrift's own compact protocol (Debian's python3-thrift) a
 thrift-compiler generates from the Jaeger IDL at start, so it shares nothing with our encoder.
 
   /usr/bin/python3 tools/agent/agent_listener.py [--port 6831] [--json spans.jsonl] [--tree]
-      [--ready FILE] [--stop-file FILE] [--count N] [--idle S] [--max-seconds S] [--quiet]
+      [--svg trace.svg] [--ready FILE] [--stop-file FILE] [--count N] [--idle S] [--max-seconds S] [--quiet]
 
 --port 0 binds a free port; --ready FILE receives the bound port once the socket is open and
 is removed once it is closed.
 The listener stops at the first of: N spans (--count), S seconds without a datagram after the
 first one (--idle), the stop file appearing, the lifetime limit (--max-seconds, default 600), or
 Ctrl-C. --json appends one JSON object a span, flushed at once; --tree prints every trace as an
-indented tree with durations when it stops. Call it with /usr/bin/python3: Debian's modules
+indented tree with durations when it stops; --svg writes them as a timeline picture then
+(trace_svg.py). Call it with /usr/bin/python3: Debian's modules
 belong to that interpreter.
 """
 import argparse
@@ -25,6 +26,9 @@ import subprocess
 import sys
 import tempfile
 import time
+
+import trace_svg
+import trace_tree
 
 IDL_GLOB = "/usr/share/rubygems-integration/all/gems/jaeger-client-*/thrift/agent.thrift"
 MAX_DATAGRAM = 65536
@@ -127,27 +131,13 @@ def describe(record):
 
 def print_tree(spans, out):
     """Prints each trace as a tree: children under their parents, ordered by start time."""
-    traces = {}
-    for s in spans:
-        traces.setdefault((s["traceIdHigh"], s["traceIdLow"]), []).append(s)
-    for (high, low), members in traces.items():
-        ids = {s["spanId"] for s in members}
-        children = {}
-        for s in members:
-            parent = s["parentSpanId"] if s["parentSpanId"] in ids else None
-            children.setdefault(parent, []).append(s)
-        print("trace %s (%d spans)" % ("%x%016x" % (high, low) if high else "%016x" % low,
-                                        len(members)), file=out)
-
-        def walk(parent, depth):
-            for s in sorted(children.get(parent, []), key=lambda s: s["startTime"]):
-                marks = "".join(" %s=%s" % (t["key"], t["value"]) for t in s["tags"]
-                                if t["key"] in ("error", "Line"))
-                print("%s%s  [%s] %.3f ms%s" % ("  " * (depth + 1), s["operationName"],
-                                                s["service"], s["duration"] / 1000.0, marks),
-                      file=out)
-                walk(s["spanId"], depth + 1)
-        walk(None, 0)
+    for trace_id, rows in trace_tree.traces(spans):
+        print("trace %s (%d spans)" % (trace_id, len(rows)), file=out)
+        for depth, s in rows:
+            marks = "".join(" %s=%s" % (t["key"], t["value"]) for t in s["tags"]
+                            if t["key"] in ("error", "Line"))
+            print("%s%s  [%s] %.3f ms%s" % ("  " * (depth + 1), s["operationName"], s["service"],
+                                            s["duration"] / 1000.0, marks), file=out)
 
 
 def main():
@@ -161,6 +151,7 @@ def main():
     parser.add_argument("--idle", type=float, default=0)
     parser.add_argument("--max-seconds", type=float, default=600)
     parser.add_argument("--tree", action="store_true")
+    parser.add_argument("--svg")
     parser.add_argument("--quiet", action="store_true")
     args = parser.parse_args()
 
@@ -206,6 +197,8 @@ def main():
         pass
     if args.tree:
         print_tree(collector.spans, sys.stdout)
+    if args.svg:
+        trace_svg.write(collector.spans, args.svg)
     if json_file:
         json_file.close()
     sock.close()
