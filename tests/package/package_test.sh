@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# The installed prefix as another module of the product uses it: install this build, configure
+# and build a small module against the prefix alone, run it beside the installed DLLs with
+# tracing switched on, and see its spans at the agent listener. Then pack the operator's ZIP and
+# check what it holds. Usage: package_test.sh <source-dir> <build-dir>
+set -euo pipefail
+src=$1
+build=$2
+work="$build/package-test"
+fail() { echo "package_test: $1" >&2; exit 1; }
+
+rm -rf "$work"
+mkdir -p "$work"
+cmake --install "$build" --prefix "$work/prefix" >/dev/null
+
+cmake -S "$src/tests/package/module" -B "$work/module" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mingw-w64.cmake" \
+  -DCMAKE_PREFIX_PATH="$work/prefix" -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null
+cmake --build "$work/module" >/dev/null
+# The module's only include folder is the prefix's: nothing of the source or build tree.
+/usr/bin/python3 - "$work/module/compile_commands.json" "$work/prefix/include" <<'PY' ||
+import json, shlex, sys
+words = shlex.split(json.load(open(sys.argv[1]))[0]["command"])
+folders = [w[2:] or words[i + 1] for i, w in enumerate(words) if w.startswith("-I")]
+folders += [words[i + 1] for i, w in enumerate(words) if w == "-isystem"]
+assert folders == [sys.argv[2]], folders
+PY
+  fail "the module's include path is not the installed prefix alone"
+cp "$work/module/kestrinmodule.exe" "$work/prefix/bin/"
+
+"$src/scripts/wine-run.sh" reg add 'HKLM\SOFTWARE\Kestrin\Ondra Config\Config' /v opentracing_enabled /t REG_DWORD \
+  /d 1 /reg:32 /f >/dev/null
+/usr/bin/python3 "$src/tools/agent/agent_listener.py" --port 6831 --ready "$work/ready" --json "$work/spans.jsonl" \
+  --count 3 --max-seconds 60 --quiet &
+listener=$!
+trap 'kill $listener 2>/dev/null || true; "$src/scripts/wine-run.sh" reg delete "HKLM\\SOFTWARE\\Kestrin\\Ondra Config\\Config" /v opentracing_enabled /reg:32 /f >/dev/null 2>&1 || true' EXIT
+for _ in $(seq 100); do [ -f "$work/ready" ] && break; sleep 0.1; done
+[ -f "$work/ready" ] || fail "the agent listener did not start"
+out=$("$src/scripts/wine-run.sh" "$work/prefix/bin/kestrinmodule.exe")
+[ "$(tr -d '\r' <<<"$out")" = "tracing on" ] || fail "the module says: $out"
+wait $listener || fail "the listener did not receive the module's three spans"
+/usr/bin/python3 - "$work/spans.jsonl" <<'PY' || fail "the spans are not the module's"
+import json, sys
+spans = [json.loads(line) for line in open(sys.argv[1])]
+names = [s["operationName"] for s in spans]
+assert len(spans) == 3 and all(s["service"] == "kestrinmodule" for s in spans), spans
+assert any(n.startswith("Root Span for module: kestrinmodule") for n in names), names
+assert any(n.startswith("NEW: outer") for n in names), names
+inner = [s for s in spans if s["operationName"].startswith("CHILD: inner")]
+assert len(inner) == 1 and {"key": "installed", "type": "STRING", "value": "yes"} in inner[0]["tags"], inner
+PY
+
+# The operator's ZIP: the DLLs that go beside the executables, the event message file, the guide.
+(cd "$work" && cpack --config "$build/CPackConfig.cmake" -B "$work/zip" >/dev/null)
+zip=$(ls "$work"/zip/*.zip)
+listing=$(/usr/bin/python3 -c 'import sys, zipfile; print("\n".join(zipfile.ZipFile(sys.argv[1]).namelist()))' "$zip")
+for file in opentracingprovider.dll jaegertracing.dll libopentracing.dll libstdc++-6.dll libgcc_s_seh-1.dll \
+            libwinpthread-1.dll eventmsg.dll operator-guide.md; do
+  grep -q "/$file\$" <<<"$listing" || fail "the ZIP lacks $file"
+done
+! grep -q '\.h$\|\.a$\|cmake$' <<<"$listing" || fail "the ZIP carries development files"
+echo "package_test: module built against the installed prefix traced 3 spans; $(basename "$zip") holds the runtime"
