@@ -27,12 +27,12 @@ PY
   fail "the module's include path is not the installed prefix alone"
 cp "$work/module/kestrinmodule.exe" "$work/prefix/bin/"
 
-"$src/scripts/wine-run.sh" reg add 'HKLM\SOFTWARE\Kestrin\Ondra Config\Config' /v opentracing_enabled /t REG_DWORD \
+WINEPREFIX="$build/wineprefix" "$src/scripts/wine-run.sh" reg add 'HKLM\SOFTWARE\Kestrin\Ondra Config\Config' /v opentracing_enabled /t REG_DWORD \
   /d 1 /reg:32 /f >/dev/null
 /usr/bin/python3 "$src/tools/agent/agent_listener.py" --port 6831 --ready "$work/ready" --json "$work/spans.jsonl" \
   --count 3 --max-seconds 60 --quiet &
 listener=$!
-trap 'kill $listener 2>/dev/null || true; "$src/scripts/wine-run.sh" reg delete "HKLM\\SOFTWARE\\Kestrin\\Ondra Config\\Config" /v opentracing_enabled /reg:32 /f >/dev/null 2>&1 || true' EXIT
+trap 'kill $listener 2>/dev/null || true; WINEPREFIX="$build/wineprefix" "$src/scripts/wine-run.sh" reg delete "HKLM\\SOFTWARE\\Kestrin\\Ondra Config\\Config" /v opentracing_enabled /reg:32 /f >/dev/null 2>&1 || true' EXIT
 for _ in $(seq 100); do [ -f "$work/ready" ] && break; sleep 0.1; done
 [ -f "$work/ready" ] || fail "the agent listener did not start"
 out=$("$src/scripts/wine-run.sh" "$work/prefix/bin/kestrinmodule.exe")
