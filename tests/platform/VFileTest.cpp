@@ -3,8 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "diagnostics/vexception.h"
-#include "platform/VFileFinder.h"
 #include "platform/VDateTime.h"
+#include "platform/VDirectory.h"
+#include "platform/VFileFinder.h"
 #include "tests/platform/fileTests.h"
 
 using Files = ScratchFolder;
@@ -67,18 +68,17 @@ TEST_F(Files, FinderMovesBetweenIdlePositionedAndExhausted) {
   EXPECT_TRUE(finder.isDots());
   EXPECT_FALSE(finder.next());
   EXPECT_FALSE(finder.first(root + L"\\missing\\*"));
+  const auto invalid = raised<VInvalidNameException>([&] { finder.first(root + L"\\a|b\\*"); });
+  EXPECT_NE(invalid.message.find(L" at FindFirstFile(" + root + L"\\a|b\\*)"), std::wstring::npos);
+  EXPECT_EQ(invalid.sites.at(0).line, 390);
 
   const std::wstring deep = longName(4);
-  ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + longName(1)).c_str(), nullptr));
-  ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + longName(2)).c_str(), nullptr));
-  ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + longName(3)).c_str(), nullptr));
-  ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + deep).c_str(), nullptr));
+  VDirectory::createDirectory(deep + L"\\sub", nullptr);
   const FILETIME written{0x12345678, 0x01D00000};
   {
     VFile file(L"\\\\?\\" + deep + L"\\x.dmp", GENERIC_WRITE, 0, CREATE_NEW, 0);
     ASSERT_TRUE(SetFileTime(file.get(), nullptr, nullptr, &written));
   }
-  ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + deep + L"\\sub").c_str(), nullptr));
 
   int dots = 0, folders = 0, files = 0;
   for (bool found = finder.first(deep + L"\\*"); found; found = finder.next()) {
