@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -14,17 +15,6 @@
 #include "platform/VMutex.h"
 
 namespace {
-
-double now() {
-  static const double frequency = [] {
-    LARGE_INTEGER f;
-    QueryPerformanceFrequency(&f);
-    return static_cast<double>(f.QuadPart);
-  }();
-  LARGE_INTEGER counter;
-  QueryPerformanceCounter(&counter);
-  return static_cast<double>(counter.QuadPart) / frequency;
-}
 
 void wrapperRoundTrip(VMutex& mutex, uint32_t timeout) {
   mutex.lock(timeout);
@@ -39,9 +29,10 @@ void bareRoundTrip(VMutex& mutex, uint32_t timeout) {
 using RoundTrip = void (*)(VMutex&, uint32_t);
 
 double nanosecondsPerRoundTrip(VMutex& mutex, RoundTrip roundTrip, uint32_t timeout, long count) {
-  const double start = now();
+  const auto start = std::chrono::steady_clock::now();
   for (long i = 0; i < count; ++i) roundTrip(mutex, timeout);
-  return (now() - start) * 1e9 / static_cast<double>(count);
+  const std::chrono::duration<double, std::nano> elapsed = std::chrono::steady_clock::now() - start;
+  return elapsed.count() / static_cast<double>(count);
 }
 
 double median(std::vector<double> values) {
