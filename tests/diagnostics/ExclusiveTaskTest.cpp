@@ -1,0 +1,84 @@
+#include "diagnostics/ExclusiveTask.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "diagnostics/vexception.h"
+#include "platform/VFileName.h"
+#include "platform/moduleName.h"
+#include "tests/support/nextHandle.h"
+#include "tests/support/runProcess.h"
+
+namespace {
+
+// Test processes run side by side: names carry the process id.
+std::wstring uniqueName(const wchar_t* what) { return L"kestrin_task_" + std::to_wstring(GetCurrentProcessId()) + what; }
+
+// The probe's one line for arguments, without the CR LF of its text-mode output.
+std::string probe(const std::wstring& arguments) {
+  static const std::wstring path =
+      VFileName::combine(VFileName::directory(moduleName(nullptr)), L"exclusive_task_probe.exe");
+  std::string line = runProcess(path, arguments, L"", 60000).output;
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+  return line;
+}
+
+TEST(ExclusiveTask, ASecondProcessWaitsUntilTheHolderIsDestroyed) {
+  const std::wstring name = uniqueName(L"held");
+  const std::wstring acquiredName = uniqueName(L"acquired");
+  const HANDLE acquired = CreateEventW(nullptr, TRUE, FALSE, acquiredName.c_str());
+  auto holder = std::make_unique<ExclusiveTask>();
+  holder->Initialize(name.c_str(), INFINITE);
+  std::string child;
+  std::thread waiter([&] { child = probe(name + L" infinite " + acquiredName); });
+  // A process starts in well under a second here; 3 s gives it time to reach its wait.
+  EXPECT_EQ(WaitForSingleObject(acquired, 3000), static_cast<DWORD>(WAIT_TIMEOUT)) << "got in while held";
+  holder.reset();
+  EXPECT_EQ(WaitForSingleObject(acquired, 30000), WAIT_OBJECT_0) << "not let in after the holder went";
+  waiter.join();
+  EXPECT_EQ(child, "acquired");
+  CloseHandle(acquired);
+}
+
+TEST(ExclusiveTask, AHolderThatExitsWithoutReleaseLetsTheNextIn) {
+  const std::wstring name = uniqueName(L"abandoned");
+  ASSERT_EQ(probe(name + L" abandon"), "acquired");
+  {
+    ExclusiveTask task;
+    task.Initialize(name.c_str(), 5000);
+    EXPECT_EQ(probe(name + L" 0"), "code=258") << "taken over for real: others time out";
+  }
+  EXPECT_EQ(probe(name + L" 0"), "acquired");
+}
+
+TEST(ExclusiveTask, ATimedOutWaitRaises258AndHoldsNothing) {
+  const std::wstring name = uniqueName(L"timeout");
+  ExclusiveTask holder;
+  holder.Initialize(name.c_str(), INFINITE);
+  std::thread([&name] {  // another thread: the mutex is recursive for its owner
+    const uintptr_t before = nextHandleValue();
+    const auto start = std::chrono::steady_clock::now();
+    try {
+      ExclusiveTask late;
+      late.Initialize(name.c_str(), 200);
+      ADD_FAILURE() << "a timed-out wait returned";
+    } catch (const vosexception& e) {
+      EXPECT_EQ(e.code, static_cast<uint32_t>(WAIT_TIMEOUT));
+      EXPECT_TRUE(typeid(e) == typeid(vosexception)) << typeid(e).name();
+      EXPECT_NE(e.message.find(L" at WaitForSingleObject failed for mutex " + name), std::wstring::npos);
+      EXPECT_EQ(e.sites.at(0).function, "ExclusiveTask::Initialize");
+    }
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(190));  // it did wait
+    EXPECT_EQ(nextHandleValue(), before) << "the timed-out task kept its mutex";
+  }).join();
+
+  // A second Initialize gives the first mutex back rather than keep it owned with no handle.
+  holder.Initialize(uniqueName(L"other").c_str(), INFINITE);
+  EXPECT_EQ(probe(name + L" 0"), "acquired");
+}
+
+}  // namespace
