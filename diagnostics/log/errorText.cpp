@@ -1,4 +1,4 @@
-#include "diagnostics/errorText.h"
+#include "diagnostics/log/errorText.h"
 
 #include "platform/formatString.h"
 #include "platform/stringConversion.h"
