@@ -7,6 +7,9 @@
 #include <cstdint>
 #include <string>
 
+// Whether a system error code says that a file or folder is missing (codes 2 and 3).
+bool isMissingFileError(uint32_t code);
+
 // True when path exists; isDirectory, when given, receives whether it is a folder. A missing
 // file or folder (codes 2 and 3) is false and leaves isDirectory untouched; other errors raise.
 bool fileExist(const std::wstring& path, bool* isDirectory = nullptr);

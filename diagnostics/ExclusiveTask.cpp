@@ -1,0 +1,38 @@
+#include "diagnostics/ExclusiveTask.h"
+
+#include <string>
+
+#include "diagnostics/vexception.h"
+
+namespace {
+
+constexpr char kSite[] = "ExclusiveTask::Initialize";
+
+}  // namespace
+
+ExclusiveTask::~ExclusiveTask() {
+  if (owned) ReleaseMutex(mutex.get());
+}
+
+void ExclusiveTask::Initialize(const wchar_t* name, uint32_t timeout) {
+  // A second Initialize gives the first mutex back rather than keep it owned with its handle gone.
+  if (owned) ReleaseMutex(mutex.get());
+  owned = false;
+  mutex.reset();
+
+  // Held here until acquired, so that a failed or timed-out wait leaves nothing to release.
+  UniqueKernelHandle created(CreateMutexW(nullptr, FALSE, name));
+  if (!created) throwLastError({kSite, __LINE__}, L"create mutex ", name);
+  const DWORD result = WaitForSingleObject(created.get(), timeout);
+  if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED) {
+    mutex = std::move(created);
+    owned = true;
+    return;
+  }
+  if (result == WAIT_TIMEOUT) {
+    // Not an error the system recorded: the wait's own result is the code.
+    throwOSError(std::wstring(L"WaitForSingleObject failed for mutex ") + (name != nullptr ? name : L""), WAIT_TIMEOUT,
+                 ExceptionSite(kSite, __LINE__));
+  }
+  throwLastError({kSite, __LINE__}, L"WaitForSingleObject failed for mutex ", name);
+}
