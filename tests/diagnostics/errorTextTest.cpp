@@ -1,4 +1,4 @@
-#include "diagnostics/errorText.h"
+#include "diagnostics/log/errorText.h"
 
 #include <gtest/gtest.h>
 

@@ -2,29 +2,7 @@
 
 #include "platform/VFileName.h"
 #include "platform/moduleName.h"
-
-namespace {
-
-void removeTree(const std::wstring& folder) {
-  WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      const std::wstring name = found.cFileName;
-      if (name == L"." || name == L"..") continue;
-      const std::wstring child = folder + L"\\" + name;
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        removeTree(child);
-      } else {
-        DeleteFileW(child.c_str());
-      }
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
-  }
-  RemoveDirectoryW(folder.c_str());
-}
-
-}  // namespace
+#include "tests/support/removeTree.h"
 
 std::wstring executableFolder() { return VFileName::directory(moduleName(nullptr)); }
 

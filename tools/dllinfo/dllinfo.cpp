@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "diagnostics/errorText.h"
+#include "diagnostics/log/errorText.h"
 #include "platform/stringConversion.h"
 
 namespace {

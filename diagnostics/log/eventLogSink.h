@@ -1,0 +1,25 @@
+#pragma once
+// The event-log sink: logged exceptions as records of the "Kestrin" event log, one event source
+// per executable, registered under a machine-wide mutex on first use. Any thread may report.
+
+#include <windows.h>
+
+#include <string>
+
+#include "diagnostics/log/LogLevel.h"
+
+class LogManager;
+
+// Writes one record (event id 1; insertion strings: text, the executable's path) of the type the
+// level maps to. Returns whether it was written; never raises. A failed report drops the source
+// so that the next one registers it again.
+bool reportToEventLog(LogManager& manager, LogLevel level, const std::wstring& text);
+
+// Creates the log's key with its limits when missing, writes TypesSupported and EventMessageFile
+// for source, then opens it; all under the global registration mutex. Returns the handle of
+// RegisterEventSourceW (null when it fails); raises on registry failures.
+HANDLE registerEventSource(const std::wstring& source);
+
+// Creates the key of the event log logName with MaxSize 8 MiB and Retention 0 when it is
+// missing; an existing log keeps its limits. Raises on registry failures.
+void configureEventLogLimits(const std::wstring& logName);
