@@ -16,6 +16,9 @@ install(FILES "${CMAKE_BINARY_DIR}/KestrinConfig.cmake" "${CMAKE_BINARY_DIR}/Kes
 install(TARGETS opentracingprovider jaegertracing RUNTIME DESTINATION bin COMPONENT Runtime
         LIBRARY DESTINATION bin COMPONENT Runtime ARCHIVE DESTINATION lib COMPONENT Development)
 install(FILES ${KESTRIN_RUNTIME_DLLS} DESTINATION bin COMPONENT Runtime)
+if(TARGET eventmsg)
+  install(FILES "${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/eventmsg.dll" DESTINATION bin COMPONENT Runtime)
+endif()
 install(FILES docs/operator-guide.md DESTINATION doc COMPONENT Runtime)
 
 set(CPACK_GENERATOR ZIP)
