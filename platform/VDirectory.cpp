@@ -20,9 +20,10 @@ void makeDir(const std::wstring& directory, SECURITY_ATTRIBUTES* attributes) {
 }  // namespace
 
 void VDirectory::createDirectory(const std::wstring& path, SECURITY_ATTRIBUTES* attributes) {
-  if (path.empty()) throw ArgumentException(L"Unable to create directory with wrong name", kWrongNameSite);
+  // An empty path, one of separators only, and the parent of a single relative component.
   const std::wstring directory = VFileName::removeBackslash(path);
-  if (!directory.empty() && fileExist(directory)) return;
+  if (directory.empty()) throw ArgumentException(L"Unable to create directory with wrong name", kWrongNameSite);
+  if (fileExist(directory)) return;
   // A root has no parent: where cutting the last component leaves the path as long as it was
   // (a volume that does not exist), the system is left to report the failure.
   const std::wstring parent = VFileName::removeFileSpec(directory);

@@ -26,9 +26,7 @@ void VFile::open(const std::wstring& name, uint32_t access, uint32_t shareMode, 
 }
 
 uint32_t VFile::seek(int32_t distance, int32_t* distanceHigh, uint32_t moveMethod) {
-  // 0xFFFFFFFF is also a valid low half; only the error code tells them apart, so a stale one
-  // must not be mistaken for this call's.
-  SetLastError(NO_ERROR);
+  // 0xFFFFFFFF is also a valid low half: the system then sets the error code to 0.
   const DWORD low = SetFilePointer(handle.get(), distance, reinterpret_cast<LONG*>(distanceHigh), moveMethod);
   if (low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) {
     throwLastError(kSeekSite, L"Unable seek in file '", name, L"'");

@@ -1,5 +1,9 @@
 #include "diagnostics/log/errorText.h"
 
+#include <comdef.h>
+
+#include "platform/UniqueHandle.h"
+
 #include "platform/formatString.h"
 #include "platform/stringConversion.h"
 
@@ -13,4 +17,64 @@ std::wstring formatExceptionText(const vexception& error) {
     text += formatString(L" line %d)", static_cast<int>(site.line));
   }
   return text;
+}
+
+namespace {
+
+// The .NET exception interface that a COM error raised by managed code answers to. Its first own
+// method after the dispatch methods is ToString: the exception's full description with its stack.
+struct DECLSPEC_NOVTABLE ManagedException : public IDispatch {
+  virtual HRESULT STDMETHODCALLTYPE get_ToString(BSTR* text) = 0;
+};
+constexpr IID kManagedExceptionId = {0xB36B5C63, 0x42EF, 0x38BC, {0xA0, 0x7E, 0x0B, 0x34, 0xC9, 0x8F, 0x16, 0x4A}};
+
+template <class Interface>
+void releaseInterface(Interface* object) noexcept {
+  object->Release();
+}
+template <class Interface>
+using ComPointer = UniqueHandle<NullEmptyTraits<Interface*, releaseInterface<Interface>>>;
+using UniqueBstr = UniqueHandle<NullEmptyTraits<BSTR, SysFreeString>>;
+
+std::wstring bstrText(BSTR text) { return text == nullptr ? std::wstring() : std::wstring(text, SysStringLen(text)); }
+
+}  // namespace
+
+std::wstring comErrorMessage(const _com_error& error) {
+  static_assert(sizeof(TCHAR) == sizeof(wchar_t), "the COM support must word its messages in UTF-16");
+  const TCHAR* message = error.ErrorMessage();
+  return message == nullptr ? std::wstring() : std::wstring(message);
+}
+
+vexception describeComError(const _com_error& error, const std::wstring& context, const char* function,
+                            int32_t line) {
+  // ErrorInfo() hands out a reference of its own.
+  ComPointer<IErrorInfo> info(error.ErrorInfo());
+  ComPointer<ManagedException> managed;
+  if (info) {
+    const HRESULT asked = info.get()->QueryInterface(kManagedExceptionId, reinterpret_cast<void**>(managed.put()));
+    if (FAILED(asked) && asked != E_NOINTERFACE) _com_issue_errorex(asked, info.get(), kManagedExceptionId);
+  }
+  std::wstring message = comErrorMessage(error);
+  message += formatString(managed ? L" (COM Interop Error %08X" : L" (COM Error %08X",
+                          static_cast<unsigned>(error.Error()));
+  if (info) {
+    UniqueBstr description;
+    if (SUCCEEDED(info.get()->GetDescription(description.put())) && SysStringLen(description.get()) != 0) {
+      message += L", Description: ";
+      if (managed) {
+        UniqueBstr managedText;
+        if (SUCCEEDED(managed.get()->get_ToString(managedText.put()))) message += bstrText(managedText.get());
+      } else {
+        message += bstrText(description.get());
+      }
+    }
+  }
+  message += L")\n   at ";
+  message += context;
+  return vexception(std::move(message), ExceptionSite(function, line));
+}
+
+std::wstring describeStructuredException(const cwrpexception& error) {
+  return formatString(L"C structured exception: 0x%x", static_cast<unsigned>(error.code));
 }

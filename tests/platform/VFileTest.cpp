@@ -1,0 +1,106 @@
+#include "platform/VFile.h"
+
+#include <gtest/gtest.h>
+
+#include "diagnostics/vexception.h"
+#include "platform/VDateTime.h"
+#include "platform/VDirectory.h"
+#include "platform/VFileFinder.h"
+#include "tests/platform/fileTests.h"
+
+using Files = ScratchFolder;
+
+TEST_F(Files, OpenFailuresComeByClassAndKeepTheFileHeldSoFar) {
+  const std::wstring path = root + L"\\held.log";
+  VFile file(path, GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
+  const auto missing = raised<VFileNotFoundException>(
+      [&] { file.open(root + L"\\missing.log", GENERIC_READ, 0, OPEN_EXISTING, 0); });
+  EXPECT_EQ(missing.code, 2u);
+  EXPECT_NE(missing.message.find(L" at Open file '" + root + L"\\missing.log'"), std::wstring::npos);
+  EXPECT_EQ(missing.sites.at(0).function, "VFile::open");
+  EXPECT_EQ(missing.sites.at(0).line, 104);
+  raised<VSharingViolationException>([&] { VFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0); });
+
+  EXPECT_EQ(file.fileName(), path);
+  file.write("abcd", 4, true);
+  EXPECT_EQ(file.seek(0, nullptr, FILE_END), 4u);
+}
+
+TEST_F(Files, SeekReportsPositionsIncludingTheOneThatLooksLikeAFailure) {
+  VFile file(root + L"\\new.log", GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS, 0);
+  EXPECT_EQ(file.seek(0, nullptr, FILE_END), 0u);  // how the log writer tells a new file
+  int32_t high = 0;
+  SetLastError(ERROR_ACCESS_DENIED);  // a stale error must not turn this position into a failure
+  EXPECT_EQ(file.seek(-1, &high, FILE_BEGIN), 0xFFFFFFFFu);
+  EXPECT_EQ(high, 0);
+
+  const auto negative = raised<vosexception>([&] { file.seek(-10, nullptr, FILE_BEGIN); });
+  EXPECT_EQ(negative.code, static_cast<uint32_t>(ERROR_NEGATIVE_SEEK));
+  EXPECT_NE(negative.message.find(L" at Unable seek in file '" + root + L"\\new.log'"), std::wstring::npos);
+  EXPECT_EQ(negative.sites.at(0).line, 180);
+}
+
+TEST_F(Files, WriteRaisesOnFailureAndOnShortWritesWhenAllWasAsked) {
+  const std::wstring path = root + L"\\data.bin";
+  VFile(path, GENERIC_WRITE, 0, CREATE_NEW, 0).write("0123456789", 10, true);
+  VFile readOnly(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0);
+  const auto denied = raised<VAccessDeniedException>([&] { readOnly.write("x", 1, false); });
+  EXPECT_NE(denied.message.find(L" at Write to file '" + path + L"'"), std::wstring::npos);
+  EXPECT_EQ(denied.sites.at(0).line, 130);
+
+  // A byte-mode pipe in non-blocking mode takes only what its buffer holds and reports success.
+  const std::wstring pipeName = L"\\\\.\\pipe\\kestrin_files_" + std::to_wstring(GetCurrentProcessId());
+  UniqueKernelHandle server(CreateNamedPipeW(pipeName.c_str(), PIPE_ACCESS_INBOUND, PIPE_TYPE_BYTE | PIPE_NOWAIT, 1,
+                                             0, 4, 0, nullptr));
+  ASSERT_NE(server.get(), INVALID_HANDLE_VALUE);
+  VFile pipe(pipeName, GENERIC_WRITE | FILE_READ_ATTRIBUTES, 0, OPEN_EXISTING, 0);
+  DWORD mode = PIPE_NOWAIT;
+  ASSERT_TRUE(SetNamedPipeHandleState(pipe.get(), &mode, nullptr, nullptr));
+  const auto shortWrite = raised<vexception>([&] { pipe.write(std::string(100000, 'x').data(), 100000, true); });
+  EXPECT_EQ(shortWrite.message, L"Unable to write 100000 bytes into file '" + pipeName + L"'");
+  EXPECT_EQ(shortWrite.sites.at(0).line, 132);
+  pipe.write("y", 1, false);  // a full buffer is no failure when part of the count will do
+}
+
+TEST_F(Files, FinderMovesBetweenIdlePositionedAndExhausted) {
+  VFileFinder finder;
+  EXPECT_FALSE(finder.first(root + L"\\*.dmp"));
+  EXPECT_TRUE(finder.isDots());
+  EXPECT_FALSE(finder.next());
+  EXPECT_FALSE(finder.first(root + L"\\missing\\*"));
+  const auto invalid = raised<VInvalidNameException>([&] { finder.first(root + L"\\a|b\\*"); });
+  EXPECT_NE(invalid.message.find(L" at FindFirstFile(" + root + L"\\a|b\\*)"), std::wstring::npos);
+  EXPECT_EQ(invalid.sites.at(0).line, 390);
+
+  const std::wstring deep = longName(4);
+  VDirectory::createDirectory(deep + L"\\sub", nullptr);
+  const FILETIME written{0x12345678, 0x01D00000};
+  {
+    VFile file(L"\\\\?\\" + deep + L"\\x.dmp", GENERIC_WRITE, 0, CREATE_NEW, 0);
+    ASSERT_TRUE(SetFileTime(file.get(), nullptr, nullptr, &written));
+  }
+
+  int dots = 0, folders = 0, files = 0;
+  for (bool found = finder.first(deep + L"\\*"); found; found = finder.next()) {
+    if (finder.isDots()) {
+      ++dots;
+    } else if (finder.isDirectory()) {
+      ++folders;
+      EXPECT_EQ(finder.fileName(), L"sub");
+    } else {
+      ++files;
+      EXPECT_EQ(finder.fileName(), L"x.dmp");
+      EXPECT_EQ(VDateTime(finder.lastWriteTime()).compare(VDateTime(written)), 0);
+    }
+  }
+  EXPECT_EQ(dots, 2);
+  EXPECT_EQ(folders + files, 2);
+  EXPECT_TRUE(finder.isDots());
+  EXPECT_EQ(finder.fileName(), L"");
+  EXPECT_FALSE(finder.next());
+
+  ASSERT_TRUE(finder.first(deep + L"\\x.*"));  // starts afresh from any state
+  EXPECT_EQ(finder.fileName(), L"x.dmp");
+  finder.close();
+  EXPECT_FALSE(finder.next());
+}
