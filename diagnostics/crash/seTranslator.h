@@ -41,6 +41,7 @@ class SeTranslatorScope {
 #else
   friend LONG CALLBACK redirectFaultToTranslator(EXCEPTION_POINTERS* pointers);
   friend void callTranslatorForFault(SeTranslatorScope* scope);
+  friend SeTranslator currentSeTranslator() noexcept;
 
   SeTranslator translator;
   SeTranslatorScope* enclosing;  // the thread's previous scope, or null
