@@ -114,9 +114,12 @@ LONG CALLBACK redirectFaultToTranslator(EXCEPTION_POINTERS* pointers) {
   scope->context = *pointers->ContextRecord;
   scope->pointers = EXCEPTION_POINTERS{&scope->record, &scope->context};
 
+  // The return address is one byte into the faulting instruction: the unwinder looks up the
+  // instruction before a return address, which then is the faulting one itself, inside the
+  // region whose clean-ups must run.
   CONTEXT& thread = *pointers->ContextRecord;
   thread.Rsp -= sizeof(DWORD64);
-  *reinterpret_cast<DWORD64*>(thread.Rsp) = thread.Rip;
+  *reinterpret_cast<DWORD64*>(thread.Rsp) = thread.Rip + 1;
   thread.Rip = reinterpret_cast<DWORD64>(&kestrinTranslatedFault);
   thread.Rcx = reinterpret_cast<DWORD64>(scope);
   return EXCEPTION_CONTINUE_EXECUTION;

@@ -4,7 +4,7 @@
 //   crashhost load [free]          loads the provider (and frees it again)
 //   crashhost loadtime             prints how long LoadLibraryW of the provider took, in microseconds
 //   crashhost hold <file> <ms>     holds file open without delete sharing for ms
-//   crashhost sleep <ms>
+//   crashhost sleep <ms> [event]   signals the named event when running, then sleeps
 //   crashhost recycler <path> <event>  waits for the named event, then prints recyclerPath(path)
 #include <windows.h>
 
@@ -82,6 +82,7 @@ int wmain(int argc, wchar_t** argv) {
     return 0;
   }
   if (mode == L"sleep" && argc > 2) {
+    if (argc > 3) SetEvent(OpenEventW(EVENT_MODIFY_STATE, FALSE, argv[3]));
     Sleep(static_cast<DWORD>(_wtoi(argv[2])));
     return 0;
   }

@@ -96,13 +96,16 @@ TEST_F(RemoveFile, AFileHeldOpenIsTriedFourTimesThenRaisesSharingViolation) {
 
 TEST_F(RemoveFile, ARunningProgramIsMovedIntoTheRecyclerAndItsNameIsFree) {
   const std::wstring program = folder.path + L"\\running.exe";
-  ASSERT_TRUE(CopyFileW((executableFolder() + L"\\crashhost.exe").c_str(), program.c_str(), FALSE));
+  ASSERT_EQ(folder.placeHost(L"crashhost.exe", L"running.exe"), program);
   STARTUPINFOW startup{sizeof(startup)};
   PROCESS_INFORMATION child{};
-  std::wstring command = L"\"" + program + L"\" sleep 60000";
+  const std::wstring eventName = L"kestrin_running_" + std::to_wstring(GetCurrentProcessId());
+  HANDLE running = CreateEventW(nullptr, TRUE, FALSE, eventName.c_str());
+  std::wstring command = L"\"" + program + L"\" sleep 60000 " + eventName;
   ASSERT_TRUE(CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                              &child));
-  Sleep(500);
+  ASSERT_EQ(WaitForSingleObject(running, 60000), WAIT_OBJECT_0);
+  CloseHandle(running);
   removeFile(program, false, true, 0, 0);
   EXPECT_FALSE(exists(program));
   EXPECT_EQ(WaitForSingleObject(child.hProcess, 0), static_cast<DWORD>(WAIT_TIMEOUT));
