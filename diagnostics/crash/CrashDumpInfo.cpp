@@ -8,7 +8,6 @@
 #include "platform/VDateTime.h"
 #include "platform/VDirectory.h"
 #include "platform/VFileName.h"
-#include "platform/formatString.h"
 #include "platform/moduleName.h"
 #include "platform/registry.h"
 
