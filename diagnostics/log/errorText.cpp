@@ -19,13 +19,16 @@ std::wstring formatExceptionText(const vexception& error) {
   return text;
 }
 
-namespace {
-
 // The .NET exception interface that a COM error raised by managed code answers to. Its first own
 // method after the dispatch methods is ToString: the exception's full description with its stack.
-struct DECLSPEC_NOVTABLE ManagedException : public IDispatch {
+// Implemented only in other modules: outside an unnamed namespace, so that the compiler does not
+// conclude that nothing implements it.
+struct ManagedException : public IDispatch {
   virtual HRESULT STDMETHODCALLTYPE get_ToString(BSTR* text) = 0;
 };
+
+namespace {
+
 constexpr IID kManagedExceptionId = {0xB36B5C63, 0x42EF, 0x38BC, {0xA0, 0x7E, 0x0B, 0x34, 0xC9, 0x8F, 0x16, 0x4A}};
 
 template <class Interface>

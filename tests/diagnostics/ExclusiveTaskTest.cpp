@@ -15,117 +15,70 @@
 
 namespace {
 
-// Test processes run side by side: every name carries the process id and the test's own word.
-std::wstring uniqueName(const wchar_t* what) {
-  return L"kestrin_task_test_" + std::to_wstring(GetCurrentProcessId()) + L"_" + what;
-}
+// Test processes run side by side: names carry the process id.
+std::wstring uniqueName(const wchar_t* what) { return L"kestrin_task_" + std::to_wstring(GetCurrentProcessId()) + what; }
 
-const std::wstring kProbe = VFileName::combine(VFileName::directory(moduleName(nullptr)), L"exclusive_task_probe.exe");
-
-// A manual-reset event the probe opens by name.
-struct NamedEvent {
-  explicit NamedEvent(const std::wstring& name) : name(name), handle(CreateEventW(nullptr, TRUE, FALSE, name.c_str())) {}
-  ~NamedEvent() { CloseHandle(handle); }
-  bool waitFor(DWORD milliseconds) const { return WaitForSingleObject(handle, milliseconds) == WAIT_OBJECT_0; }
-
-  std::wstring name;
-  HANDLE handle;
-};
-
-// The probe's one line, without the line break its text-mode output ends it with.
-std::string lineOf(const ProcessResult& result) {
-  std::string line = result.output;
+// The probe's one line for arguments, without the CR LF of its text-mode output.
+std::string probe(const std::wstring& arguments) {
+  static const std::wstring path =
+      VFileName::combine(VFileName::directory(moduleName(nullptr)), L"exclusive_task_probe.exe");
+  std::string line = runProcess(path, arguments, L"", 60000).output;
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
   return line;
 }
 
-// The probe taking name with a time-out, run to its end: its line.
-std::string takeInChild(const std::wstring& name, const std::wstring& timeout) {
-  return lineOf(runProcess(kProbe, L"take " + name + L" " + timeout + L" none none"));
-}
-
-TEST(ExclusiveTaskAcrossProcesses, ASecondProcessWaitsUntilTheHolderIsDestroyed) {
+TEST(ExclusiveTask, ASecondProcessWaitsUntilTheHolderIsDestroyed) {
   const std::wstring name = uniqueName(L"held");
-  const NamedEvent ready(uniqueName(L"ready"));
-  const NamedEvent acquired(uniqueName(L"acquired"));
+  const std::wstring acquiredName = uniqueName(L"acquired");
+  const HANDLE acquired = CreateEventW(nullptr, TRUE, FALSE, acquiredName.c_str());
   auto holder = std::make_unique<ExclusiveTask>();
   holder->Initialize(name.c_str(), INFINITE);
-
-  ProcessResult child;
-  std::thread waiter([&] {
-    child = runProcess(kProbe, L"take " + name + L" infinite " + ready.name + L" " + acquired.name, L"", 60000);
-  });
-  ASSERT_TRUE(ready.waitFor(30000)) << "the probe did not start";
-  EXPECT_FALSE(acquired.waitFor(1000)) << "the second process got in while the task was held";
+  std::string child;
+  std::thread waiter([&] { child = probe(name + L" infinite " + acquiredName); });
+  // A process starts in well under a second here; 3 s gives it time to reach its wait.
+  EXPECT_EQ(WaitForSingleObject(acquired, 3000), static_cast<DWORD>(WAIT_TIMEOUT)) << "got in while held";
   holder.reset();
-  EXPECT_TRUE(acquired.waitFor(30000)) << "the second process was not let in after the holder went";
+  EXPECT_EQ(WaitForSingleObject(acquired, 30000), WAIT_OBJECT_0) << "not let in after the holder went";
   waiter.join();
-  EXPECT_EQ(child.exitCode, 0u) << child.output;
-  EXPECT_EQ(lineOf(child), "acquired");
+  EXPECT_EQ(child, "acquired");
+  CloseHandle(acquired);
 }
 
-TEST(ExclusiveTaskAcrossProcesses, AHolderThatExitsWithoutReleaseLetsTheNextIn) {
+TEST(ExclusiveTask, AHolderThatExitsWithoutReleaseLetsTheNextIn) {
   const std::wstring name = uniqueName(L"abandoned");
-  const ProcessResult holder = runProcess(kProbe, L"abandon " + name);
-  ASSERT_EQ(lineOf(holder), "held");
+  ASSERT_EQ(probe(name + L" abandon"), "acquired");
   {
     ExclusiveTask task;
-    ASSERT_NO_THROW(task.Initialize(name.c_str(), 5000));
-    // Taken over for real: another process now times out...
-    EXPECT_EQ(takeInChild(name, L"0"), "code=258");
+    task.Initialize(name.c_str(), 5000);
+    EXPECT_EQ(probe(name + L" 0"), "code=258") << "taken over for real: others time out";
   }
-  // ...and gets in once this task is destroyed.
-  EXPECT_EQ(takeInChild(name, L"0"), "acquired");
+  EXPECT_EQ(probe(name + L" 0"), "acquired");
 }
 
-TEST(ExclusiveTaskTimeOut, RaisesWaitTimeoutAndHoldsNothing) {
+TEST(ExclusiveTask, ATimedOutWaitRaises258AndHoldsNothing) {
   const std::wstring name = uniqueName(L"timeout");
   ExclusiveTask holder;
   holder.Initialize(name.c_str(), INFINITE);
-  // Another thread: the mutex is recursive for the thread that owns it.
-  std::thread([&name] {
+  std::thread([&name] {  // another thread: the mutex is recursive for its owner
     const uintptr_t before = nextHandleValue();
-    {
+    const auto start = std::chrono::steady_clock::now();
+    try {
       ExclusiveTask late;
-      const auto start = std::chrono::steady_clock::now();
-      try {
-        late.Initialize(name.c_str(), 200);
-        ADD_FAILURE() << "a timed-out wait returned";
-      } catch (const vosexception& e) {
-        EXPECT_EQ(e.code, static_cast<uint32_t>(WAIT_TIMEOUT));
-        EXPECT_TRUE(typeid(e) == typeid(vosexception)) << typeid(e).name();
-        EXPECT_NE(e.message.find(L" at WaitForSingleObject failed for mutex " + name), std::wstring::npos) << e.message;
-        ASSERT_EQ(e.sites.size(), 1u);
-        EXPECT_EQ(e.sites[0].function, "ExclusiveTask::Initialize");
-      }
-      // The wait is the time-out's own; the lower bound only shows it was not skipped.
-      EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(190));
-      // The mutex handle is already gone: there is nothing for the destructor to release.
-      EXPECT_EQ(nextHandleValue(), before);
+      late.Initialize(name.c_str(), 200);
+      ADD_FAILURE() << "a timed-out wait returned";
+    } catch (const vosexception& e) {
+      EXPECT_EQ(e.code, static_cast<uint32_t>(WAIT_TIMEOUT));
+      EXPECT_TRUE(typeid(e) == typeid(vosexception)) << typeid(e).name();
+      EXPECT_NE(e.message.find(L" at WaitForSingleObject failed for mutex " + name), std::wstring::npos);
+      EXPECT_EQ(e.sites.at(0).function, "ExclusiveTask::Initialize");
     }
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(190));  // it did wait
+    EXPECT_EQ(nextHandleValue(), before) << "the timed-out task kept its mutex";
   }).join();
-}
 
-TEST(ExclusiveTaskTimeOut, ASecondInitializeGivesTheFirstMutexBack) {
-  const std::wstring first = uniqueName(L"first");
-  const std::wstring second = uniqueName(L"second");
-  ExclusiveTask task;
-  task.Initialize(first.c_str(), INFINITE);
-  task.Initialize(second.c_str(), INFINITE);
-  EXPECT_EQ(takeInChild(first, L"0"), "acquired");
-  EXPECT_EQ(takeInChild(second, L"0"), "code=258");
-}
-
-TEST(ExclusiveTaskTimeOut, ANameHeldByAnotherKindOfObjectRaisesWithTheName) {
-  const std::wstring name = uniqueName(L"event");
-  const NamedEvent clash(name);
-  ExclusiveTask task;
-  try {
-    task.Initialize(name.c_str(), 0);
-    ADD_FAILURE() << "a mutex was made over an event's name";
-  } catch (const VInvalidHandleException& e) {
-    EXPECT_NE(e.message.find(L" at create mutex " + name), std::wstring::npos) << e.message;
-  }
+  // A second Initialize gives the first mutex back rather than keep it owned with no handle.
+  holder.Initialize(uniqueName(L"other").c_str(), INFINITE);
+  EXPECT_EQ(probe(name + L" 0"), "acquired");
 }
 
 }  // namespace

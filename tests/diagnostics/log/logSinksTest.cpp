@@ -1,0 +1,245 @@
+// The sinks observed for real: log files in the prefix's drive, the event log through Wine's
+// eventlog debug channel and the registry, the console as the host's standard output.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <regex>
+#include <string>
+#include <thread>
+
+#include "diagnostics/ExclusiveTask.h"
+#include "platform/VFileName.h"
+#include "platform/moduleName.h"
+#include "tests/diagnostics/log/logTestSupport.h"
+
+namespace {
+
+const char* const kAllEventChannels = "WINEDEBUG=err+eventlog,warn+eventlog,trace+eventlog";
+const wchar_t* const kEventLogKey = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Kestrin";
+
+DWORD readDword(const std::wstring& subKey, const wchar_t* name) {
+  DWORD value = 0xFFFFFFFF;
+  DWORD size = sizeof(value);
+  RegGetValueW(HKEY_LOCAL_MACHINE, subKey.c_str(), name, RRF_RT_REG_DWORD, nullptr, &value, &size);
+  return value;
+}
+
+// Whether Wine printed a line on channel ("err", "warn" or "trace") of the eventlog channel
+// that holds text.
+bool eventLine(const std::string& output, const std::string& channel, const std::string& text) {
+  const std::string marker = channel + ":eventlog:";
+  for (size_t start = 0; start < output.size();) {
+    size_t end = output.find('\n', start);
+    if (end == std::string::npos) end = output.size();
+    const std::string line = output.substr(start, end - start);
+    if (line.find(marker) != std::string::npos && line.find(text) != std::string::npos) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+// Standard output is in text mode, as in any console program: "\n" goes out as CR LF.
+std::string console(std::string text) {
+  for (size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 2)) text.insert(at, 1, '\r');
+  return text;
+}
+
+std::wstring readString(const std::wstring& subKey, const wchar_t* name) {
+  wchar_t value[1024] = L"";
+  DWORD size = sizeof(value);
+  RegGetValueW(HKEY_LOCAL_MACHINE, subKey.c_str(), name, RRF_RT_REG_SZ, nullptr, value, &size);
+  return value;
+}
+
+class LogSinks : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    values.remove(L"Debug");
+    values.remove(L"log_debug_enabled");
+    const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    root = makeProductRoot(values, std::wstring(test.begin(), test.end()));
+  }
+  std::wstring debugLog() { return fromUtf16(readBytes(todaysLogFile(root, L"debug"))); }
+
+  ProductValues values;
+  std::wstring root;
+};
+
+}  // namespace
+
+TEST_F(LogSinks, WithoutDebugAnErrorReachesEverySinkAndAWarningNone) {
+  const UnixRun run = runLogHostUnix(root, kAllEventChannels, "log 1 'a warning' 3 'an error'");
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  const std::wstring file = debugLog();
+  EXPECT_NE(file.find(L"Error: an error\n   at (loghost line 30)\r\n"), std::wstring::npos) << file;
+  EXPECT_EQ(file.find(L"a warning"), std::wstring::npos);
+  // The console: the error's full text, nothing else.
+  EXPECT_EQ(run.out, console("an error\n   at (loghost line 30)"));
+  // The event: on the err channel, with both insertion strings, and nothing else.
+  EXPECT_TRUE(eventLine(run.err, "err", "L\"an error\\n   at (loghost line 30)\"")) << run.err;
+  EXPECT_TRUE(eventLine(run.err, "err", "\\\\bin\\\\loghost.exe\"")) << run.err;
+  EXPECT_EQ(run.err.find("warn:eventlog"), std::string::npos) << run.err;
+}
+
+TEST_F(LogSinks, WithDebugAnInfoReachesTheFileAndTheEventLogButNotTheConsole) {
+  values.setDword(L"Debug", 1);
+  const UnixRun run = runLogHostUnix(root, kAllEventChannels, "log 0 'some info'");
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_NE(debugLog().find(L"Info: some info"), std::wstring::npos);
+  EXPECT_TRUE(eventLine(run.err, "trace", "L\"some info")) << run.err;
+  EXPECT_EQ(run.out, "") << "on the console";
+}
+
+TEST_F(LogSinks, ConsoleMessagesOfTwoModulesAreSeparatedByOneNewlineInUtf8) {
+  const ProcessResult run = runLogHost(L"modules first \"second \u00e9\u2192\u2713\"");
+  ASSERT_EQ(run.exitCode, 0u) << run.output;
+  EXPECT_EQ(run.output,
+            console("first\n   at (loghost line 82)\nsecond \xc3\xa9\xe2\x86\x92\xe2\x9c\x93\n   at (LogModuleLog line 9)"));
+}
+
+// Wine takes local time from the Unix time zone of each process; UTC+14 and UTC-11 are never on
+// the same date.
+TEST_F(LogSinks, TheLogFileNameFollowsEachWritersLocalDate) {
+  SYSTEMTIME utc;
+  GetSystemTime(&utc);
+  FILETIME now;
+  SystemTimeToFileTime(&utc, &now);
+  std::vector<std::wstring> files;
+  for (const auto& [zone, hours] : {std::pair<const char*, int64_t>{"Pacific/Kiritimati", 14},
+                                     std::pair<const char*, int64_t>{"Pacific/Pago_Pago", -11}}) {
+    const UnixRun run = runLogHostUnix(root, std::string("TZ=") + zone, "date zones");
+    ASSERT_EQ(run.exitCode, 0) << zone << run.err;
+    // The date the zone is on right now (a write a moment later may cross midnight: rare, and
+    // then the test fails visibly rather than passing wrongly).
+    ULARGE_INTEGER local{{now.dwLowDateTime, now.dwHighDateTime}};
+    local.QuadPart += hours * 3600LL * 10000000LL;
+    const FILETIME shifted{local.LowPart, local.HighPart};
+    SYSTEMTIME date;
+    FileTimeToSystemTime(&shifted, &date);
+    wchar_t stamp[16];
+    swprintf(stamp, 16, L"%04d%02d%02d", date.wYear, date.wMonth, date.wDay);
+    files.push_back(root + L"\\admin\\logs\\kestrinlog_zones" + stamp + L".log");
+  }
+  ASSERT_NE(files[0], files[1]);
+  for (const std::wstring& file : files) {
+    const std::wstring text = fromUtf16(readBytes(file));
+    EXPECT_NE(text.find(L"dated line\r\n"), std::wstring::npos) << "missing: " << std::string(file.begin(), file.end());
+    EXPECT_EQ(text.rfind(L"\xFEFF", 0), 0u);
+  }
+}
+
+TEST_F(LogSinks, ASwitchedOffLogReadsNoFolderWritesNothingAndMakesNoMutex) {
+  values.setDword(L"log_debug_enabled", 0);
+  values.setString(L"PRODUCT_ROOT_D", root + L"\\missing");
+  const ProcessResult run = runLogHost(L"mutex 3 \"not written\"");
+  EXPECT_EQ(run.exitCode, static_cast<DWORD>(ERROR_FILE_NOT_FOUND)) << run.output;
+  EXPECT_EQ(GetFileAttributesW((root + L"\\missing").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(LogSinks, TwoProcessesOfTwoThreadsWriteWholeLinesInOrder) {
+  const std::wstring host = VFileName::combine(VFileName::directory(moduleName(nullptr)), L"loghost.exe");
+  ProcessResult runs[2];
+  std::thread second([&] { runs[1] = runProcess(host, L"lines race 2000 B"); });
+  runs[0] = runProcess(host, L"lines race 2000 A");
+  second.join();
+  ASSERT_EQ(runs[0].exitCode, 0u);
+  ASSERT_EQ(runs[1].exitCode, 0u);
+  const std::string bytes = readBytes(todaysLogFile(root, L"race"));
+  ASSERT_GE(bytes.size(), 2u);
+  EXPECT_EQ(bytes.substr(0, 2), "\xFF\xFE");
+  const std::wstring text = fromUtf16(bytes.substr(2));
+  EXPECT_EQ(text.find(L'\xFEFF'), std::wstring::npos) << "a second byte-order mark";
+  const std::wregex line(L"\\d{4}/\\d{2}/\\d{2} \\d{2}:\\d{2}:\\d{2}\\.\\d{3} (\\d+) (\\d+) ([AB])\\.([12])\\.(\\d+)");
+  std::map<std::wstring, int> next;
+  size_t count = 0;
+  for (size_t start = 0; start < text.size();) {
+    const size_t end = text.find(L"\r\n", start);
+    ASSERT_NE(end, std::wstring::npos) << "an unfinished line";
+    std::wsmatch parts;
+    const std::wstring one = text.substr(start, end - start);
+    ASSERT_TRUE(std::regex_match(one, parts, line)) << "line " << count;
+    const std::wstring writer = parts[3].str() + parts[4].str();
+    ASSERT_EQ(std::stoi(parts[5].str()), next[writer]++) << "out of order";
+    ++count;
+    start = end + 2;
+  }
+  EXPECT_EQ(count, 8000u);
+}
+
+TEST_F(LogSinks, RegistrationCreatesTheLogWithItsLimitsAndKeepsThoseOfAnExistingOne) {
+  removeKestrinEventLog();
+  ASSERT_EQ(runLogHost(L"log 3 registering").exitCode, 0u);
+  const std::wstring source = std::wstring(kEventLogKey) + L"\\loghost.exe";
+  EXPECT_EQ(readDword(kEventLogKey, L"MaxSize"), 8388608u);
+  EXPECT_EQ(readDword(kEventLogKey, L"Retention"), 0u);
+  EXPECT_EQ(readDword(source, L"TypesSupported"), 7u);
+  EXPECT_EQ(readString(source, L"EventMessageFile"), root + L"\\admin\\bin64\\eventmsg.dll");
+
+  HKEY log = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kEventLogKey, 0, KEY_ALL_ACCESS, &log), ERROR_SUCCESS);
+  const DWORD maxSize = 1048576, retention = 604800;
+  RegSetValueExW(log, L"MaxSize", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&maxSize), 4);
+  RegSetValueExW(log, L"Retention", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&retention), 4);
+  RegDeleteTreeW(log, L"loghost.exe");
+  RegCloseKey(log);
+  ASSERT_EQ(runLogHost(L"log 3 again").exitCode, 0u);
+  EXPECT_EQ(readDword(kEventLogKey, L"MaxSize"), maxSize);
+  EXPECT_EQ(readDword(kEventLogKey, L"Retention"), retention);
+  EXPECT_EQ(readDword(source, L"TypesSupported"), 7u);
+}
+
+TEST_F(LogSinks, ASecondRegistrationWaitsForTheGlobalMutex) {
+  removeKestrinEventLog();
+  auto holder = std::make_unique<ExclusiveTask>();
+  holder->Initialize(L"Global\\{F485C63C-FF60-4c1a-A4BF-A3958C9F3D32}", INFINITE);
+  const std::wstring host = VFileName::combine(VFileName::directory(moduleName(nullptr)), L"loghost.exe");
+  ProcessResult run;
+  std::thread child([&] { run = runProcess(host, L"log 3 waiting"); });
+  Sleep(2000);  // the child is well past its start-up, held at the registration
+  EXPECT_FALSE(RegGetValueW(HKEY_LOCAL_MACHINE, kEventLogKey, L"MaxSize", RRF_RT_REG_DWORD, nullptr, nullptr,
+                            nullptr) == ERROR_SUCCESS)
+      << "registered while another process held the registration";
+  holder.reset();
+  child.join();
+  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_EQ(readDword(kEventLogKey, L"MaxSize"), 8388608u);
+}
+
+TEST_F(LogSinks, EachFailingSinkLeavesTheOthersAndTheListenersWorking) {
+  // No product root: neither the file nor the registration can be made.
+  values.remove(L"PRODUCT_ROOT_D");
+  const ProcessResult run = runLogHost(L"listen 3 \"no root\"");
+  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_EQ(run.output, console("no root\n   at (loghost line 30)") + "[listener 3]");
+
+  // The log folder is a file: the file sink fails; the event log still reports.
+  values.setString(L"PRODUCT_ROOT_D", root);
+  CreateDirectoryW((root + L"\\admin").c_str(), nullptr);
+  CloseHandle(CreateFileW((root + L"\\admin\\logs").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  UnixRun unixRun = runLogHostUnix(root, kAllEventChannels, "listen 3 'no folder'");
+  EXPECT_EQ(unixRun.exitCode, 0);
+  EXPECT_EQ(unixRun.out, console("no folder\n   at (loghost line 30)") + "[listener 3]");
+  EXPECT_TRUE(eventLine(unixRun.err, "err", "no folder")) << unixRun.err;
+
+  // The source's key refuses writes: the event log fails; the file still takes the line.
+  DeleteFileW((root + L"\\admin\\logs").c_str());
+  const std::wstring source = std::wstring(kEventLogKey) + L"\\loghost.exe";
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, source.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  SECURITY_DESCRIPTOR empty;
+  InitializeSecurityDescriptor(&empty, SECURITY_DESCRIPTOR_REVISION);
+  ACL acl;
+  InitializeAcl(&acl, sizeof(acl), ACL_REVISION);
+  SetSecurityDescriptorDacl(&empty, TRUE, &acl, FALSE);
+  ASSERT_EQ(RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &empty), ERROR_SUCCESS);
+  RegCloseKey(key);
+  unixRun = runLogHostUnix(root, kAllEventChannels, "listen 3 'no source'");
+  removeKestrinEventLog();
+  EXPECT_EQ(unixRun.exitCode, 0);
+  EXPECT_EQ(unixRun.out, console("no source\n   at (loghost line 30)") + "[listener 3]");
+  EXPECT_EQ(unixRun.err.find("eventlog"), std::string::npos) << unixRun.err;
+  EXPECT_NE(debugLog().find(L"Error: no source"), std::wstring::npos);
+}

@@ -1,0 +1,63 @@
+#pragma once
+// Test support for the log tests: the product's registry values set for one test and put back,
+// a product root of the test's own, the test host, and reading log files back.
+
+#include <windows.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tests/support/runProcess.h"
+
+// Sets values under the product's configuration key (32-bit view) and restores them at the end.
+class ProductValues {
+ public:
+  ProductValues() = default;
+  ~ProductValues();
+  ProductValues(const ProductValues&) = delete;
+  ProductValues& operator=(const ProductValues&) = delete;
+
+  void setDword(const std::wstring& name, DWORD value);
+  void setString(const std::wstring& name, const std::wstring& value);
+  void remove(const std::wstring& name);
+
+ private:
+  void save(const std::wstring& name);
+  struct Saved {
+    bool existed = false;
+    DWORD type = 0;
+    std::vector<BYTE> data;
+  };
+  std::map<std::wstring, Saved> saved_;
+};
+
+// A fresh product root C:\kestrin-logtest\<name> (emptied first), set as PRODUCT_ROOT_D.
+std::wstring makeProductRoot(ProductValues& values, const std::wstring& name);
+
+// Runs bin\loghost.exe with arguments; output is what it wrote to its standard handles.
+ProcessResult runLogHost(const std::wstring& arguments);
+
+// Runs bin\loghost.exe as a Linux command does, with Unix environment assignments before it
+// (such as "TZ=Pacific/Kiritimati" or "WINEDEBUG=err+eventlog"): Wine takes the time zone and
+// prints its debug channels from the Unix side, which a Windows parent cannot set or capture.
+// Waits for it through files in folder; output is the host's standard output, then its
+// standard error.
+struct UnixRun {
+  int exitCode = -1;  // -1 when it did not end within the wait limit
+  std::string out;
+  std::string err;
+};
+UnixRun runLogHostUnix(const std::wstring& folder, const std::string& environment, const std::string& arguments);
+
+// The path of today's file of log name under root, as the log names it.
+std::wstring todaysLogFile(const std::wstring& root, const std::wstring& name);
+
+// The bytes of a file; empty when it does not exist.
+std::string readBytes(const std::wstring& path);
+
+// UTF-16 LE bytes (without a mark) as wide text.
+std::wstring fromUtf16(const std::string& bytes);
+
+// Removes the Kestrin event log's registry keys.
+void removeKestrinEventLog();
