@@ -41,7 +41,7 @@ class CrashDumps : public ::testing::Test {
 // cover the dump's name, content and count in one run.
 TEST_F(CrashDumps, HeapCorruptionOnTwoThreadsGivesOneNamedDumpEachAndTheHostsHandlerStillRuns) {
   const VDateTime before;
-  const ProcessResult result = runProcess(host(), L"heap 2");
+  const ProcessResult result = runProcess(host(), L"heap 2", L"", 500000);
   const VDateTime after;
   ASSERT_EQ(result.exitCode, 0u) << result.output;
   EXPECT_NE(result.output.find("host handler ran 2"), std::string::npos) << result.output;
