@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "provider/loadOrder.h"
+
 namespace {
 
 // A fiber-local slot with a destructor rather than a C++ thread_local: MinGW runs the destructors
@@ -12,24 +14,24 @@ namespace {
 // callback at thread exit, before the thread's storage goes.
 void WINAPI endThreadsSpan(void* slot) { delete static_cast<std::unique_ptr<opentracing::Span>*>(slot); }
 
-const DWORD spanSlot = FlsAlloc(endThreadsSpan);
-
 // Unloading the provider frees the slot, which ends the spans still current on other threads
 // now: later thread exits must not call back into the unloaded code.
-struct SpanSlotRelease {
-  ~SpanSlotRelease() {
-    if (spanSlot != FLS_OUT_OF_INDEXES) FlsFree(spanSlot);
+struct SpanSlot {
+  const DWORD index = FlsAlloc(endThreadsSpan);
+  ~SpanSlot() {
+    if (index != FLS_OUT_OF_INDEXES) FlsFree(index);
   }
-} spanSlotRelease;
+};
+KESTRIN_LOAD_ORDER_CURRENT_SPAN SpanSlot spanSlot;
 
 }  // namespace
 
 std::unique_ptr<opentracing::Span>& currentSpan() {
-  auto* slot = static_cast<std::unique_ptr<opentracing::Span>*>(FlsGetValue(spanSlot));
+  auto* slot = static_cast<std::unique_ptr<opentracing::Span>*>(FlsGetValue(spanSlot.index));
   if (!slot) {
-    if (spanSlot == FLS_OUT_OF_INDEXES) throw std::bad_alloc();
+    if (spanSlot.index == FLS_OUT_OF_INDEXES) throw std::bad_alloc();
     slot = new std::unique_ptr<opentracing::Span>();
-    if (!FlsSetValue(spanSlot, slot)) {
+    if (!FlsSetValue(spanSlot.index, slot)) {
       delete slot;
       throw std::bad_alloc();
     }

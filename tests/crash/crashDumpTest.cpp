@@ -1,0 +1,176 @@
+// The provider's crash dumps as a host process meets them: settings read at load, dumps written
+// on heap corruption, failures logged, and the clean-up of old dumps at unload.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include "platform/VDateTime.h"
+#include "platform/formatString.h"
+#include "platform/stringConversion.h"
+#include "tests/crash/dumpFiles.h"
+#include "tests/crash/productSettings.h"
+#include "tests/driver/childProcess.h"
+
+namespace {
+
+std::wstring host() { return executableFolder() + L"\\crashhost.exe"; }
+
+bool exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::wstring stampOf(const VDateTime& time) {
+  return formatString(L"%04d%02d%02d_%02d%02d%02d", time.year, time.month, time.day, time.hour, time.minute,
+                      time.second);
+}
+
+class CrashDumps : public ::testing::Test {
+ protected:
+  CrashDumps() { setDumpRoot(settings, root.path); }
+
+  std::wstring dumps() const { return root.path + L"\\etc\\crashdumps"; }
+
+  ScratchFolder root{L"crashroot"};
+  ProductSettings settings;
+};
+
+// A type-7 dump of a host takes most of a minute under Wine: two faults at once, one dump each,
+// cover the dump's name, content and count in one run.
+TEST_F(CrashDumps, HeapCorruptionOnTwoThreadsGivesOneNamedDumpEachAndTheHostsHandlerStillRuns) {
+  const VDateTime before;
+  const ProcessResult result = runProcess(host(), L"heap 2", L"", 500000);
+  const VDateTime after;
+  ASSERT_EQ(result.exitCode, 0u) << result.output;
+  EXPECT_NE(result.output.find("host handler ran 2"), std::string::npos) << result.output;
+
+  const std::vector<std::wstring> names = dumpNames(dumps());
+  ASSERT_EQ(names.size(), 2u);
+  // host + date + "_" + time + ".dmp", the time between the two readings of the clock; a name
+  // already taken in the same second gets "_2" before ".dmp".
+  const std::wregex form(L"crashhost(\\d{8}_\\d{6})(_2)?\\.dmp");
+  std::vector<uint32_t> threads;
+  for (const std::wstring& name : names) {
+    std::wsmatch parts;
+    ASSERT_TRUE(std::regex_match(name, parts, form)) << cstr(name, CP_UTF8);
+    EXPECT_LE(stampOf(before), parts[1].str());
+    EXPECT_GE(stampOf(after), parts[1].str());
+    const DumpFacts facts = readDump(dumps() + L"\\" + name);
+    EXPECT_TRUE(facts.signature);
+    EXPECT_EQ(facts.exceptionCode, 0xC0000374u);
+    EXPECT_TRUE(facts.threadListed);
+    threads.push_back(facts.exceptionThread);
+  }
+  EXPECT_NE(threads[0], threads[1]);
+}
+
+TEST_F(CrashDumps, SwitchedOffNoHandlerNoFolder) {
+  settings.set(L"CrashDumpsEnabled", 0);
+  const ProcessResult result = runProcess(host(), L"heap 1");
+  EXPECT_NE(result.output.find("host handler ran 1"), std::string::npos) << result.output;
+  EXPECT_FALSE(exists(dumps()));
+}
+
+TEST_F(CrashDumps, AnEmptyRootMakesNothingAndTheLibraryStillLoads) {
+  settings.set(L"PRODUCT_ROOT_D", L"");
+  const ProcessResult result = runProcess(host(), L"heap 1", root.path);
+  EXPECT_NE(result.output.find("host handler ran 1"), std::string::npos) << result.output;
+  EXPECT_FALSE(exists(root.path + L"\\etc"));
+}
+
+TEST_F(CrashDumps, ADumpThatCannotBeWrittenIsLoggedAsAnErrorAndTheHostGoesOn) {
+  const std::wstring blocker = root.path + L"\\notAFolder";
+  std::ofstream(std::filesystem::path(blocker)).put('x');
+  settings.set(L"CrashDumpsLocation", blocker);
+  const ProcessResult result = runProcess(host(), L"heap 1");
+  EXPECT_NE(result.output.find("host handler ran 1"), std::string::npos) << result.output;
+  EXPECT_NE(result.output.find("Unable to call internalDumpMiniDump("), std::string::npos) << result.output;
+
+  WIN32_FIND_DATAW entry;
+  HANDLE find = FindFirstFileW((root.path + L"\\admin\\logs\\kestrinlog_debug*.log").c_str(), &entry);
+  ASSERT_NE(find, INVALID_HANDLE_VALUE);
+  FindClose(find);
+  std::ifstream file(std::filesystem::path(root.path + L"\\admin\\logs\\" + entry.cFileName), std::ios::binary);
+  std::stringstream bytes;
+  bytes << file.rdbuf();
+  const std::string raw = bytes.str();
+  const std::wstring text(reinterpret_cast<const wchar_t*>(raw.data()), raw.size() / sizeof(wchar_t));
+  const std::wstring expected = L"Error: ";
+  const size_t line = text.find(expected);
+  ASSERT_NE(line, std::wstring::npos) << cstr(text, CP_UTF8);
+  EXPECT_NE(text.find(L"Open file '" + blocker + L"\\crashhost", line), std::wstring::npos) << cstr(text, CP_UTF8);
+  EXPECT_NE(text.find(L"Unable to call internalDumpMiniDump(" + blocker + L"\\crashhost", line), std::wstring::npos);
+  EXPECT_NE(text.find(L"(internalDumpMiniDump line ", line), std::wstring::npos);
+}
+
+// Clean-up at unload: dump files of distinct ages, the oldest first in `ages`.
+class DumpCleanUp : public CrashDumps {
+ protected:
+  DumpCleanUp() {
+    CreateDirectoryW((root.path + L"\\etc").c_str(), nullptr);
+    CreateDirectoryW(dumps().c_str(), nullptr);
+    // Oldest first; the packed dump is older than all of them and must stay anyway.
+    const wchar_t* names[] = {L"old.ZIP", L"e.dmp", L"a.dmp", L"d.dmp", L"c.dmp", L"b.dmp"};
+    FILETIME time{0x10000000, 0x01D00000};
+    for (const wchar_t* name : names) {
+      const std::wstring path = dumps() + L"\\" + name;
+      HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+      SetFileTime(file, nullptr, nullptr, &time);
+      CloseHandle(file);
+      time.dwHighDateTime += 0x100;  // a few days apart
+    }
+  }
+};
+
+TEST_F(DumpCleanUp, FreeLibraryKeepsTheNewestMaxCount) {
+  settings.set(L"CrashDumpsMaxCount", 2);
+  const ProcessResult result = runProcess(host(), L"load free");
+  ASSERT_EQ(result.exitCode, 0u) << result.output;
+  EXPECT_EQ(dumpNames(dumps()), (std::vector<std::wstring>{L"b.dmp", L"c.dmp"}));
+  EXPECT_TRUE(exists(dumps() + L"\\old.ZIP"));
+}
+
+TEST_F(DumpCleanUp, ProcessExitWithMaxCountZeroRemovesEveryDump) {
+  settings.set(L"CrashDumpsMaxCount", 0);
+  const ProcessResult result = runProcess(host(), L"load");
+  ASSERT_EQ(result.exitCode, 0u) << result.output;
+  EXPECT_TRUE(dumpNames(dumps()).empty());
+  EXPECT_TRUE(exists(dumps() + L"\\old.ZIP"));
+}
+
+TEST_F(DumpCleanUp, ADumpHeldOpenElsewhereIsSkippedAndTheRestGo) {
+  settings.set(L"CrashDumpsMaxCount", 0);
+  const std::wstring held = dumps() + L"\\a.dmp";
+  STARTUPINFOW startup{sizeof(startup)};
+  PROCESS_INFORMATION holder{};
+  std::wstring command = L"\"" + host() + L"\" hold \"" + held + L"\" 60000";
+  ASSERT_TRUE(CreateProcessW(host().c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                             &holder));
+  // Held once a delete-access open is refused.
+  for (int i = 0; i < 200; ++i) {
+    HANDLE probe = CreateFileW(held.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, 0, nullptr);
+    if (probe == INVALID_HANDLE_VALUE) break;
+    CloseHandle(probe);
+    Sleep(50);
+  }
+  const ProcessResult result = runProcess(host(), L"load free");
+  TerminateProcess(holder.hProcess, 0);
+  WaitForSingleObject(holder.hProcess, INFINITE);
+  CloseHandle(holder.hThread);
+  CloseHandle(holder.hProcess);
+  ASSERT_EQ(result.exitCode, 0u) << result.output;
+  EXPECT_EQ(dumpNames(dumps()), std::vector<std::wstring>{L"a.dmp"});
+}
+
+TEST_F(DumpCleanUp, DumpsOffRemoveNothing) {
+  settings.set(L"CrashDumpsEnabled", 0);
+  settings.set(L"CrashDumpsMaxCount", 0);
+  const ProcessResult result = runProcess(host(), L"load free");
+  ASSERT_EQ(result.exitCode, 0u) << result.output;
+  EXPECT_EQ(dumpNames(dumps()).size(), 5u);
+}
+
+}  // namespace
