@@ -8,8 +8,8 @@
 #include "diagnostics/crash/crashDump.h"
 #include "diagnostics/crash/seTranslator.h"
 #include "diagnostics/vexception.h"
-#include "tests/crash/dumpFiles.h"
-#include "tests/crash/productSettings.h"
+#include "tests/diagnostics/crash/dumpFiles.h"
+#include "tests/diagnostics/crash/productSettings.h"
 #include "tests/driver/childProcess.h"
 
 namespace {

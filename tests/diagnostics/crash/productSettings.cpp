@@ -1,4 +1,4 @@
-#include "tests/crash/productSettings.h"
+#include "tests/diagnostics/crash/productSettings.h"
 
 #include "platform/RegistryKey.h"
 #include "platform/registry.h"

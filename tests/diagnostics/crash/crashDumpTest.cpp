@@ -12,8 +12,8 @@
 #include "platform/VDateTime.h"
 #include "platform/formatString.h"
 #include "platform/stringConversion.h"
-#include "tests/crash/dumpFiles.h"
-#include "tests/crash/productSettings.h"
+#include "tests/diagnostics/crash/dumpFiles.h"
+#include "tests/diagnostics/crash/productSettings.h"
 #include "tests/driver/childProcess.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "tests/crash/dumpFiles.h"
+#include "tests/diagnostics/crash/dumpFiles.h"
 
 #include <dbghelp.h>
 
