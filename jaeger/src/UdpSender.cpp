@@ -56,6 +56,14 @@ UdpSender::UdpSender(const std::string& hostPort) {
   }
   _socket = socket(address->ai_family, address->ai_socktype, address->ai_protocol);
   if (_socket == INVALID_SOCKET) throw std::runtime_error("socket failed with " + std::to_string(WSAGetLastError()));
+  // A blocking send left behind by a thread that ExitProcess killed can stall every later send on
+  // the socket, the flush at exit's included.
+  u_long nonBlocking = 1;
+  if (ioctlsocket(_socket, FIONBIO, &nonBlocking) != 0) {
+    const int error = WSAGetLastError();
+    closesocket(_socket);
+    throw std::runtime_error("making the agent's socket non-blocking failed with " + std::to_string(error));
+  }
   // A connected socket lets the system report an absent agent (ICMP port unreachable) on a
   // later send, which is counted; the tracer never reads from it.
   if (connect(_socket, address->ai_addr, static_cast<int>(address->ai_addrlen)) != 0) {
@@ -69,17 +77,57 @@ UdpSender::~UdpSender() {
   if (_socket != INVALID_SOCKET) closesocket(_socket);
 }
 
-bool UdpSender::send(const opentracing::string_view* pieces, size_t count) noexcept {
+namespace {
+
+// The agent's port was unreachable for a datagram sent before: Windows says WSAECONNRESET, Wine
+// passes on the refusal of the system beneath.
+bool isRefusal(int error) { return error == WSAECONNRESET || error == WSAECONNREFUSED; }
+
+}  // namespace
+
+UdpSender::Result UdpSender::send(const opentracing::string_view* pieces, size_t count) noexcept {
+  Result result;
   WSABUF buffers[8];
-  if (count > sizeof buffers / sizeof buffers[0]) return false;
+  if (count > sizeof buffers / sizeof buffers[0]) return result;
   size_t total = 0;
   for (size_t i = 0; i < count; ++i) {
     buffers[i].buf = const_cast<char*>(pieces[i].data());
     buffers[i].len = static_cast<ULONG>(pieces[i].size());
     total += pieces[i].size();
   }
-  DWORD sent = 0;
-  return WSASend(_socket, buffers, static_cast<DWORD>(count), &sent, 0, nullptr, nullptr) == 0 && sent == total;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    DWORD sent = 0;
+    if (WSASend(_socket, buffers, static_cast<DWORD>(count), &sent, 0, nullptr, nullptr) == 0) {
+      result.outcome = sent == total ? Outcome::Sent : Outcome::Failed;
+      return result;
+    }
+    const int error = WSAGetLastError();
+    if (error == WSAEWOULDBLOCK) {
+      result.outcome = Outcome::WouldBlock;
+      return result;
+    }
+    // The error belongs to an earlier datagram and is now consumed: this one gets its own try.
+    if (!isRefusal(error) || result.earlierRefused) break;
+    result.earlierRefused = true;
+  }
+  result.outcome = Outcome::Failed;
+  return result;
+}
+
+bool UdpSender::earlierRefused() noexcept {
+  // The agent never answers, so a read finds either nothing or the pending refusal.
+  char byte;
+  return recv(_socket, &byte, 1, MSG_PEEK) == SOCKET_ERROR && isRefusal(WSAGetLastError());
+}
+
+bool UdpSender::waitWritable(std::chrono::milliseconds timeout) noexcept {
+  fd_set writable;
+  FD_ZERO(&writable);
+  FD_SET(_socket, &writable);
+  timeval limit;
+  limit.tv_sec = static_cast<long>(timeout.count() / 1000);
+  limit.tv_usec = static_cast<long>(timeout.count() % 1000 * 1000);
+  return select(0, nullptr, &writable, nullptr, &limit) == 1;
 }
 
 std::string localHostName() {

@@ -1,6 +1,7 @@
 #pragma once
 // A UDP socket connected to the agent. Owns its Winsock session and socket; not copyable.
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -19,6 +20,8 @@ class WinsockSession {
   WinsockSession& operator=(const WinsockSession&) = delete;
 };
 
+// The socket never blocks: a send that would wait for room fails at once with WouldBlock, and
+// the caller decides whether to wait (while the process runs) or give up (at its exit).
 class UdpSender {
  public:
   // "host:port" with an IPv4 address or name. Throws std::invalid_argument when it does not
@@ -28,9 +31,24 @@ class UdpSender {
   UdpSender(const UdpSender&) = delete;
   UdpSender& operator=(const UdpSender&) = delete;
 
+  enum class Outcome { Sent, WouldBlock, Failed };
+  struct Result {
+    Outcome outcome = Outcome::Failed;
+    // The system reported that an earlier datagram was refused (ICMP port unreachable): the
+    // agent did not take it. This datagram was then tried once more.
+    bool earlierRefused = false;
+  };
+
   // Sends one datagram made of count pieces, gathered by the system rather than copied
-  // together. False when the system refused it; nothing is retried.
-  bool send(const opentracing::string_view* pieces, size_t count) noexcept;
+  // together. One sending thread at a time.
+  Result send(const opentracing::string_view* pieces, size_t count) noexcept;
+
+  // True when the system holds a refusal of an earlier datagram, which it then forgets. Does
+  // not wait.
+  bool earlierRefused() noexcept;
+
+  // Waits at most timeout until a send would not block; false when it still would.
+  bool waitWritable(std::chrono::milliseconds timeout) noexcept;
 
  private:
   WinsockSession _session;
