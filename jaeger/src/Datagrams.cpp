@@ -1,6 +1,6 @@
 #include "jaeger/src/Datagrams.h"
 
-#include <utility>
+#include <new>
 
 namespace jaegertracing {
 
@@ -8,58 +8,63 @@ namespace {
 
 // The fewest bytes an encoded span takes: its fixed fields, one byte of value each.
 constexpr size_t kMinSpanBytes = 17;
-// Buffers of sent datagrams kept for the next ones.
-constexpr size_t kSpareDatagrams = 4;
+constexpr size_t kMaxSpans = kMaxDatagram / kMinSpanBytes;
 
 }  // namespace
 
-Datagrams::Datagrams(const BatchEncoder& encoder) : _encoder(encoder), _open(fresh()) {
-  _spare.reserve(kSpareDatagrams);  // so that keeping a buffer never allocates
-  _spare.push_back(fresh());
-}
-
-EncodedSpans Datagrams::fresh() {
-  EncodedSpans datagram;
-  datagram.bytes.reserve(kMaxDatagram);
-  datagram.sizes.reserve(kMaxDatagram / kMinSpanBytes);
-  return datagram;
-}
-
 bool Datagrams::add(const char* span, uint16_t size) {
-  if (!_open.empty() && !_encoder.fits(_open.count() + 1, _open.bytes.size() + size)) {
-    if (atBound()) return false;
-    seal();
+  if (openSpans() > 0 && !_encoder.fits(openSpans() + 1, _openSize + size)) {
+    if (atBound() || !seal()) return false;
   }
-  if (_open.bytes.capacity() == 0) _open = fresh();
-  if (_open.empty()) _openSince = std::chrono::steady_clock::now();
-  // Neither grows: the buffers hold a whole datagram and the span fits into it.
-  char* end = copyBytes(_open.bytes.room(size), span, size);
-  _open.sizes.push_back(size);
-  _open.bytes.commit(end);
+  Slot& open = slot(_tail);
+  if (!open.sizes) {
+    open.bytes.reset(new char[kMaxDatagram]);
+    open.sizes.reset(new uint16_t[kMaxSpans]);
+  }
+  const uint32_t count = open.count.load(std::memory_order_relaxed);
+  if (count == 0) {
+    _openSize = 0;
+    _openSince = std::chrono::steady_clock::now();
+  }
+  copyBytes(open.bytes.get() + _openSize, span, size);
+  open.sizes[count] = size;
+  open.count.store(count + 1, std::memory_order_release);
+  _openSize += size;
   return true;
 }
 
-void Datagrams::seal() {
-  if (_open.empty()) return;
-  _sealed.push_back(std::move(_open));
-  _open = EncodedSpans();
-  if (!_spare.empty()) {
-    _open = std::move(_spare.back());
-    _spare.pop_back();
-  }
+bool Datagrams::seal() noexcept {
+  Slot& open = slot(_tail);
+  if (open.count == 0) return true;
+  if (_tail + 1 - _free >= kSlots) return false;
+  open.size = _openSize;
+  _tail.store(_tail + 1, std::memory_order_release);
+  _openSize = 0;
+  return true;
 }
 
-EncodedSpans Datagrams::takeOldest() noexcept {
-  EncodedSpans oldest = std::move(_sealed.front());
-  _sealed.pop_front();
-  return oldest;
+DatagramSpans Datagrams::takeOldest() noexcept {
+  const Slot& oldest = slot(_send);
+  DatagramSpans spans;
+  spans.bytes = oldest.bytes.get();
+  spans.size = oldest.size;
+  spans.count = oldest.count;
+  _send.store(_send + 1, std::memory_order_release);
+  return spans;
 }
 
-void Datagrams::recycle(EncodedSpans&& sent) noexcept {
-  if (_spare.size() >= kSpareDatagrams) return;
-  sent.bytes.clear();
-  sent.sizes.clear();
-  _spare.push_back(std::move(sent));
+void Datagrams::releaseInFlight() noexcept {
+  if (_free == _send) return;
+  slot(_free).count.store(0, std::memory_order_relaxed);
+  _free.store(_free + 1, std::memory_order_release);
+}
+
+bool Datagrams::sealAfterKill() noexcept {
+  Slot& open = slot(_tail);
+  size_t size = 0;
+  for (uint32_t i = 0, count = open.count; i < count; ++i) size += open.sizes[i];
+  _openSize = size;
+  return seal();
 }
 
 }  // namespace jaegertracing

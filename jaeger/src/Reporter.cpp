@@ -83,14 +83,14 @@ void Reporter::State::report(const SpanRecord& span) noexcept {
   }
   ExitBoundedLock::Guard guard(lock);
   for (;;) {
-    if (!guard) {
-      // At exit, the lock of a killed thread.
-      ++taken;
-      ++lostAtExit;
-      return;
-    }
-    if (lifecycle.phase() == Phase::Closing || lifecycle.phase() == Phase::Done) {
-      ++droppedClosed;
+    const Phase phase = guard ? lifecycle.phase() : Phase::ProcessEnding;
+    if (phase != Phase::Running) {
+      // At exit: after the flush, or the lock of a killed thread.
+      if (phase == Phase::ProcessEnding || processEnding()) {
+        ++lostAtExit;
+      } else {
+        ++droppedClosed;
+      }
       return;
     }
     try {
@@ -148,7 +148,7 @@ void Reporter::State::work() noexcept {
         const Phase phase = lifecycle.phase();
         if (phase == Phase::ProcessEnding || phase == Phase::Done) return;
         if (phase == Phase::Closing) {
-          trySeal();
+          datagrams.seal();
           stop = true;
           break;
         }
@@ -156,13 +156,13 @@ void Reporter::State::work() noexcept {
         const size_t open = datagrams.openSpans();
         if (open > 0) {
           if (flushRequested || Clock::now() - datagrams.openSince() >= options.flushInterval) {
-            trySeal();
+            datagrams.seal();
             break;
           }
           // A datagram is partly filled: wait a moment for more before sending it.
           SleepConditionVariableSRW(&workToDo, lock.native(), kQuietPauseMs, 0);
           if (datagrams.waiting() == 0 && datagrams.openSpans() == open) {
-            trySeal();
+            datagrams.seal();
             break;
           }
           continue;
@@ -198,15 +198,8 @@ void Reporter::State::work() noexcept {
   }
 }
 
-void Reporter::State::trySeal() noexcept {
-  try {
-    datagrams.seal();
-  } catch (...) {
-  }
-}
-
 bool Reporter::State::sendOldest() noexcept {
-  EncodedSpans datagram;
+  DatagramSpans datagram;
   {
     ExitBoundedLock::Guard guard(lock);
     if (!guard || datagrams.waiting() == 0) return false;
@@ -216,7 +209,7 @@ bool Reporter::State::sendOldest() noexcept {
   {
     ExitBoundedLock::Guard guard(lock);
     if (guard) {
-      datagrams.recycle(std::move(datagram));
+      datagrams.releaseInFlight();
       stalled = false;
     }
   }
@@ -224,9 +217,9 @@ bool Reporter::State::sendOldest() noexcept {
   return true;
 }
 
-void Reporter::State::transmit(const EncodedSpans& datagram) noexcept {
+void Reporter::State::transmit(const DatagramSpans& datagram) noexcept {
   char listHeader[BatchEncoder::kMaxListHeader];
-  const auto pieces = encoder.datagram(listHeader, datagram.bytes.data(), datagram.bytes.size(), datagram.count());
+  const auto pieces = encoder.datagram(listHeader, datagram.bytes, datagram.size, datagram.count);
   auto result = sender->send(pieces.data(), pieces.size());
   bool earlierRefused = result.earlierRefused;
   // Only while the process runs: at its exit a datagram that would wait stays pending, and is
@@ -237,23 +230,28 @@ void Reporter::State::transmit(const EncodedSpans& datagram) noexcept {
     result = sender->send(pieces.data(), pieces.size());
     earlierRefused = earlierRefused || result.earlierRefused;
   }
+  // A socket that stays unwritable was left so by a thread killed in the middle of a send.
+  if (result.outcome == UdpSender::Outcome::WouldBlock && sender->reopen(!processEnding())) {
+    result = sender->send(pieces.data(), pieces.size());
+    earlierRefused = earlierRefused || result.earlierRefused;
+  }
   if (earlierRefused) refuseLast();
   switch (result.outcome) {
     case UdpSender::Outcome::Sent:
       confirmLast();
-      unconfirmed = datagram.count();
+      unconfirmed = datagram.count;
       unsettled = true;
       ++datagramsSent;
-      bytesSent += encoder.datagramSize(datagram.count(), datagram.bytes.size());
+      bytesSent += encoder.datagramSize(datagram.count, datagram.size);
       break;
     case UdpSender::Outcome::WouldBlock:
       if (processEnding()) break;
       // The network did not take it within the wait.
-      droppedSendFailed += datagram.count();
+      droppedSendFailed += datagram.count;
       ++sendFailures;
       break;
     case UdpSender::Outcome::Failed:
-      droppedSendFailed += datagram.count();
+      droppedSendFailed += datagram.count;
       ++sendFailures;
       break;
   }
@@ -303,7 +301,7 @@ void Reporter::State::close() noexcept {
     while (!workerGone && SleepConditionVariableSRW(&workerStopped, lock.native(), millisUntil(deadline), 0)) {
     }
     if (workerGone || lifecycle.phase() == Phase::Done) return;
-    trySeal();
+    datagrams.seal();
   }
   // The background thread did not answer: not started yet under the loader lock, or gone.
   {
@@ -334,26 +332,22 @@ bool Reporter::State::sendAllBefore(Clock::time_point deadline) noexcept {
 
 void Reporter::State::flushAtProcessEnd(Clock::time_point deadline) noexcept {
   const uint64_t reportedBefore = reported;
-  {
-    ExitBoundedLock::Guard guard(lock);
-    if (guard) {
-      if (lifecycle.phase() == Phase::Done) return;
-      lifecycle.moveTo(Phase::ProcessEnding);
-      trySeal();
-    }
+  // A lock not had within its bound belongs to a killed thread. The datagrams are readable
+  // whatever it was doing, and this thread is the only one left: it goes on without the lock.
+  ExitBoundedLock::Guard guard(lock);
+  if (guard && lifecycle.phase() == Phase::Done) return;
+  lifecycle.moveTo(Phase::ProcessEnding);
+  // A sender killed in the middle of a send keeps its datagram, which is not sent again, and its
+  // socket, which it leaves refusing every later send.
+  ExitBoundedLock::Guard sending(sendLock);
+  if (!sending) sender->reopen(false);
+  datagrams.sealAfterKill();
+  while (datagrams.waiting() > 0 && Clock::now() < deadline) {
+    transmit(datagrams.takeOldest());
+    datagrams.releaseInFlight();
   }
-  {
-    // A sender killed in the middle of a send keeps the send lock, and the datagram it took is
-    // not sent again: this thread, now the only one, sends the rest in its place.
-    ExitBoundedLock::Guard sending(sendLock);
-    while (Clock::now() < deadline && sendOldest()) {
-    }
-    settleLast();
-  }
-  {
-    ExitBoundedLock::Guard guard(lock);
-    if (guard) lifecycle.moveTo(Phase::Done);
-  }
+  settleLast();
+  lifecycle.moveTo(Phase::Done);
   const uint64_t lost = pending();
   lostAtExit += lost;
   if (options.logSpans) logAtExit(reported - reportedBefore, lost);

@@ -16,8 +16,10 @@
 // - No wait without a bound once the process ends: every lock the exit path can reach is an
 //   ExitBoundedLock, and the socket never blocks. What cannot be sent within the bound is
 //   counted as lost at exit, never left uncounted.
-// - State guarded by a lock is read only under it. A lock that cannot be had at exit was held by
-//   a killed thread: its state is abandoned, not read half written.
+// - State guarded by a lock is read only under it, with one exception: the datagrams, whose
+//   every change leaves them readable (Datagrams.h). A lock that cannot be had at exit was held
+//   by a killed thread; the exiting thread, the only one left, then reads the datagrams without
+//   it and leaves the rest alone.
 // - A datagram leaves the waiting ones before it is sent, and is sent by the thread that took
 //   it, once: the flush at exit never sends again what a killed thread may already have sent.
 // - Every span taken is counted in exactly one outcome once it is settled (Tracer::Statistics);

@@ -36,12 +36,10 @@ struct Reporter::State {
 
  private:
   void work() noexcept;
-  // Seals the open datagram; one that cannot be sealed for want of memory waits for a later try.
-  void trySeal() noexcept;
   // The caller holds sendLock (or, at process exit, its owner is dead). Sends the oldest waiting
   // datagram; false when none waited.
   bool sendOldest() noexcept;
-  void transmit(const EncodedSpans& datagram) noexcept;
+  void transmit(const DatagramSpans& datagram) noexcept;
   // The last datagram sent went out, or was refused by the agent's port; the caller holds sendLock.
   void confirmLast() noexcept;
   void refuseLast() noexcept;

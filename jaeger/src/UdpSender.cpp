@@ -1,5 +1,6 @@
 #include "jaeger/src/UdpSender.h"
 
+#include <cstring>
 #include <stdexcept>
 
 #include <ws2tcpip.h>
@@ -54,23 +55,33 @@ UdpSender::UdpSender(const std::string& hostPort) {
     throw std::invalid_argument("agent address \"" + hostPort + "\" does not resolve (" +
                                 std::to_string(addresses.status()) + ")");
   }
-  _socket = socket(address->ai_family, address->ai_socktype, address->ai_protocol);
-  if (_socket == INVALID_SOCKET) throw std::runtime_error("socket failed with " + std::to_string(WSAGetLastError()));
-  // A blocking send left behind by a thread that ExitProcess killed can stall every later send on
-  // the socket, the flush at exit's included.
+  std::memcpy(&_agent, address->ai_addr, sizeof _agent);
+  int error = 0;
+  _socket = openSocket(_agent, error);
+  if (_socket == INVALID_SOCKET) throw std::runtime_error("the agent's socket failed with " + std::to_string(error));
+}
+
+// Non-blocking, and connected, which lets the system report an absent agent (ICMP port
+// unreachable) on a later send; the tracer never reads from it.
+SOCKET UdpSender::openSocket(const sockaddr_in& agent, int& error) noexcept {
+  SOCKET made = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
   u_long nonBlocking = 1;
-  if (ioctlsocket(_socket, FIONBIO, &nonBlocking) != 0) {
-    const int error = WSAGetLastError();
-    closesocket(_socket);
-    throw std::runtime_error("making the agent's socket non-blocking failed with " + std::to_string(error));
+  if (made == INVALID_SOCKET || ioctlsocket(made, FIONBIO, &nonBlocking) != 0 ||
+      connect(made, reinterpret_cast<const sockaddr*>(&agent), sizeof agent) != 0) {
+    error = WSAGetLastError();
+    if (made != INVALID_SOCKET) closesocket(made);
+    return INVALID_SOCKET;
   }
-  // A connected socket lets the system report an absent agent (ICMP port unreachable) on a
-  // later send, which is counted; the tracer never reads from it.
-  if (connect(_socket, address->ai_addr, static_cast<int>(address->ai_addrlen)) != 0) {
-    int error = WSAGetLastError();
-    closesocket(_socket);
-    throw std::runtime_error("connect to the agent failed with " + std::to_string(error));
-  }
+  return made;
+}
+
+bool UdpSender::reopen(bool closeOld) noexcept {
+  int error = 0;
+  const SOCKET made = openSocket(_agent, error);
+  if (made == INVALID_SOCKET) return false;
+  if (closeOld) closesocket(_socket);
+  _socket = made;
+  return true;
 }
 
 UdpSender::~UdpSender() {

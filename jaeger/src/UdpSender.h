@@ -21,7 +21,8 @@ class WinsockSession {
 };
 
 // The socket never blocks: a send that would wait for room fails at once with WouldBlock, and
-// the caller decides whether to wait (while the process runs) or give up (at its exit).
+// the caller decides whether to wait (while the process runs) or give up (at its exit). One
+// sending thread at a time.
 class UdpSender {
  public:
   // "host:port" with an IPv4 address or name. Throws std::invalid_argument when it does not
@@ -50,8 +51,17 @@ class UdpSender {
   // Waits at most timeout until a send would not block; false when it still would.
   bool waitWritable(std::chrono::milliseconds timeout) noexcept;
 
+  // Sends from a new socket from now on. A thread killed in the middle of a send (by
+  // ExitProcess, say) leaves its socket refusing every later send as would-block. The old one is
+  // left open with closeOld false, at process exit, where closing it could wait on the dead
+  // send. False, with the old one kept, when no socket can be made.
+  bool reopen(bool closeOld) noexcept;
+
  private:
+  static SOCKET openSocket(const sockaddr_in& agent, int& error) noexcept;
+
   WinsockSession _session;
+  sockaddr_in _agent = {};
   SOCKET _socket = INVALID_SOCKET;
 };
 
