@@ -62,20 +62,28 @@ void removeLiveReporter(const std::shared_ptr<Reporter::State>& state) noexcept 
   if (guard) live.states.erase(state);
 }
 
-// exit() runs the C run-time's exit handlers while every thread still runs; the handler of the
-// run-time that MinGW hosts use is registered once.
+// exit() runs the C run-time's exit handlers while every thread still runs. The handler is
+// registered once with each run-time loaded when the first tracer is made: the one MinGW hosts
+// use, and the universal one of Visual C++ hosts.
 void sendAllBeforeExitOnExit() noexcept {
   static std::once_flag once;
   try {
     std::call_once(once, [] {
       using OnExit = _onexit_t(__cdecl*)(_onexit_t);
-      HMODULE runtime = GetModuleHandleW(L"msvcrt.dll");
-      auto onExit =
-          runtime ? reinterpret_cast<OnExit>(reinterpret_cast<void*>(GetProcAddress(runtime, "_onexit"))) : nullptr;
-      if (onExit) onExit([]() -> int {
-          sendAllBeforeExit();
-          return 0;
-        });
+      using AtExit = int(__cdecl*)(void(__cdecl*)());
+      if (HMODULE msvcrt = GetModuleHandleW(L"msvcrt.dll")) {
+        if (auto onExit = reinterpret_cast<OnExit>(reinterpret_cast<void*>(GetProcAddress(msvcrt, "_onexit")))) {
+          onExit([]() -> int {
+            sendAllBeforeExit();
+            return 0;
+          });
+        }
+      }
+      if (HMODULE ucrt = GetModuleHandleW(L"ucrtbase.dll")) {
+        if (auto atExit = reinterpret_cast<AtExit>(reinterpret_cast<void*>(GetProcAddress(ucrt, "_crt_atexit")))) {
+          atExit([] { sendAllBeforeExit(); });
+        }
+      }
     });
   } catch (...) {
   }
@@ -94,10 +102,13 @@ void sendAllBeforeExit() noexcept {
 
 void flushAllAtProcessEnd() noexcept {
   markProcessEnding();
-  try {
-    const auto deadline = exitDeadline();
-    for (const auto& state : liveStates()) state->flushAtProcessEnd(deadline);
-  } catch (...) {
+  // Allocates nothing: a thread killed inside the heap's lock would stall this thread on it.
+  LiveReporters& live = liveReporters();
+  ExitBoundedLock::Guard guard(live.lock);
+  if (!guard) return;
+  const auto deadline = exitDeadline();
+  for (const auto& weak : live.states) {
+    if (auto state = weak.lock()) state->flushAtProcessEnd(deadline);
   }
 }
 

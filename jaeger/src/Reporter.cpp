@@ -17,14 +17,11 @@ using Clock = std::chrono::steady_clock;
 
 // How long close waits for the background thread before sending itself.
 constexpr std::chrono::milliseconds kWorkerAnswerTimeout(2000);
-// A partly filled datagram goes out once no span has come for this long; the refusal of a
-// datagram (ICMP from the loopback) has arrived by then.
+// A partly filled datagram goes out once no span has come for this long.
 constexpr DWORD kQuietPauseMs = 1;
-// How long a finishing thread waits for another to make room among the waiting datagrams, and a
-// sender for the socket to take a datagram, before the network is taken to be unable to carry
-// the load and the span or datagram is dropped.
+// How long a finishing thread waits for another to make room among the waiting datagrams before
+// the network is taken to be unable to carry the load and the span is dropped.
 constexpr DWORD kRoomWaitMs = 200;
-constexpr std::chrono::milliseconds kSendWait(100);
 // Stack room for encoding a finishing span; larger ones are encoded on the heap.
 constexpr size_t kTypicalSpanRoom = 512;
 
@@ -141,7 +138,7 @@ void Reporter::State::run(std::shared_ptr<State> state) noexcept { state->work()
 
 void Reporter::State::work() noexcept {
   for (;;) {
-    bool stop = false, settle = false;
+    bool stop = false;
     {
       ExitBoundedLock::Guard guard(lock);
       for (;;) {
@@ -168,15 +165,6 @@ void Reporter::State::work() noexcept {
           continue;
         }
         flushRequested = false;
-        if (unsettled) {
-          // Let the refusal of the last datagram arrive, if it was refused, before asking.
-          SleepConditionVariableSRW(&workToDo, lock.native(), kQuietPauseMs, 0);
-          if (datagrams.openSpans() == 0 && datagrams.waiting() == 0) {
-            settle = true;
-            break;
-          }
-          continue;
-        }
         workerSleeping = true;
         SleepConditionVariableSRW(&workToDo, lock.native(), INFINITE, 0);
         workerSleeping = false;
@@ -186,7 +174,7 @@ void Reporter::State::work() noexcept {
       ExitBoundedLock::Guard sending(sendLock);
       while (sendOldest()) {
       }
-      if (settle || stop) settleLast();
+      if (stop) settleLast();
     }
     if (stop) {
       ExitBoundedLock::Guard guard(lock);
@@ -220,35 +208,18 @@ bool Reporter::State::sendOldest() noexcept {
 void Reporter::State::transmit(const DatagramSpans& datagram) noexcept {
   char listHeader[BatchEncoder::kMaxListHeader];
   const auto pieces = encoder.datagram(listHeader, datagram.bytes, datagram.size, datagram.count);
-  auto result = sender->send(pieces.data(), pieces.size());
-  bool earlierRefused = result.earlierRefused;
-  // Only while the process runs: at its exit a datagram that would wait stays pending, and is
-  // counted as lost at exit.
-  const auto deadline = Clock::now() + kSendWait;
-  while (result.outcome == UdpSender::Outcome::WouldBlock && !processEnding() && Clock::now() < deadline &&
-         sender->waitWritable(std::chrono::milliseconds(millisUntil(deadline)))) {
-    result = sender->send(pieces.data(), pieces.size());
-    earlierRefused = earlierRefused || result.earlierRefused;
-  }
-  // A socket that stays unwritable was left so by a thread killed in the middle of a send.
-  if (result.outcome == UdpSender::Outcome::WouldBlock && sender->reopen(!processEnding())) {
-    result = sender->send(pieces.data(), pieces.size());
-    earlierRefused = earlierRefused || result.earlierRefused;
-  }
-  if (earlierRefused) refuseLast();
+  const auto result = sender->send(pieces.data(), pieces.size());
+  if (result.earlierRefused) refuseLast();
   switch (result.outcome) {
     case UdpSender::Outcome::Sent:
       confirmLast();
       unconfirmed = datagram.count;
-      unsettled = true;
       ++datagramsSent;
       bytesSent += encoder.datagramSize(datagram.count, datagram.size);
+      if (result.refused) refuseLast();
       break;
     case UdpSender::Outcome::WouldBlock:
-      if (processEnding()) break;
-      // The network did not take it within the wait.
-      droppedSendFailed += datagram.count;
-      ++sendFailures;
+      // At exit: the datagram stays pending, and is counted as lost at exit.
       break;
     case UdpSender::Outcome::Failed:
       droppedSendFailed += datagram.count;
@@ -260,7 +231,6 @@ void Reporter::State::transmit(const DatagramSpans& datagram) noexcept {
 void Reporter::State::confirmLast() noexcept {
   reported += unconfirmed;
   unconfirmed = 0;
-  unsettled = false;
 }
 
 void Reporter::State::refuseLast() noexcept {
@@ -268,7 +238,6 @@ void Reporter::State::refuseLast() noexcept {
   droppedSendFailed += unconfirmed;
   ++sendFailures;
   unconfirmed = 0;
-  unsettled = false;
 }
 
 void Reporter::State::settleLast() noexcept {
@@ -323,7 +292,8 @@ bool Reporter::State::sendAllBefore(Clock::time_point deadline) noexcept {
     target = taken;
     WakeConditionVariable(&workToDo);
   }
-  while (taken - pending() < target) {
+  // The last datagram sent is settled only by the next one, or at close: it counts as gone.
+  while (taken - pending() + unconfirmed < target) {
     if (Clock::now() >= deadline) return false;
     Sleep(1);
   }
@@ -338,9 +308,9 @@ void Reporter::State::flushAtProcessEnd(Clock::time_point deadline) noexcept {
   if (guard && lifecycle.phase() == Phase::Done) return;
   lifecycle.moveTo(Phase::ProcessEnding);
   // A sender killed in the middle of a send keeps its datagram, which is not sent again, and its
-  // socket, which it leaves refusing every later send.
+  // socket, which it may leave stalling every later send.
   ExitBoundedLock::Guard sending(sendLock);
-  if (!sending) sender->reopen(false);
+  sender->sendWithoutBlocking();
   datagrams.sealAfterKill();
   while (datagrams.waiting() > 0 && Clock::now() < deadline) {
     transmit(datagrams.takeOldest());

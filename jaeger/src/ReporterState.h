@@ -40,7 +40,8 @@ struct Reporter::State {
   // datagram; false when none waited.
   bool sendOldest() noexcept;
   void transmit(const DatagramSpans& datagram) noexcept;
-  // The last datagram sent went out, or was refused by the agent's port; the caller holds sendLock.
+  // The last datagram sent went out, or was refused by the agent's port; the caller holds
+  // sendLock. settleLast asks the socket, which only close and the flush at exit may do.
   void confirmLast() noexcept;
   void refuseLast() noexcept;
   void settleLast() noexcept;
@@ -65,9 +66,11 @@ struct Reporter::State {
   // a datagram leaves, rather than each wait for a sender that may be stuck.
   bool stalled = false;
 
-  ExitBoundedLock sendLock;   // one sender at a time; guards unconfirmed
-  uint64_t unconfirmed = 0;   // spans of the last datagram sent, until it is known whether the port refused it
-  std::atomic<bool> unsettled{false};
+  ExitBoundedLock sendLock;  // one sender at a time
+  // Spans of the last datagram sent, until it is known whether the agent's port refused it: the
+  // refusal comes back as the failure of the next send, or is asked for at close. Written by
+  // the sender; read by the exit handler's wait.
+  std::atomic<uint64_t> unconfirmed{0};
 
   std::atomic<uint64_t> taken{0}, reported{0}, droppedQueueFull{0}, droppedTooLarge{0}, droppedOutOfMemory{0},
       droppedSendFailed{0}, droppedClosed{0}, lostAtExit{0}, sendFailures{0}, datagramsSent{0}, bytesSent{0};

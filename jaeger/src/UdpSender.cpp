@@ -57,16 +57,16 @@ UdpSender::UdpSender(const std::string& hostPort) {
   }
   std::memcpy(&_agent, address->ai_addr, sizeof _agent);
   int error = 0;
-  _socket = openSocket(_agent, error);
+  _socket = openSocket(_agent, false, error);
   if (_socket == INVALID_SOCKET) throw std::runtime_error("the agent's socket failed with " + std::to_string(error));
 }
 
-// Non-blocking, and connected, which lets the system report an absent agent (ICMP port
-// unreachable) on a later send; the tracer never reads from it.
-SOCKET UdpSender::openSocket(const sockaddr_in& agent, int& error) noexcept {
+// Connected, which lets the system report an absent agent (ICMP port unreachable) on a later
+// send; the tracer never reads from it.
+SOCKET UdpSender::openSocket(const sockaddr_in& agent, bool nonBlocking, int& error) noexcept {
   SOCKET made = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-  u_long nonBlocking = 1;
-  if (made == INVALID_SOCKET || ioctlsocket(made, FIONBIO, &nonBlocking) != 0 ||
+  u_long mode = nonBlocking ? 1 : 0;
+  if (made == INVALID_SOCKET || ioctlsocket(made, FIONBIO, &mode) != 0 ||
       connect(made, reinterpret_cast<const sockaddr*>(&agent), sizeof agent) != 0) {
     error = WSAGetLastError();
     if (made != INVALID_SOCKET) closesocket(made);
@@ -75,12 +75,13 @@ SOCKET UdpSender::openSocket(const sockaddr_in& agent, int& error) noexcept {
   return made;
 }
 
-bool UdpSender::reopen(bool closeOld) noexcept {
+bool UdpSender::sendWithoutBlocking() noexcept {
   int error = 0;
-  const SOCKET made = openSocket(_agent, error);
+  const SOCKET made = openSocket(_agent, true, error);
   if (made == INVALID_SOCKET) return false;
-  if (closeOld) closesocket(_socket);
   _socket = made;
+  _nonBlocking = true;
+  _sent = 0;
   return true;
 }
 
@@ -110,6 +111,16 @@ UdpSender::Result UdpSender::send(const opentracing::string_view* pieces, size_t
     DWORD sent = 0;
     if (WSASend(_socket, buffers, static_cast<DWORD>(count), &sent, 0, nullptr, nullptr) == 0) {
       result.outcome = sent == total ? Outcome::Sent : Outcome::Failed;
+      if (++_sent == 1 && errorIsRefusal()) {
+        result.refused = true;
+        int error = 0;
+        const SOCKET fresh = openSocket(_agent, _nonBlocking, error);
+        if (fresh != INVALID_SOCKET) {
+          closesocket(_socket);
+          _socket = fresh;
+          _sent = 0;
+        }
+      }
       return result;
     }
     const int error = WSAGetLastError();
@@ -125,20 +136,23 @@ UdpSender::Result UdpSender::send(const opentracing::string_view* pieces, size_t
   return result;
 }
 
-bool UdpSender::earlierRefused() noexcept {
-  // The agent never answers, so a read finds either nothing or the pending refusal.
-  char byte;
-  return recv(_socket, &byte, 1, MSG_PEEK) == SOCKET_ERROR && isRefusal(WSAGetLastError());
+bool UdpSender::errorIsRefusal() noexcept {
+  int error = 0;
+  int size = sizeof error;
+  return getsockopt(_socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) == 0 && isRefusal(error);
 }
 
-bool UdpSender::waitWritable(std::chrono::milliseconds timeout) noexcept {
-  fd_set writable;
-  FD_ZERO(&writable);
-  FD_SET(_socket, &writable);
-  timeval limit;
-  limit.tv_sec = static_cast<long>(timeout.count() / 1000);
-  limit.tv_usec = static_cast<long>(timeout.count() % 1000 * 1000);
-  return select(0, nullptr, &writable, nullptr, &limit) == 1;
+bool UdpSender::earlierRefused() noexcept {
+  // Wine and the Linux socket beneath keep it as the socket's error.
+  if (errorIsRefusal()) return true;
+  // Windows reports it on a read, which finds nothing else: the agent never answers.
+  fd_set readable;
+  FD_ZERO(&readable);
+  FD_SET(_socket, &readable);
+  timeval now = {0, 0};
+  char byte;
+  return select(0, &readable, nullptr, nullptr, &now) == 1 && recv(_socket, &byte, 1, MSG_PEEK) == SOCKET_ERROR &&
+         isRefusal(WSAGetLastError());
 }
 
 std::string localHostName() {

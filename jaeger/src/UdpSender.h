@@ -1,7 +1,6 @@
 #pragma once
 // A UDP socket connected to the agent. Owns its Winsock session and socket; not copyable.
 
-#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -20,9 +19,12 @@ class WinsockSession {
   WinsockSession& operator=(const WinsockSession&) = delete;
 };
 
-// The socket never blocks: a send that would wait for room fails at once with WouldBlock, and
-// the caller decides whether to wait (while the process runs) or give up (at its exit). One
-// sending thread at a time.
+// While the process runs the socket blocks, as the system's refusal of a datagram (ICMP port
+// unreachable) is then reported by the next send; Wine loses it on a non-blocking socket, and
+// for the first datagram of any socket, whose refusal it keeps as the socket's error instead:
+// that is asked for once, and a socket that has it is replaced, since Wine keeps reporting it.
+// At process exit, where nothing may wait, sends go through a non-blocking socket of their own.
+// One sending thread at a time.
 class UdpSender {
  public:
   // "host:port" with an IPv4 address or name. Throws std::invalid_argument when it does not
@@ -35,34 +37,37 @@ class UdpSender {
   enum class Outcome { Sent, WouldBlock, Failed };
   struct Result {
     Outcome outcome = Outcome::Failed;
-    // The system reported that an earlier datagram was refused (ICMP port unreachable): the
-    // agent did not take it. This datagram was then tried once more.
+    // The system reported that an earlier datagram was refused: the agent did not take it. This
+    // datagram was then tried once more.
     bool earlierRefused = false;
+    // This datagram, sent, is already known to be refused.
+    bool refused = false;
   };
 
   // Sends one datagram made of count pieces, gathered by the system rather than copied
-  // together. One sending thread at a time.
+  // together. WouldBlock only after sendWithoutBlocking.
   Result send(const opentracing::string_view* pieces, size_t count) noexcept;
 
-  // True when the system holds a refusal of an earlier datagram, which it then forgets. Does
-  // not wait.
+  // True when the system holds a refusal of the last datagram sent. Does not wait; asking
+  // consumes the refusal, so only when no datagram follows (close, exit).
   bool earlierRefused() noexcept;
 
-  // Waits at most timeout until a send would not block; false when it still would.
-  bool waitWritable(std::chrono::milliseconds timeout) noexcept;
-
-  // Sends from a new socket from now on. A thread killed in the middle of a send (by
-  // ExitProcess, say) leaves its socket refusing every later send as would-block. The old one is
-  // left open with closeOld false, at process exit, where closing it could wait on the dead
-  // send. False, with the old one kept, when no socket can be made.
-  bool reopen(bool closeOld) noexcept;
+  // From now on sends go through a new non-blocking socket. For the flush at exit: a thread
+  // killed in the middle of a send (by ExitProcess) leaves its socket stalling every later send,
+  // and closing that one could wait on the dead send, so it is left open. False, with the old
+  // socket kept, when none can be made.
+  bool sendWithoutBlocking() noexcept;
 
  private:
-  static SOCKET openSocket(const sockaddr_in& agent, int& error) noexcept;
+  static SOCKET openSocket(const sockaddr_in& agent, bool nonBlocking, int& error) noexcept;
+  // The socket's error is a refusal.
+  bool errorIsRefusal() noexcept;
 
   WinsockSession _session;
   sockaddr_in _agent = {};
   SOCKET _socket = INVALID_SOCKET;
+  bool _nonBlocking = false;
+  uint64_t _sent = 0;  // datagrams sent through this socket
 };
 
 // The host's name and its first IPv4 address as dotted text ("127.0.0.1" when it has none).

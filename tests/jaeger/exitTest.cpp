@@ -94,3 +94,19 @@ TEST(JaegerExit, ExitsUnderLoadNeverHangAndLoseOnlyWhatWasInFlight) {
     }
   }
 }
+
+// A thread killed while tracing, perhaps inside one of the tracer's locks: the others go on
+// tracing, or wait without burning the processor (a spinning wait took 300 ms of it and more).
+TEST(JaegerExit, AThreadKilledWhileTracingLeavesNoOtherSpinning) {
+  for (int round = 0; round < 4; ++round) {
+    testsupport::AgentListener listener(0, testsupport::AgentListener::Record::SummaryOnly);
+    const ProcessResult host = runHost(listener.hostPort(), 20 + 17 * round, "busy-kill");
+    ASSERT_TRUE(host.finished) << host.output;
+    const std::string label = "after the kill ";
+    const size_t at = host.output.find(label);
+    ASSERT_NE(std::string::npos, at) << host.output;
+    const long spans = std::stol(host.output.substr(at + label.size()));
+    const long cpuMs = std::stol(host.output.substr(host.output.find("spans, ", at) + 7));
+    EXPECT_TRUE(spans > 0 || cpuMs < 100) << host.output;
+  }
+}
