@@ -20,7 +20,6 @@ namespace jaegertracing {
 class Reporter {
  public:
   struct Options {
-    size_t queueSize = 100;  // not a limit here: the waiting datagrams' bound is (Datagrams)
     std::chrono::steady_clock::duration flushInterval = std::chrono::seconds(1);
     bool logSpans = false;
   };

@@ -60,8 +60,9 @@ std::shared_ptr<opentracing::Tracer> Tracer::make(const std::string& serviceName
   process.tags.appendText("hostname", localHostName());
   process.tags.appendText("ip", localIPv4Address());
 
+  // The configured queue size bounds nothing here: finished spans go straight into datagrams,
+  // and the datagrams waiting for the network have their own bound (Datagrams).
   Reporter::Options options;
-  options.queueSize = static_cast<size_t>(config.reporter().queueSize());
   options.flushInterval = config.reporter().bufferFlushInterval();
   options.logSpans = config.reporter().logSpans();
   std::unique_ptr<Reporter> reporter(

@@ -58,7 +58,11 @@ UdpSender::UdpSender(const std::string& hostPort) {
   std::memcpy(&_agent, address->ai_addr, sizeof _agent);
   int error = 0;
   _socket = openSocket(_agent, false, error);
-  if (_socket == INVALID_SOCKET) throw std::runtime_error("the agent's socket failed with " + std::to_string(error));
+  if (_socket != INVALID_SOCKET) _exitSocket = openSocket(_agent, true, error);
+  if (_exitSocket == INVALID_SOCKET) {
+    if (_socket != INVALID_SOCKET) closesocket(_socket);
+    throw std::runtime_error("the agent's socket failed with " + std::to_string(error));
+  }
 }
 
 // Connected, which lets the system report an absent agent (ICMP port unreachable) on a later
@@ -75,18 +79,15 @@ SOCKET UdpSender::openSocket(const sockaddr_in& agent, bool nonBlocking, int& er
   return made;
 }
 
-bool UdpSender::sendWithoutBlocking() noexcept {
-  int error = 0;
-  const SOCKET made = openSocket(_agent, true, error);
-  if (made == INVALID_SOCKET) return false;
-  _socket = made;
+void UdpSender::sendWithoutBlocking() noexcept {
+  _socket = _exitSocket;
   _nonBlocking = true;
   _sent = 0;
-  return true;
 }
 
 UdpSender::~UdpSender() {
-  if (_socket != INVALID_SOCKET) closesocket(_socket);
+  if (_socket != _exitSocket) closesocket(_socket);
+  closesocket(_exitSocket);
 }
 
 namespace {
@@ -113,13 +114,7 @@ UdpSender::Result UdpSender::send(const opentracing::string_view* pieces, size_t
       result.outcome = sent == total ? Outcome::Sent : Outcome::Failed;
       if (++_sent == 1 && errorIsRefusal()) {
         result.refused = true;
-        int error = 0;
-        const SOCKET fresh = openSocket(_agent, _nonBlocking, error);
-        if (fresh != INVALID_SOCKET) {
-          closesocket(_socket);
-          _socket = fresh;
-          _sent = 0;
-        }
+        if (!_nonBlocking) replaceSocket();
       }
       return result;
     }
@@ -134,6 +129,15 @@ UdpSender::Result UdpSender::send(const opentracing::string_view* pieces, size_t
   }
   result.outcome = Outcome::Failed;
   return result;
+}
+
+void UdpSender::replaceSocket() noexcept {
+  int error = 0;
+  const SOCKET fresh = openSocket(_agent, false, error);
+  if (fresh == INVALID_SOCKET) return;
+  closesocket(_socket);
+  _socket = fresh;
+  _sent = 0;
 }
 
 bool UdpSender::errorIsRefusal() noexcept {

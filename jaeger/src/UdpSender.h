@@ -52,20 +52,23 @@ class UdpSender {
   // consumes the refusal, so only when no datagram follows (close, exit).
   bool earlierRefused() noexcept;
 
-  // From now on sends go through a new non-blocking socket. For the flush at exit: a thread
-  // killed in the middle of a send (by ExitProcess) leaves its socket stalling every later send,
-  // and closing that one could wait on the dead send, so it is left open. False, with the old
-  // socket kept, when none can be made.
-  bool sendWithoutBlocking() noexcept;
+  // From now on sends go through the non-blocking socket made for this with the sender. For the
+  // flush at exit: a thread killed in the middle of a send (by ExitProcess) leaves its socket
+  // stalling every later send, and under Wine making a socket then may receive the handle that
+  // the killed thread was being passed.
+  void sendWithoutBlocking() noexcept;
 
  private:
   static SOCKET openSocket(const sockaddr_in& agent, bool nonBlocking, int& error) noexcept;
   // The socket's error is a refusal.
   bool errorIsRefusal() noexcept;
+  // A socket whose error Wine keeps reporting goes; the next datagram takes a new one.
+  void replaceSocket() noexcept;
 
   WinsockSession _session;
   sockaddr_in _agent = {};
   SOCKET _socket = INVALID_SOCKET;
+  SOCKET _exitSocket = INVALID_SOCKET;
   bool _nonBlocking = false;
   uint64_t _sent = 0;  // datagrams sent through this socket
 };

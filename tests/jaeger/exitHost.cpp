@@ -93,7 +93,8 @@ int main(int argc, char** argv) {
   const int count = std::atoi(argv[2]);
   if (mode.compare(0, 5, "busy-") == 0) {
     mode.erase(0, 5);
-    static Busy busy[kBusyThreads];
+    // Never destroyed: exit destroys the statics while the threads still run.
+    Busy* busy = new Busy[kBusyThreads];
     HANDLE threads[kBusyThreads];
     for (int k = 0; k < kBusyThreads; ++k) {
       busy[k] = Busy{tracer, name + "t" + std::to_string(k) + " ", k};
