@@ -84,6 +84,7 @@ void Reporter::State::report(const SpanRecord& span) noexcept {
     if (phase != Phase::Running) {
       // At exit: after the flush, or the lock of a killed thread.
       if (phase == Phase::ProcessEnding || processEnding()) {
+        ++taken;
         ++lostAtExit;
       } else {
         ++droppedClosed;

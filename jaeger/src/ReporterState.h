@@ -52,7 +52,7 @@ struct Reporter::State {
   const BatchEncoder encoder;
   const std::unique_ptr<UdpSender> sender;
 
-  // Taken in this order: sendLock, lock.
+  // Taken in this order: sendLock, lock; a finishing thread that holds lock only tries sendLock.
   ExitBoundedLock lock;  // guards everything up to sendLock
   Lifecycle lifecycle;
   Datagrams datagrams;
