@@ -6,7 +6,7 @@
 #include <mutex>
 #include <thread>
 
-#include "jaeger/src/SpinLock.h"
+#include "jaeger/src/SlimLock.h"
 #include "jaeger/src/ThreadSlot.h"
 
 namespace jaegertracing {
@@ -54,9 +54,9 @@ class Generator {
 
 // Only for a thread that got no generator of its own, for want of memory or slots.
 uint64_t sharedNext() noexcept {
-  static SpinLock lock;
+  static SlimLock lock;
   static Generator shared;
-  std::lock_guard<SpinLock> guard(lock);
+  std::lock_guard<SlimLock> guard(lock);
   return shared.next();
 }
 

@@ -1,12 +1,10 @@
 #pragma once
-// Sends finished spans to the agent. A finishing span is encoded by its own thread straight into
-// a bounded queue, so the caller never waits for the network and nothing is copied twice. A
-// background thread packs the queue into datagrams and sends each one as it fills; a partly
-// filled datagram goes out once no span has come for a moment, or at the flush interval.
-//
-// While the background thread is inside a send (tens of microseconds under load), a producer
-// that finds the queue full packs the queue into datagrams itself. Spans are dropped, and
-// counted, only when the packed datagrams waiting for the network reach their own bound.
+// Sends finished spans to the agent. A finishing span is encoded by its own thread and appended
+// to the open datagram, so the caller never waits for the network and nothing is copied twice. A
+// background thread sends each datagram once it is full, once no span has come for a moment, or
+// at the flush interval. When the full datagrams waiting reach their bound (the background
+// thread gets no processor among many finishing threads), a finishing thread sends the oldest
+// itself rather than drop its span. The lifecycle and its rules: ReporterLifecycle.h.
 
 #include <chrono>
 #include <cstddef>
@@ -21,40 +19,29 @@ namespace jaegertracing {
 
 class Reporter {
  public:
-  // Datagrams packed and waiting for the network, at most (about 2 MB with their span sizes):
-  // room for a burst of 10,000 typical spans while the background thread gets no processor
-  // time, as happens for milliseconds on a loaded machine.
-  static constexpr size_t kMaxWaitingDatagrams = 24;
-
   struct Options {
-    size_t queueSize = 100;
     std::chrono::steady_clock::duration flushInterval = std::chrono::seconds(1);
     bool logSpans = false;
   };
 
+  // Starts the background thread. Throws std::bad_alloc and std::system_error.
   Reporter(const Process& process, std::unique_ptr<UdpSender> sender, const Options& options);
   // Closes the reporter.
   ~Reporter();
   Reporter(const Reporter&) = delete;
   Reporter& operator=(const Reporter&) = delete;
 
+  // Any thread. Never throws; a span that cannot be sent is counted by its reason.
   void report(const SpanRecord& span) noexcept;
 
-  // Sends what is queued and stops. Waits a bounded time for the background thread; if it does
-  // not answer (not started yet under the loader lock, or gone), the caller sends the rest.
+  // Sends what waits and stops; later spans are counted as dropped after close. Waits a bounded
+  // time for the background thread; if it does not answer (not started yet under the loader
+  // lock, or gone), the caller sends the rest. Any thread, more than once.
   void close() noexcept;
 
   Tracer::Statistics statistics() const noexcept;
 
-  // Called by exit() while every thread still runs: asks the background threads to send what
-  // they hold now and waits, bounded, until they have, so that the process's end finds
-  // nothing left to send.
-  static void waitAllBeforeExit() noexcept;
-  // At process exit the background threads are gone: each live reporter sends what it still
-  // holds from the exiting thread. A last resort for processes that end without exit().
-  static void flushAllAtExit() noexcept;
-
-  // Shared with the background thread, which may outlive the reporter by a little.
+  // Shared with the background thread and the flush at exit, which may outlive the reporter.
   struct State;
 
  private:

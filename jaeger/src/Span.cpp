@@ -1,5 +1,6 @@
 #include "jaeger/src/Span.h"
 
+#include "jaeger/src/Utf8Text.h"
 #include "jaeger/src/WallClock.h"
 
 namespace jaegertracing {
@@ -29,7 +30,7 @@ Span::~Span() { FinishWithOptions(opentracing::FinishSpanOptions()); }
 
 void Span::FinishWithOptions(const opentracing::FinishSpanOptions& options) noexcept {
   {
-    std::lock_guard<SpinLock> guard(_lock);
+    std::lock_guard<SlimLock> guard(_lock);
     if (_finished) return;
     _finished = true;
     if (!_context.isSampled()) return;
@@ -50,15 +51,17 @@ void Span::FinishWithOptions(const opentracing::FinishSpanOptions& options) noex
 
 void Span::SetOperationName(opentracing::string_view name) noexcept {
   try {
-    std::lock_guard<SpinLock> guard(_lock);
-    if (!_finished) _record.operationName.assign(name.data(), name.size());
+    std::lock_guard<SlimLock> guard(_lock);
+    if (_finished) return;
+    const Utf8Text text(name);
+    _record.operationName.assign(text.view().data(), text.size());
   } catch (...) {
   }
 }
 
 void Span::SetTag(opentracing::string_view key, const opentracing::Value& value) noexcept {
   try {
-    std::lock_guard<SpinLock> guard(_lock);
+    std::lock_guard<SlimLock> guard(_lock);
     if (!_finished) _record.tags.set(key, value);
   } catch (...) {
   }
@@ -83,7 +86,7 @@ template <typename Fields>
 void Span::addLog(opentracing::SystemTime timestamp, const Fields& fields) noexcept {
   try {
     const EncodedTags encoded = encodeFields(fields);
-    std::lock_guard<SpinLock> guard(_lock);
+    std::lock_guard<SlimLock> guard(_lock);
     if (!_finished) _record.logs.append(timestamp, encoded);
   } catch (...) {
   }

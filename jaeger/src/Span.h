@@ -6,7 +6,7 @@
 #include <memory>
 #include <mutex>
 
-#include "jaeger/src/SpinLock.h"
+#include "jaeger/src/SlimLock.h"
 
 #include <opentracing/span.h>
 
@@ -49,7 +49,7 @@ class Span : public opentracing::Span {
   TracerCore& _core;
   SpanContext _context;
   const std::chrono::steady_clock::time_point _startSteady;
-  mutable SpinLock _lock;  // guards _record and _finished
+  mutable SlimLock _lock;  // guards _record and _finished
   SpanRecord _record;
   bool _finished = false;
 };

@@ -104,7 +104,7 @@ SpanContext& SpanContext::operator=(const SpanContext& other) {
   _parentId = other._parentId;
   _flags = other._flags;
   _debugId = other._debugId;
-  std::lock_guard<SpinLock> lock(_baggageLock);
+  std::lock_guard<SlimLock> lock(_baggageLock);
   _baggage = std::move(copy);
   _hasBaggage = !_baggage.empty();
   return *this;
@@ -112,24 +112,24 @@ SpanContext& SpanContext::operator=(const SpanContext& other) {
 
 SpanContext::Baggage SpanContext::baggage() const {
   if (!_hasBaggage.load(std::memory_order_acquire)) return Baggage();
-  std::lock_guard<SpinLock> lock(_baggageLock);
+  std::lock_guard<SlimLock> lock(_baggageLock);
   return _baggage;
 }
 
 void SpanContext::mergeBaggageInto(Baggage& out) const {
   if (!_hasBaggage.load(std::memory_order_acquire)) return;
-  std::lock_guard<SpinLock> lock(_baggageLock);
+  std::lock_guard<SlimLock> lock(_baggageLock);
   out.insert(_baggage.begin(), _baggage.end());
 }
 
 std::string SpanContext::baggageItem(const std::string& key) const {
-  std::lock_guard<SpinLock> lock(_baggageLock);
+  std::lock_guard<SlimLock> lock(_baggageLock);
   auto it = _baggage.find(key);
   return it == _baggage.end() ? std::string() : it->second;
 }
 
 void SpanContext::setBaggageItem(const std::string& key, const std::string& value) {
-  std::lock_guard<SpinLock> lock(_baggageLock);
+  std::lock_guard<SlimLock> lock(_baggageLock);
   _baggage[key] = value;
   _hasBaggage = true;
 }

@@ -10,7 +10,7 @@
 #include <mutex>
 #include <string>
 
-#include "jaeger/src/SpinLock.h"
+#include "jaeger/src/SlimLock.h"
 
 #include <opentracing/span.h>
 
@@ -68,7 +68,7 @@ class SpanContext final : public opentracing::SpanContext {
   uint64_t _parentId = 0;
   uint8_t _flags = 0;
   std::string _debugId;
-  mutable SpinLock _baggageLock;  // a span's baggage may change while another thread reads it
+  mutable SlimLock _baggageLock;  // a span's baggage may change while another thread reads it
   Baggage _baggage;
   // Read without the lock, so that the children of a busy parent do not all write its lock.
   std::atomic<bool> _hasBaggage{false};

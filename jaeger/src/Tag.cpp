@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "jaeger/src/CompactWriter.h"
+#include "jaeger/src/Utf8Text.h"
 
 namespace jaegertracing {
 
@@ -119,16 +120,18 @@ constexpr char kIntegerHeader = W::shortFieldHeader(4, W::kI64);
 // Headers, stop byte, two length varints and a value of at most 10 bytes.
 constexpr size_t kMaxFraming = 5 + 3 * 10;
 
-void appendTag(BlockBytes& out, const opentracing::string_view& key, const TagValue& value) {
-  char* p = out.room(key.size() + value.text.size() + kMaxFraming);
+void appendTag(BlockBytes& out, const opentracing::string_view& rawKey, const TagValue& value) {
+  const Utf8Text key(rawKey);
+  const Utf8Text text(value.type == TagType::String ? value.text : opentracing::string_view());
+  char* p = out.room(key.size() + text.size() + kMaxFraming);
   *p++ = kKeyHeader;
-  p = W::putBinary(p, key);
+  p = W::putBinary(p, key.view());
   *p++ = kTypeHeader;
   p = W::putVarint(p, W::zigzag(static_cast<int32_t>(value.type)));
   switch (value.type) {
     case TagType::String:
       *p++ = kTextHeader;
-      p = W::putBinary(p, value.text);
+      p = W::putBinary(p, text.view());
       break;
     case TagType::Double:
       // Compact protocol doubles are little-endian, as is every Windows target.
@@ -228,10 +231,11 @@ void EncodedTags::appendAll(const EncodedTags& other) {
 }
 
 void EncodedTags::set(const opentracing::string_view& key, const opentracing::Value& value) {
+  const Utf8Text wanted(key);  // as the tags hold their keys
   const char* p = _bytes.data();
   for (uint32_t i = 0; i < _count; ++i) {
     const TagReading tag(p);
-    if (tag.key == key) {
+    if (tag.key == wanted.view()) {
       // The new tag is written at the end, then moved to where the old one was, which goes.
       const size_t offset = static_cast<size_t>(p - _bytes.data());
       const size_t oldSize = static_cast<size_t>(tag.end - p);

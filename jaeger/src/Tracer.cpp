@@ -1,6 +1,5 @@
 #include "jaegertracing/Tracer.h"
 
-#include <mutex>
 #include <stdexcept>
 #include <typeinfo>
 
@@ -10,10 +9,12 @@
 #include <opentracing/util.h>
 #include <windows.h>
 
+#include "jaeger/src/ExitFlush.h"
 #include "jaeger/src/IdGenerator.h"
 #include "jaeger/src/Propagation.h"
 #include "jaeger/src/Span.h"
 #include "jaeger/src/TracerCore.h"
+#include "jaeger/src/Utf8Text.h"
 #include "jaeger/src/WallClock.h"
 
 namespace jaegertracing {
@@ -30,23 +31,6 @@ void pinThisLibrary() {
   HMODULE self = nullptr;
   GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
                      reinterpret_cast<LPCWSTR>(&pinThisLibrary), &self);
-}
-
-// exit() runs the C run-time's exit handlers while every thread still runs; by the time the
-// library's DLL_PROCESS_DETACH comes, ExitProcess is killing the reporters' threads, which may
-// hold locks the exit flush then needs. So the reporters are drained from an exit handler of the
-// process's C run-time (the one MinGW hosts use), registered once.
-void drainReportersAtExit() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    using OnExit = _onexit_t(__cdecl*)(_onexit_t);
-    HMODULE runtime = GetModuleHandleW(L"msvcrt.dll");
-    auto onExit = runtime ? reinterpret_cast<OnExit>(reinterpret_cast<void*>(GetProcAddress(runtime, "_onexit"))) : nullptr;
-    if (onExit) onExit([]() -> int {
-        Reporter::waitAllBeforeExit();
-        return 0;
-      });
-  });
 }
 
 const SpanContext* ownContext(const opentracing::SpanContext* context) {
@@ -70,19 +54,21 @@ std::shared_ptr<opentracing::Tracer> Tracer::make(const std::string& serviceName
   // Before the first block is taken from a thread's cache, even if making the tracer fails.
   pinThisLibrary();
   Process process;
-  process.serviceName = serviceName;
+  const Utf8Text service(serviceName);
+  process.serviceName.assign(service.view().data(), service.size());
   process.tags.appendText("jaeger.version", kVersion);
   process.tags.appendText("hostname", localHostName());
   process.tags.appendText("ip", localIPv4Address());
 
+  // The configured queue size bounds nothing here: finished spans go straight into datagrams,
+  // and the datagrams waiting for the network have their own bound (Datagrams).
   Reporter::Options options;
-  options.queueSize = static_cast<size_t>(config.reporter().queueSize());
   options.flushInterval = config.reporter().bufferFlushInterval();
   options.logSpans = config.reporter().logSpans();
   std::unique_ptr<Reporter> reporter(
       new Reporter(process, std::unique_ptr<UdpSender>(new UdpSender(config.reporter().localAgentHostPort())), options));
 
-  drainReportersAtExit();
+  sendAllBeforeExitOnExit();
   auto core = std::make_shared<TracerCore>(serviceName, std::move(sampler), config.headers(), std::move(reporter));
   return std::shared_ptr<Tracer>(new Tracer(std::move(core)));
 }
@@ -137,7 +123,8 @@ std::unique_ptr<opentracing::Span> Tracer::StartSpanWithOptions(opentracing::str
       }
     }
 
-    record.operationName.assign(operationName.data(), operationName.size());
+    const Utf8Text name(operationName);
+    record.operationName.assign(name.view().data(), name.size());
     record.spanId = randomId();
     uint8_t flags = 0;
     std::string debugId;

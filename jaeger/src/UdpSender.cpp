@@ -1,5 +1,6 @@
 #include "jaeger/src/UdpSender.h"
 
+#include <cstring>
 #include <stdexcept>
 
 #include <ws2tcpip.h>
@@ -54,32 +55,108 @@ UdpSender::UdpSender(const std::string& hostPort) {
     throw std::invalid_argument("agent address \"" + hostPort + "\" does not resolve (" +
                                 std::to_string(addresses.status()) + ")");
   }
-  _socket = socket(address->ai_family, address->ai_socktype, address->ai_protocol);
-  if (_socket == INVALID_SOCKET) throw std::runtime_error("socket failed with " + std::to_string(WSAGetLastError()));
-  // A connected socket lets the system report an absent agent (ICMP port unreachable) on a
-  // later send, which is counted; the tracer never reads from it.
-  if (connect(_socket, address->ai_addr, static_cast<int>(address->ai_addrlen)) != 0) {
-    int error = WSAGetLastError();
-    closesocket(_socket);
-    throw std::runtime_error("connect to the agent failed with " + std::to_string(error));
+  std::memcpy(&_agent, address->ai_addr, sizeof _agent);
+  int error = 0;
+  _socket = openSocket(_agent, false, error);
+  if (_socket != INVALID_SOCKET) _exitSocket = openSocket(_agent, true, error);
+  if (_exitSocket == INVALID_SOCKET) {
+    if (_socket != INVALID_SOCKET) closesocket(_socket);
+    throw std::runtime_error("the agent's socket failed with " + std::to_string(error));
   }
 }
 
-UdpSender::~UdpSender() {
-  if (_socket != INVALID_SOCKET) closesocket(_socket);
+// Connected, which lets the system report an absent agent (ICMP port unreachable) on a later
+// send; the tracer never reads from it.
+SOCKET UdpSender::openSocket(const sockaddr_in& agent, bool nonBlocking, int& error) noexcept {
+  SOCKET made = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+  u_long mode = nonBlocking ? 1 : 0;
+  if (made == INVALID_SOCKET || ioctlsocket(made, FIONBIO, &mode) != 0 ||
+      connect(made, reinterpret_cast<const sockaddr*>(&agent), sizeof agent) != 0) {
+    error = WSAGetLastError();
+    if (made != INVALID_SOCKET) closesocket(made);
+    return INVALID_SOCKET;
+  }
+  return made;
 }
 
-bool UdpSender::send(const opentracing::string_view* pieces, size_t count) noexcept {
+void UdpSender::sendWithoutBlocking() noexcept {
+  _socket = _exitSocket;
+  _nonBlocking = true;
+  _sent = 0;
+}
+
+UdpSender::~UdpSender() {
+  if (_socket != _exitSocket) closesocket(_socket);
+  closesocket(_exitSocket);
+}
+
+namespace {
+
+// The agent's port was unreachable for a datagram sent before: Windows says WSAECONNRESET, Wine
+// passes on the refusal of the system beneath.
+bool isRefusal(int error) { return error == WSAECONNRESET || error == WSAECONNREFUSED; }
+
+}  // namespace
+
+UdpSender::Result UdpSender::send(const opentracing::string_view* pieces, size_t count) noexcept {
+  Result result;
   WSABUF buffers[8];
-  if (count > sizeof buffers / sizeof buffers[0]) return false;
+  if (count > sizeof buffers / sizeof buffers[0]) return result;
   size_t total = 0;
   for (size_t i = 0; i < count; ++i) {
     buffers[i].buf = const_cast<char*>(pieces[i].data());
     buffers[i].len = static_cast<ULONG>(pieces[i].size());
     total += pieces[i].size();
   }
-  DWORD sent = 0;
-  return WSASend(_socket, buffers, static_cast<DWORD>(count), &sent, 0, nullptr, nullptr) == 0 && sent == total;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    DWORD sent = 0;
+    if (WSASend(_socket, buffers, static_cast<DWORD>(count), &sent, 0, nullptr, nullptr) == 0) {
+      result.outcome = sent == total ? Outcome::Sent : Outcome::Failed;
+      if (++_sent == 1 && errorIsRefusal()) {
+        result.refused = true;
+        if (!_nonBlocking) replaceSocket();
+      }
+      return result;
+    }
+    const int error = WSAGetLastError();
+    if (error == WSAEWOULDBLOCK) {
+      result.outcome = Outcome::WouldBlock;
+      return result;
+    }
+    // The error belongs to an earlier datagram and is now consumed: this one gets its own try.
+    if (!isRefusal(error) || result.earlierRefused) break;
+    result.earlierRefused = true;
+  }
+  result.outcome = Outcome::Failed;
+  return result;
+}
+
+void UdpSender::replaceSocket() noexcept {
+  int error = 0;
+  const SOCKET fresh = openSocket(_agent, false, error);
+  if (fresh == INVALID_SOCKET) return;
+  closesocket(_socket);
+  _socket = fresh;
+  _sent = 0;
+}
+
+bool UdpSender::errorIsRefusal() noexcept {
+  int error = 0;
+  int size = sizeof error;
+  return getsockopt(_socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) == 0 && isRefusal(error);
+}
+
+bool UdpSender::earlierRefused() noexcept {
+  // Wine and the Linux socket beneath keep it as the socket's error.
+  if (errorIsRefusal()) return true;
+  // Windows reports it on a read, which finds nothing else: the agent never answers.
+  fd_set readable;
+  FD_ZERO(&readable);
+  FD_SET(_socket, &readable);
+  timeval now = {0, 0};
+  char byte;
+  return select(0, &readable, nullptr, nullptr, &now) == 1 && recv(_socket, &byte, 1, MSG_PEEK) == SOCKET_ERROR &&
+         isRefusal(WSAGetLastError());
 }
 
 std::string localHostName() {

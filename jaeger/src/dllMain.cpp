@@ -3,9 +3,9 @@
 
 #include <windows.h>
 
-#include "jaeger/src/Reporter.h"
+#include "jaeger/src/ExitFlush.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
-  if (reason == DLL_PROCESS_DETACH && reserved != nullptr) jaegertracing::Reporter::flushAllAtExit();
+  if (reason == DLL_PROCESS_DETACH && reserved != nullptr) jaegertracing::flushAllAtProcessEnd();
   return TRUE;
 }

@@ -43,6 +43,14 @@ TEST_F(ProviderHosts, TheServiceIsTheExecutableWithoutItsLastExtension) {
   EXPECT_TRUE(hostTraced(agent.flushAndWait(2, {"Tool.Name"}), "Tool.Name", "Root Span for module: Tool.Name"));
 }
 
+TEST_F(ProviderHosts, AnExecutableNameInTheAnsiCodePageArrivesAsUtf8) {
+  if (GetACP() != 1252) GTEST_SKIP() << "the ANSI code page is " << GetACP() << ", not 1252";
+  // The service name is "Caf" and 0xE9 in the ANSI code page; the agent gets it in UTF-8.
+  ASSERT_EQ(runHost(L"Caf\u00e9.exe"), 0u);
+  const std::string service = "Caf\xC3\xA9";
+  EXPECT_TRUE(hostTraced(agent.flushAndWait(2, {service}), service, "Root Span for module: " + service));
+}
+
 TEST_F(ProviderHosts, CharactersOutsideTheAnsiCodePageBecomeItsDefaultCharacter) {
   CPINFOEXW codePage = {};
   ASSERT_TRUE(GetCPInfoExW(CP_ACP, 0, &codePage));

@@ -46,9 +46,14 @@ void waitForFreeAgentPort() {
 
 }  // namespace
 
-AgentPortListener::AgentPortListener() {
+AgentPortListener::AgentPortListener(testsupport::AgentListener::Record record) {
   waitForFreeAgentPort();
-  listener_ = std::make_unique<testsupport::AgentListener>(kAgentPort);
+  listener_ = std::make_unique<testsupport::AgentListener>(kAgentPort, record);
+}
+
+testsupport::AgentSummary AgentPortListener::flushAndSummarize() {
+  opentracing::Tracer::Global()->Close();
+  return listener_->stop();
 }
 
 AgentPortListener::~AgentPortListener() {

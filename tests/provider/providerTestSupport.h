@@ -19,7 +19,7 @@
 // destruction this one is waited for.
 class AgentPortListener {
  public:
-  AgentPortListener();
+  explicit AgentPortListener(testsupport::AgentListener::Record record = testsupport::AgentListener::Record::EachSpan);
   ~AgentPortListener();
   AgentPortListener(const AgentPortListener&) = delete;
   AgentPortListener& operator=(const AgentPortListener&) = delete;
@@ -27,6 +27,8 @@ class AgentPortListener {
   // Closes the global tracer, which sends what it still holds, and waits for count spans of
   // these services. Spans of other processes that send to the agent port are left out.
   std::vector<testsupport::ReceivedSpan> flushAndWait(size_t count, const std::vector<std::string>& services) const;
+  // Closes the global tracer and stops the listener: what it counted.
+  testsupport::AgentSummary flushAndSummarize();
 
  private:
   std::unique_ptr<testsupport::AgentListener> listener_;

@@ -1,5 +1,6 @@
 #include "tests/support/AgentListener.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cstring>
@@ -219,7 +220,7 @@ const ReceivedTag* ReceivedSpan::processTag(const std::string& key) const {
   return nullptr;
 }
 
-AgentListener::AgentListener(int port) {
+AgentListener::AgentListener(int port, Record record) {
   _folder = "/tmp/kestrin-listener-" + std::to_string(GetCurrentProcessId()) + "-" +
             std::to_string(++listenerCount) + "-" + std::to_string(GetTickCount64());
   if (!CreateDirectoryW(windowsPath(_folder).c_str(), nullptr)) {
@@ -227,9 +228,10 @@ AgentListener::AgentListener(int port) {
   }
   // The listener is a Linux program: Wine hands it its arguments as they stand, so they are
   // Unix paths.
-  const std::string arguments = std::string(" " KESTRIN_SOURCE_DIR "/tools/agent/agent_listener.py") +
-                                " --quiet --max-seconds 300 --port " + std::to_string(port) + " --ready " + _folder +
-                                "/ready --json " + _folder + "/spans.jsonl --stop-file " + _folder + "/stop";
+  const std::string arguments = std::string(" " KESTRIN_SOURCE_DIR "/tests/support/agent_capture.py") +
+                                " --max-seconds 300 --port " + std::to_string(port) + " --ready " + _folder +
+                                "/ready --summary " + _folder + "/summary.json --stop-file " + _folder + "/stop" +
+                                (record == Record::EachSpan ? " --json " + _folder + "/spans.jsonl" : "");
   std::wstring command = L"Z:\\usr\\bin\\python3" + std::wstring(arguments.begin(), arguments.end());
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
@@ -252,12 +254,54 @@ AgentListener::AgentListener(int port) {
 }
 
 AgentListener::~AgentListener() {
+  if (_stopped) return;
+  requestStop();
+  waitUntilClosed();
+}
+
+void AgentListener::requestStop() const {
   HANDLE stop = CreateFileW(windowsPath(_folder + "/stop").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (stop != INVALID_HANDLE_VALUE) CloseHandle(stop);
-  // The next listener may need the same port: wait until this one has let it go.
+}
+
+// The next listener may need the same port: wait until this one has let it go.
+void AgentListener::waitUntilClosed() const {
   std::string ready;
   for (int i = 0; i < 100 && readFile(_folder + "/ready", ready); ++i) Sleep(50);
+}
+
+AgentSummary AgentListener::stop() {
+  requestStop();
+  std::string text;
+  for (int i = 0; i < 1200 && !readFile(_folder + "/summary.json", text); ++i) Sleep(50);
+  waitUntilClosed();
+  _stopped = true;
+  if (text.empty()) throw std::runtime_error("the agent listener gave no summary (" + _folder + ")");
+  const Json json = Json::parse(text);
+  AgentSummary summary;
+  summary.datagrams = json["datagrams"].asInt();
+  summary.undecodable = json["undecodable"].asInt();
+  summary.spans = json["spans"].asInt();
+  summary.largest = json["largest"].asInt();
+  summary.duplicates = json["duplicates"].asInt();
+  for (const auto& service : json["services"].members) summary.services[service.first] = service.second.asInt();
+  for (const auto& group : json["groups"].members) {
+    auto& ranges = summary.groups[group.first];
+    for (const auto& range : group.second.items) ranges.emplace_back(range.items[0].asInt(), range.items[1].asInt());
+  }
+  return summary;
+}
+
+int64_t AgentSummary::missingBelow(const std::string& group, int64_t end) const {
+  int64_t present = 0;
+  auto found = groups.find(group);
+  if (found != groups.end()) {
+    for (const auto& range : found->second) {
+      if (range.first < end) present += std::min(range.second + 1, end) - range.first;
+    }
+  }
+  return end - present;
 }
 
 std::vector<ReceivedSpan> AgentListener::spans() const {

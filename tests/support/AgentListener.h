@@ -54,10 +54,27 @@ struct ReceivedSpan {
   const ReceivedTag* processTag(const std::string& key) const;
 };
 
+// What the listener counted, once it has stopped.
+struct AgentSummary {
+  int64_t datagrams = 0;
+  int64_t undecodable = 0;  // datagrams the decoder rejected (the spans in them are not counted)
+  int64_t spans = 0;
+  int64_t largest = 0;      // the most spans one datagram held
+  int64_t duplicates = 0;   // spans whose trace and span ids had come before
+  std::map<std::string, int64_t> services;  // spans per service name
+  // For operation names "<group> <number>": the numbers received, as sorted ranges [first, last].
+  std::map<std::string, std::vector<std::pair<int64_t, int64_t>>> groups;
+
+  // How many numbers of the group below `end` did not arrive.
+  int64_t missingBelow(const std::string& group, int64_t end) const;
+};
+
 class AgentListener {
  public:
+  enum class Record { EachSpan, SummaryOnly };
   // Starts the listener on 127.0.0.1 and the port (0: a free one) and waits until it is bound.
-  explicit AgentListener(int port = 0);
+  // SummaryOnly spares writing each span, for hundreds of thousands of them.
+  explicit AgentListener(int port = 0, Record record = Record::EachSpan);
   // Stops the listener.
   ~AgentListener();
   AgentListener(const AgentListener&) = delete;
@@ -71,12 +88,19 @@ class AgentListener {
   // Waits until at least `count` spans have arrived or the timeout passes; returns them all.
   std::vector<ReceivedSpan> waitForSpans(size_t count,
                                          std::chrono::milliseconds timeout = std::chrono::seconds(30)) const;
+  // Stops the listener, which first decodes every datagram that has reached its socket, and
+  // returns what it counted. Throws std::runtime_error when it gives no summary within a minute.
+  AgentSummary stop();
   // Waits until no span has arrived for `quiet`, then returns them all.
   std::vector<ReceivedSpan> settle(std::chrono::milliseconds quiet = std::chrono::milliseconds(1500)) const;
 
  private:
+  void requestStop() const;
+  void waitUntilClosed() const;
+
   std::string _folder;  // a Unix path; the same folder is Z:\... for this process
   int _port = 0;
+  bool _stopped = false;
 };
 
 // The span of this operation name, or null.

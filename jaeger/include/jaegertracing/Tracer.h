@@ -17,16 +17,21 @@ class TracerCore;
 
 class JAEGERTRACING_API Tracer : public opentracing::Tracer, public std::enable_shared_from_this<Tracer> {
  public:
-  // What the reporter has done so far; every sampled span that finished ends up in exactly one
-  // of reported, droppedQueueFull, droppedTooLarge or droppedSendFailed, or is still queued.
+  // What the reporter has done so far. Every sampled span that finished ends up in exactly one
+  // of the counts below from reported to lostAtExit, or is still on its way.
   struct Statistics {
-    uint64_t reported = 0;           // spans inside datagrams that were sent
-    uint64_t droppedQueueFull = 0;   // spans refused because the queue was full or the tracer closed
-    uint64_t droppedTooLarge = 0;    // spans that did not fit into one datagram on their own
-    uint64_t droppedSendFailed = 0;  // spans inside datagrams the socket refused
-    uint64_t sendFailures = 0;       // datagrams the socket refused (no agent, ICMP unreachable, ...)
-    uint64_t datagrams = 0;         // datagrams sent
-    uint64_t bytesSent = 0;         // bytes inside the sent datagrams
+    uint64_t reported = 0;            // spans in datagrams that left and were not refused
+    uint64_t droppedQueueFull = 0;    // the waiting datagrams stayed at their bound, no sender made room
+    uint64_t droppedTooLarge = 0;     // spans that did not fit into one datagram on their own
+    uint64_t droppedOutOfMemory = 0;  // spans that found no memory to be queued in
+    uint64_t droppedSendFailed = 0;   // spans in datagrams the socket or the agent's port refused
+    uint64_t droppedClosed = 0;       // spans finished after the tracer closed
+    // Spans unsent when the process ended: what could not go within the exit's bound, and what
+    // a thread killed by the exit was sending (which may have arrived, and is not sent again).
+    uint64_t lostAtExit = 0;
+    uint64_t sendFailures = 0;  // datagrams refused (no agent: ICMP port unreachable, ...)
+    uint64_t datagrams = 0;     // datagrams sent
+    uint64_t bytesSent = 0;     // bytes inside the sent datagrams
   };
 
   // Throws std::invalid_argument for an empty service name, an unknown sampler type or an agent

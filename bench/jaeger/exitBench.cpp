@@ -1,0 +1,115 @@
+// The long loop of exits under load, counted at the independent decoder: hosts that end by
+// ExitProcess, exit or returning from main while four threads trace at full speed, and hosts
+// that call ExitProcess right after a burst of 10,000 spans. Prints hangs, spans sent twice,
+// spans finished before the exit call that did not arrive, and how long a host with 10,000
+// spans queued takes from its exit call to its end.
+// Usage: bench_jaeger_exit [exits per busy mode, 25] [bursts, 20]
+
+#include <windows.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "tests/support/AgentListener.h"
+#include "tests/support/runProcess.h"
+
+namespace {
+
+std::wstring besideThis(const wchar_t* name) {
+  wchar_t self[MAX_PATH];
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::wstring folder(self);
+  folder.resize(folder.find_last_of(L'\\') + 1);
+  return folder + name;
+}
+
+std::wstring wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+struct Tally {
+  int runs = 0, hangs = 0, failures = 0;
+  int64_t finished = 0, missing = 0, duplicates = 0, undecodable = 0, worstMissing = 0;
+};
+
+void runOne(const std::string& mode, int amount, Tally& tally) {
+  testsupport::AgentListener listener(0, testsupport::AgentListener::Record::SummaryOnly);
+  const ProcessResult host = runProcess(besideThis(L"jaeger_exit_host.exe"),
+                                        wide(listener.hostPort() + " " + std::to_string(amount) + " " + mode), L"", 30000);
+  const testsupport::AgentSummary summary = listener.stop();
+  ++tally.runs;
+  if (!host.finished) ++tally.hangs;
+  if (host.finished && host.exitCode != 0) ++tally.failures;
+  tally.duplicates += summary.duplicates;
+  tally.undecodable += summary.undecodable;
+  int64_t finished = 0, missing = 0;
+  if (mode.compare(0, 5, "busy-") == 0) {
+    for (int k = 0; k < 4; ++k) {
+      const std::string label = "finished " + std::to_string(k) + " ";
+      const size_t at = host.output.find(label);
+      if (at == std::string::npos) continue;
+      const int64_t count = std::atoll(host.output.c_str() + at + label.size());
+      finished += count;
+      missing += summary.missingBelow("t" + std::to_string(k), count);
+    }
+  } else {
+    finished = amount;
+    missing = summary.missingBelow("exit span", amount);
+  }
+  tally.finished += finished;
+  tally.missing += missing;
+  tally.worstMissing = std::max(tally.worstMissing, missing);
+}
+
+void print(const std::string& what, const Tally& t) {
+  std::printf("%-22s %3d exits: %d hung, %d failed, %lld spans sent twice, %lld undecodable datagrams, "
+              "%lld of %lld finished spans missing (worst exit %lld)\n",
+              what.c_str(), t.runs, t.hangs, t.failures, static_cast<long long>(t.duplicates),
+              static_cast<long long>(t.undecodable), static_cast<long long>(t.missing),
+              static_cast<long long>(t.finished), static_cast<long long>(t.worstMissing));
+  std::fflush(stdout);
+}
+
+// ms of a host's whole run, from its start to its end.
+double hostRunMs(const std::string& mode, int spans) {
+  testsupport::AgentListener listener(0, testsupport::AgentListener::Record::SummaryOnly);
+  const auto start = std::chrono::steady_clock::now();
+  const ProcessResult host = runProcess(besideThis(L"jaeger_exit_host.exe"),
+                                        wide(listener.hostPort() + " " + std::to_string(spans) + " " + mode), L"", 30000);
+  const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  listener.stop();
+  return host.finished ? ms : -1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int perMode = argc > 1 ? std::atoi(argv[1]) : 25;
+  const int bursts = argc > 2 ? std::atoi(argv[2]) : 20;
+  Tally all;
+  for (const char* mode : {"busy-exitprocess", "busy-exit", "busy-return", "busy-global"}) {
+    Tally tally;
+    for (int i = 0; i < perMode; ++i) runOne(mode, 150, tally);
+    print(mode, tally);
+  }
+  Tally burst;
+  for (int i = 0; i < bursts; ++i) runOne("exitprocess", 10000, burst);
+  print("burst + ExitProcess", burst);
+
+  // A host's run with no span, then with 10,000 queued at its exit call: the difference is what
+  // the spans add, making them (about 10 ms) and sending them at exit.
+  for (const char* mode : {"exitprocess", "exit", "return"}) {
+    std::vector<double> empty, full;
+    for (int i = 0; i < 5; ++i) {
+      empty.push_back(hostRunMs(mode, 0));
+      full.push_back(hostRunMs(mode, 10000));
+    }
+    std::sort(empty.begin(), empty.end());
+    std::sort(full.begin(), full.end());
+    std::printf("host run, %-11s no span %.0f ms, 10,000 spans queued %.0f ms: %+.0f ms (medians of 5; worst %.0f ms)\n",
+                mode, empty[2], full[2], full[2] - empty[2], full[4]);
+  }
+  return 0;
+}

@@ -1,0 +1,108 @@
+#pragma once
+// The reporter's lifecycle, and the rules every part of it keeps.
+//
+//   Running        spans are taken; the background thread sends them.
+//   Closing        close() was called: no span is taken any more; the background thread sends
+//                  what waits and stops.
+//   ProcessEnding  the process is exiting and ExitProcess has killed every other thread,
+//                  perhaps inside one of our locks or in the middle of a send; the exiting
+//                  thread sends what it can within a bound.
+//   Done           nothing is left: every span taken was sent or counted.
+//
+//   Running -> Closing -> Done                      close(), then the thread's (or close's) last send
+//   Running | Closing -> ProcessEnding -> Done      the flush at process exit
+//
+// Rules:
+// - No wait without a bound once the process ends: every lock the exit path can reach is an
+//   ExitBoundedLock, and the socket never blocks. What cannot be sent within the bound is
+//   counted as lost at exit, never left uncounted.
+// - State guarded by a lock is read only under it, with one exception: the datagrams, whose
+//   every change leaves them readable (Datagrams.h). A lock that cannot be had at exit was held
+//   by a killed thread; the exiting thread, the only one left, then reads the datagrams without
+//   it and leaves the rest alone.
+// - A datagram leaves the waiting ones before it is sent, and is sent by the thread that took
+//   it, once: the flush at exit never sends again what a killed thread may already have sent.
+// - Every span taken is counted in exactly one outcome once it is settled (Tracer::Statistics);
+//   until then it is pending, and at the end of the flush at exit whatever is pending is lost.
+
+#include <chrono>
+
+#include "jaeger/src/SlimLock.h"
+
+namespace jaegertracing {
+
+// True once the process is exiting and its other threads are gone: set by the library's
+// detach at exit, or seen in the system's own flag when another module's detach gets here
+// first.
+bool processEnding() noexcept;
+void markProcessEnding() noexcept;
+
+enum class Phase { Running, Closing, ProcessEnding, Done };
+
+// The phase, changed only through moveTo, which refuses the moves the lifecycle does not have.
+// Guarded by the reporter's lock.
+class Lifecycle {
+ public:
+  Phase phase() const { return _phase; }
+  bool moveTo(Phase next) noexcept {
+    if (!allowed(_phase, next)) return false;
+    _phase = next;
+    return true;
+  }
+
+ private:
+  static constexpr bool allowed(Phase from, Phase to) {
+    return (from == Phase::Running && (to == Phase::Closing || to == Phase::ProcessEnding)) ||
+           (from == Phase::Closing && (to == Phase::ProcessEnding || to == Phase::Done)) ||
+           (from == Phase::ProcessEnding && to == Phase::Done);
+  }
+
+  Phase _phase = Phase::Running;
+};
+
+// A lock that waits without bound while the process runs, and at most kExitLockWait once it
+// ends, when its owner may have been killed holding it.
+class ExitBoundedLock {
+ public:
+  static constexpr std::chrono::milliseconds kExitLockWait{50};
+
+  // Held for the guard's life when it converts to true.
+  class Guard {
+   public:
+    explicit Guard(ExitBoundedLock& lock) noexcept : _lock(lock) { relock(); }
+    ~Guard() { unlock(); }
+    Guard(const Guard&) = delete;
+    Guard& operator=(const Guard&) = delete;
+    explicit operator bool() const { return _held; }
+    void unlock() noexcept {
+      if (_held) _lock._lock.unlock();
+      _held = false;
+    }
+    bool relock() noexcept {
+      if (!_held) _held = _lock.acquire();
+      return _held;
+    }
+
+   private:
+    ExitBoundedLock& _lock;
+    bool _held = false;
+  };
+
+  // For the condition variables that wait under the lock, while the process runs.
+  PSRWLOCK native() noexcept { return _lock.native(); }
+  // For a lock whose owner may have been killed; only once the process ends.
+  bool tryLock() noexcept { return _lock.try_lock(); }
+  void unlock() noexcept { _lock.unlock(); }
+
+ private:
+  bool acquire() noexcept {
+    if (_lock.try_lock()) return true;
+    if (processEnding()) return _lock.lockWithin(kExitLockWait);
+    _lock.lock();
+    return true;
+  }
+
+  SlimLock _lock;
+};
+
+}  // namespace jaegertracing

@@ -1,0 +1,40 @@
+#pragma once
+// An object of each thread's own, made on the thread's first use and destroyed as the thread
+// exits. A fiber-local slot with a destructor rather than a C++ thread_local: MinGW runs the
+// destructors of thread_local objects in DLLs after their emulated storage may already be freed,
+// while the system calls this callback at thread exit, before the thread's storage goes.
+// Unloading the module frees the slot, which destroys the objects of the other threads at once:
+// later thread exits must not call back into unloaded code.
+
+#include <windows.h>
+
+#include <new>
+
+template <typename T>
+class FiberLocal {
+ public:
+  FiberLocal() : _slot(FlsAlloc(destroy)) {}
+  ~FiberLocal() {
+    if (_slot != FLS_OUT_OF_INDEXES) FlsFree(_slot);
+  }
+  FiberLocal(const FiberLocal&) = delete;
+  FiberLocal& operator=(const FiberLocal&) = delete;
+
+  // The calling thread's object. Throws std::bad_alloc when it cannot be made.
+  T& get() {
+    auto* object = static_cast<T*>(FlsGetValue(_slot));
+    if (object) return *object;
+    if (_slot == FLS_OUT_OF_INDEXES) throw std::bad_alloc();
+    object = new T();
+    if (!FlsSetValue(_slot, object)) {
+      delete object;
+      throw std::bad_alloc();
+    }
+    return *object;
+  }
+
+ private:
+  static void WINAPI destroy(void* object) { delete static_cast<T*>(object); }
+
+  const DWORD _slot;
+};
