@@ -7,7 +7,10 @@
 #include <jaegertracing/Config.h>
 #include <jaegertracing/Tracer.h>
 
+#include "diagnostics/log/LogManager.h"
 #include "diagnostics/vexception.h"
+#include "platform/formatString.h"
+#include "platform/stringConversion.h"
 #include "provider/serviceName.h"
 
 namespace {
@@ -23,10 +26,28 @@ jaegertracing::Config tracerConfig() {
       jaegertracing::baggage::RestrictionsConfig(false, "", std::chrono::steady_clock::duration::zero()));
 }
 
+// One Warning for an operator when the tracer lost spans on their way to the agent; nothing
+// when every span left.
+void logLostSpans(const jaegertracing::Tracer& tracer) {
+  const jaegertracing::Tracer::Statistics counts = tracer.statistics();
+  const uint64_t lost = counts.droppedQueueFull + counts.droppedTooLarge + counts.droppedOutOfMemory +
+                        counts.droppedSendFailed;
+  if (lost == 0) return;
+  const auto number = [](uint64_t value) { return static_cast<unsigned long long>(value); };
+  const vexception warning(
+      formatString(L"Tracing of %s lost %I64u spans: %I64u on a full queue, %I64u too large for a datagram, "
+                   L"%I64u without memory, %I64u in datagrams the agent's port refused (%I64u datagrams refused)",
+                   wstr(tracer.serviceName(), CP_UTF8), number(lost), number(counts.droppedQueueFull),
+                   number(counts.droppedTooLarge), number(counts.droppedOutOfMemory),
+                   number(counts.droppedSendFailed), number(counts.sendFailures)),
+      ExceptionSite("OpenTracingTracer::~OpenTracingTracer", __LINE__));
+  LogManager::instance().log(LogLevel::Warning, warning);
+}
+
 }  // namespace
 
-OpenTracingTracer::OpenTracingTracer() {
-  opentracing::Tracer::InitGlobal(jaegertracing::Tracer::make(serviceName(), tracerConfig()));
+OpenTracingTracer::OpenTracingTracer() : tracer(jaegertracing::Tracer::make(serviceName(), tracerConfig())) {
+  opentracing::Tracer::InitGlobal(tracer);
 }
 
 OpenTracingTracer::~OpenTracingTracer() {
@@ -36,6 +57,11 @@ OpenTracingTracer::~OpenTracingTracer() {
   }
   // The reporter flushes once a second; the process may end right after this.
   Sleep(1000);
+  try {
+    tracer->Close();
+    if (const auto* jaeger = dynamic_cast<const jaegertracing::Tracer*>(tracer.get())) logLostSpans(*jaeger);
+  } catch (...) {
+  }
 }
 
 OpenTracingTracer& OpenTracingTracer::of(OpenTracingDriver::TracerPtr& provider) {

@@ -3,6 +3,7 @@
 // executable, as the process's global tracer; it owns the module's root span.
 
 #include <opentracing/span.h>
+#include <opentracing/tracer.h>
 
 #include <memory>
 
@@ -12,7 +13,9 @@ class OpenTracingTracer : public OpenTracingDriver::ITracerProvider {
  public:
   // Replaces any global tracer installed before; a holder built earlier is not told.
   OpenTracingTracer();
-  // Ends the root span, then gives the reporter one flush interval to send it. Never raises.
+  // Ends the root span, gives the reporter one flush interval to send it, and closes the tracer.
+  // When spans were lost on the way (queue full, too large, out of memory, refused), logs one
+  // Warning with the counts, which the day's log shows with Debug on. Never raises.
   ~OpenTracingTracer() override;
 
   OpenTracingTracer(const OpenTracingTracer&) = delete;
@@ -24,4 +27,7 @@ class OpenTracingTracer : public OpenTracingDriver::ITracerProvider {
 
   // Null until the first span or injection needs it (see rootSpan()).
   std::unique_ptr<opentracing::Span> rootSpan;
+
+ private:
+  std::shared_ptr<opentracing::Tracer> tracer;  // the one installed as the global tracer
 };

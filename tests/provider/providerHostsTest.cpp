@@ -1,5 +1,6 @@
-// Real host processes of the provider: their names become service names, and a parent's
-// injected span context carries its trace into the children it starts.
+// Real host processes of the provider: their names become service names, a parent's injected
+// span context carries its trace into the children it starts, and spans lost on the way leave a
+// Warning in the day's log.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,6 +8,7 @@
 
 #include "provider/textMap.h"
 #include "platform/stringConversion.h"
+#include "tests/diagnostics/log/logTestSupport.h"
 #include "tests/provider/providerTestSupport.h"
 
 using OpenTracingDriver::TracerPtr;
@@ -59,6 +61,27 @@ TEST_F(ProviderHosts, CharactersOutsideTheAnsiCodePageBecomeItsDefaultCharacter)
   ASSERT_EQ(runHost(L"Tool\u16A0Rune.exe"), 0u);
   const std::string service = std::string("Tool") + static_cast<char>(codePage.DefaultChar[0]) + "Rune";
   EXPECT_TRUE(hostTraced(agent.flushAndWait(2, {service}), service, "Root Span for module: " + service));
+}
+
+TEST_F(ProviderHosts, SpansLostOnTheWayLeaveOneWarningInTheDaysLogAndNoneOtherwise) {
+  ProductValues values;
+  const std::wstring root = makeProductRoot(values, L"tracinghealth");
+  values.setDword(L"Debug", 1);
+  const std::wstring log = todaysLogFile(root, L"debug");
+
+  ASSERT_EQ(runHost(L"provider_host.exe"), 0u);
+  EXPECT_EQ(fromUtf16(readBytes(log)).find(L"Tracing of"), std::wstring::npos) << "nothing was lost";
+
+  // The host's scope carries a tag no datagram can hold: that span is dropped and counted.
+  ASSERT_EQ(runHost(L"provider_host.exe", L"oversized"), 0u);
+  const std::wstring text = fromUtf16(readBytes(log));
+  const std::wstring warning =
+      L"Warning: Tracing of provider_host lost 1 spans: 0 on a full queue, 1 too large for a datagram, "
+      L"0 without memory, 0 in datagrams the agent's port refused (0 datagrams refused)";
+  const size_t at = text.find(warning);
+  ASSERT_NE(at, std::wstring::npos) << cstr(text, CP_UTF8);
+  EXPECT_EQ(text.find(L"Tracing of", at + 1), std::wstring::npos) << "one Warning for the one host";
+  EXPECT_NE(text.find(L"OpenTracingTracer::~OpenTracingTracer", at), std::wstring::npos);
 }
 
 TEST_F(ProviderHosts, AChildContinuesTheTraceOfTheSpanInjectedBeforeItStarted) {

@@ -80,8 +80,8 @@ std::vector<testsupport::ReceivedSpan> AgentPortListener::flushAndWait(size_t co
   return ours;
 }
 
-DWORD runHost(const std::wstring& fileName) {
-  const ProcessResult result = runProcess(besideTest(fileName), L"");
+DWORD runHost(const std::wstring& fileName, const std::wstring& arguments) {
+  const ProcessResult result = runProcess(besideTest(fileName), arguments);
   if (!result.finished) throw std::runtime_error("the host did not end: " + result.output);
   return result.exitCode;
 }

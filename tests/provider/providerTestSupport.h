@@ -35,7 +35,7 @@ class AgentPortListener {
 };
 
 // Runs an executable of the test's folder with the inherited environment; its exit code.
-DWORD runHost(const std::wstring& fileName);
+DWORD runHost(const std::wstring& fileName, const std::wstring& arguments = L"");
 
 // The span of this operation name; fails the test when there is none.
 const testsupport::ReceivedSpan& spanNamed(const std::vector<testsupport::ReceivedSpan>& spans,
