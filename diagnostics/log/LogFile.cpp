@@ -33,23 +33,6 @@ constexpr wchar_t kByteOrderMark = 0xFEFF;
 constexpr size_t kLongestLine = 0x7FFFFFFF / sizeof(wchar_t);
 constexpr SiteName kTooLongSite{"LogFile::write", 90};
 
-// Releases the log's mutex on every way out of a write.
-class MutexHold {
- public:
-  explicit MutexHold(VMutex& mutex) : mutex_(mutex) { mutex_.lock(INFINITE); }
-  ~MutexHold() {
-    try {
-      mutex_.unlock();
-    } catch (...) {
-    }
-  }
-  MutexHold(const MutexHold&) = delete;
-  MutexHold& operator=(const MutexHold&) = delete;
-
- private:
-  VMutex& mutex_;
-};
-
 // Opens the day's file, creating the log folder first when it is missing: without it every line
 // of a fresh installation would be lost.
 void openLogFile(VFile& file, const std::wstring& directory, const std::wstring& path) {
@@ -112,7 +95,7 @@ LogFile::LogFile(const std::wstring& logName, bool enabledByDefault)
 
 void LogFile::write(const std::wstring& text) {
   if (!target) return;
-  MutexHold hold(target->mutex);
+  const ScopedLock<VSyncObject> hold(&target->mutex);
   const std::wstring& directory = target->directory;
   const std::wstring path =
       VFileName::combine(directory, L"kestrinlog_" + name + VDateTime().dateStamp() + L".log");
