@@ -8,11 +8,11 @@
 
 #include "diagnostics/log/productSettings.h"
 #include "diagnostics/vexception.h"
+#include "platform/RegistryWatch.h"
+#include "platform/ScopedLock.h"
 #include "platform/VDateTime.h"
 #include "platform/VDirectory.h"
 #include "platform/VFile.h"
-#include "platform/RegistryWatch.h"
-#include "platform/ScopedLock.h"
 #include "platform/VFileName.h"
 #include "platform/VMutex.h"
 #include "platform/formatString.h"
