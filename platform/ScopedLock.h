@@ -1,6 +1,9 @@
 #pragma once
-// The one scoped lock of the library: holds a critical section or a slim lock (exclusively)
-// from construction to the end of the scope, on every way out of it. Not copied, not moved.
+// The one scoped lock of the library: holds a critical section, a slim lock (exclusively) or a
+// waitable object of the library (VSyncObject, such as VMutex) from construction to the end of
+// the scope, on every way out of it. Not copied, not moved. A kind of lock joins by declaring
+// acquireLock/releaseLock overloads beside it, found by argument-dependent lookup; acquireLock may
+// raise (the scope then holds nothing), releaseLock must not.
 
 #include <windows.h>
 
@@ -12,8 +15,11 @@ inline void releaseLock(SRWLOCK* lock) noexcept { ReleaseSRWLockExclusive(lock);
 template <class Lock>
 class ScopedLock {
  public:
-  explicit ScopedLock(Lock* lock) noexcept : lock_(lock) { acquireLock(lock_); }
-  ~ScopedLock() { releaseLock(lock_); }
+  explicit ScopedLock(Lock* lock) noexcept(noexcept(acquireLock(lock))) : lock_(lock) { acquireLock(lock_); }
+  ~ScopedLock() {
+    static_assert(noexcept(releaseLock(lock_)), "releasing a lock must not raise");
+    releaseLock(lock_);
+  }
 
   ScopedLock(const ScopedLock&) = delete;
   ScopedLock& operator=(const ScopedLock&) = delete;

@@ -50,3 +50,12 @@ bool VSyncObject::lock(uint32_t timeout) {
       throwLastError(kLockSite, L"Lock object");
   }
 }
+
+void acquireLock(VSyncObject* object) { object->lock(INFINITE); }
+
+void releaseLock(VSyncObject* object) noexcept {
+  try {
+    object->unlock();
+  } catch (...) {
+  }
+}

@@ -1,7 +1,8 @@
 #pragma once
 // A waitable kernel object that the library owns: waits with a deadline that survives the
-// asynchronous procedure calls an alertable wait lets in. One object is used by one thread at a
-// time; the kernel object behind it may be shared between threads and processes.
+// asynchronous procedure calls an alertable wait lets in. Waits and unlock only read the handle,
+// so threads may share an object while its handle stays; the kernel object behind it may be
+// shared between threads and processes.
 
 #include <windows.h>
 
@@ -32,3 +33,9 @@ class VSyncObject {
 
   UniqueKernelHandle handle;  // null when the object holds none
 };
+
+// For ScopedLock<VSyncObject> (and ScopedLock<VMutex>): waits without a time limit, an abandoned
+// mutex counting as acquired; raises what VSyncObject::lock raises.
+void acquireLock(VSyncObject* object);
+// Releases; a failure cannot be reported from the end of a scope, so it is dropped.
+void releaseLock(VSyncObject* object) noexcept;

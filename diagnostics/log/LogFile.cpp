@@ -2,38 +2,36 @@
 
 #include <windows.h>
 
+#include <atomic>
+#include <map>
+#include <utility>
+
 #include "diagnostics/log/productSettings.h"
 #include "diagnostics/vexception.h"
+#include "platform/RegistryWatch.h"
+#include "platform/ScopedLock.h"
 #include "platform/VDateTime.h"
 #include "platform/VDirectory.h"
 #include "platform/VFile.h"
 #include "platform/VFileName.h"
+#include "platform/VMutex.h"
 #include "platform/formatString.h"
 #include "platform/moduleName.h"
 #include "platform/registry.h"
+
+struct LogTarget {
+  LogTarget(std::wstring folder, const std::wstring& name)
+      : directory(std::move(folder)), mutex(false, (L"kestrinlog_" + name + L"_mutex").c_str()) {}
+
+  const std::wstring directory;
+  VMutex mutex;  // its calls only read the handle, so the threads of the module share it
+};
 
 namespace {
 
 constexpr wchar_t kByteOrderMark = 0xFEFF;
 constexpr size_t kLongestLine = 0x7FFFFFFF / sizeof(wchar_t);
 constexpr SiteName kTooLongSite{"LogFile::write", 90};
-
-// Releases the log's mutex on every way out of a write.
-class MutexHold {
- public:
-  explicit MutexHold(VMutex& mutex) : mutex_(mutex) { mutex_.lock(INFINITE); }
-  ~MutexHold() {
-    try {
-      mutex_.unlock();
-    } catch (...) {
-    }
-  }
-  MutexHold(const MutexHold&) = delete;
-  MutexHold& operator=(const MutexHold&) = delete;
-
- private:
-  VMutex& mutex_;
-};
 
 // Opens the day's file, creating the log folder first when it is missing: without it every line
 // of a fresh installation would be lost.
@@ -50,23 +48,55 @@ void openLogFile(VFile& file, const std::wstring& directory, const std::wstring&
   }
 }
 
+// The log's switch and root as the registry holds them now; null when the log is off.
+std::shared_ptr<LogTarget> readTarget(const std::wstring& name, bool enabledByDefault) {
+  DWORD enabled = enabledByDefault ? 1 : 0;
+  registry::lookup(HKEY_LOCAL_MACHINE, kProductConfigKey, L"log_" + name + L"_enabled", enabled, RegistryView32);
+  if (enabled == 0) return nullptr;
+  return std::make_shared<LogTarget>(VFileName::combine(productRoot(), L"admin\\logs"), name);
+}
+
+// Set when the module's cache is destroyed at unload: a log call from a later destructor then
+// reads the settings every time.
+std::atomic<bool> cacheGone{false};
+
+// The targets of the logs this module wrote, each with the settings generation it was read under.
+struct TargetCache {
+  struct Entry {
+    uint64_t generation = RegistryWatch::kUnwatched;
+    std::shared_ptr<LogTarget> target;
+  };
+  ~TargetCache() { cacheGone.store(true); }
+
+  SRWLOCK lock = SRWLOCK_INIT;  // guards entries
+  std::map<std::pair<std::wstring, bool>, Entry> entries;
+};
+
+std::shared_ptr<LogTarget> currentTarget(const std::wstring& name, bool enabledByDefault) {
+  const uint64_t generation = productSettingsGeneration();
+  if (generation == RegistryWatch::kUnwatched || cacheGone.load()) return readTarget(name, enabledByDefault);
+  static TargetCache cache;
+  ScopedLock<SRWLOCK> hold(&cache.lock);
+  TargetCache::Entry& entry = cache.entries[{name, enabledByDefault}];
+  if (entry.generation != generation) {
+    // Dropped first: a log switched off keeps no mutex, and a failed read is retried next time.
+    entry = TargetCache::Entry{};
+    entry.target = readTarget(name, enabledByDefault);
+    entry.generation = generation;
+  }
+  return entry.target;
+}
+
 }  // namespace
 
 LogFile::LogFile(const std::wstring& logName, bool enabledByDefault)
-    : name(logName.empty() ? VFileName::fileName(moduleName(nullptr)) : logName), enabled(enabledByDefault ? 1 : 0) {
-  DWORD value = enabled;
-  if (registry::lookup(HKEY_LOCAL_MACHINE, kProductConfigKey, L"log_" + name + L"_enabled", value, RegistryView32) ==
-      ERROR_SUCCESS) {
-    enabled = value;
-  }
-  if (enabled == 0) return;
-  directory = VFileName::combine(productRoot(), L"admin\\logs");
-  mutex = std::make_unique<VMutex>(false, (L"kestrinlog_" + name + L"_mutex").c_str());
-}
+    : name(logName.empty() ? VFileName::fileName(moduleName(nullptr)) : logName),
+      target(currentTarget(name, enabledByDefault)) {}
 
 void LogFile::write(const std::wstring& text) {
-  if (enabled == 0) return;
-  MutexHold hold(*mutex);
+  if (!target) return;
+  const ScopedLock<VSyncObject> hold(&target->mutex);
+  const std::wstring& directory = target->directory;
   const std::wstring path =
       VFileName::combine(directory, L"kestrinlog_" + name + VDateTime().dateStamp() + L".log");
   VFile file;

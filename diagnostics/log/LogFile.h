@@ -5,16 +5,20 @@
 // every line, so the date of each line picks its file. Used by one thread; the file and mutex are
 // shared.
 
-#include <cstdint>
 #include <memory>
 #include <string>
 
-#include "platform/VMutex.h"
+// The folder and mutex of a log that is on, shared by the LogFile objects of one name in the
+// module while the product's settings stay unchanged.
+struct LogTarget;
 
 class LogFile {
  public:
   // An empty name means the executable's file name. The registry value "log_" + name + "_enabled"
-  // overrides enabledByDefault; when the log is off nothing else is looked up or created.
+  // overrides enabledByDefault; when the log is off nothing else is looked up or created, and
+  // the module keeps no mutex for it. The switch and PRODUCT_ROOT_D are read again only when the
+  // product's settings changed since the last LogFile of the name (productSettingsGeneration), so
+  // a change takes effect with the first LogFile made after it.
   // Raises when PRODUCT_ROOT_D cannot be read or the mutex cannot be made.
   LogFile(const std::wstring& name, bool enabledByDefault);
 
@@ -22,11 +26,9 @@ class LogFile {
   // folder when it is missing. Raises on file errors; the mutex is released on every way out.
   void write(const std::wstring& text);
 
-  bool isEnabled() const { return enabled != 0; }
+  bool isEnabled() const { return target != nullptr; }
 
  private:
   std::wstring name;
-  uint32_t enabled = 0;
-  std::wstring directory;         // set only when enabled
-  std::unique_ptr<VMutex> mutex;  // made only when enabled
+  std::shared_ptr<LogTarget> target;  // null when the log is off
 };

@@ -1,7 +1,5 @@
 #include "diagnostics/log/LogManager.h"
 
-#include <atomic>
-
 #include "diagnostics/ExecuteContext.h"
 #include "diagnostics/LogSettings.h"
 #include "diagnostics/log/ILogListener.h"
@@ -10,6 +8,7 @@
 #include "diagnostics/log/errorText.h"
 #include "diagnostics/log/eventLogSink.h"
 #include "diagnostics/log/productSettings.h"
+#include "platform/RegistryWatch.h"
 #include "platform/ScopedLock.h"
 #include "platform/VFileName.h"
 #include "platform/moduleName.h"
@@ -19,7 +18,7 @@
 namespace {
 
 constexpr int kLevelCount = 6;
-constexpr uint32_t kDebugReadEvery = 16;
+constexpr uint32_t kDebugCheckEvery = 16;
 
 // The switch of level in a per-level array; levels outside 0..5 have none.
 bool switchedOn(const uint8_t (&switches)[kLevelCount], LogLevel level) {
@@ -35,12 +34,13 @@ void setDefaultSwitches(LogSettings& settings) {
   }
 }
 
-// The day's "debug" log; Info, Warning and Result only while Debug is on.
-void writeToDebugLog(LogLevel level, const std::wstring& text) noexcept {
+// The day's "debug" log; Info, Warning and Result only while Debug is on. The text is composed
+// only for a line that is written.
+void writeToDebugLog(LogLevel level, const vexception& error) noexcept {
   try {
     if (!isDebugLogging() && static_cast<int32_t>(level) < static_cast<int32_t>(LogLevel::Error)) return;
     LogFile file(L"debug", true);
-    file.write(wstr(levelName(level), CP_ACP) + L": " + text);
+    file.write(wstr(levelName(level), CP_ACP) + L": " + formatExceptionText(error));
   } catch (...) {
   }
 }
@@ -58,7 +58,7 @@ LogManager::LogManager() {
 }
 
 void LogManager::log(LogLevel level, const vexception& error) {
-  writeToDebugLog(level, formatExceptionText(error));
+  writeToDebugLog(level, error);
   LogSettings& settings = *getLogSettings(getExecuteContext());
   if (switchedOn(settings.eventLog, level)) {
     try {
@@ -95,17 +95,23 @@ void LogManager::dropEventLog(HANDLE source) noexcept {
 }
 
 bool isDebugLogging() {
-  static std::atomic<uint32_t> calls{0};
-  static std::atomic<DWORD> cached{0};
-  if (calls.fetch_add(1, std::memory_order_relaxed) % kDebugReadEvery == 0) {
+  static SRWLOCK lock = SRWLOCK_INIT;  // guards what follows
+  static uint32_t calls = 0;
+  static uint64_t readAt = RegistryWatch::kUnwatched;
+  static DWORD cached = 0;
+  ScopedLock<SRWLOCK> hold(&lock);
+  if (calls++ % kDebugCheckEvery != 0) return cached != 0;
+  // Asking whether the settings changed costs a call to the kernel too: every 16th call, as
+  // the registry read it spares was.
+  const uint64_t generation = productSettingsGeneration();
+  if (generation == RegistryWatch::kUnwatched || generation != readAt) {
     try {
-      DWORD value = cached.load(std::memory_order_relaxed);
-      if (registry::lookup(HKEY_LOCAL_MACHINE, kProductConfigKey, L"Debug", value, RegistryView32) == ERROR_SUCCESS) {
-        cached.store(value, std::memory_order_relaxed);
-      }
+      registry::lookup(HKEY_LOCAL_MACHINE, kProductConfigKey, L"Debug", cached, RegistryView32);
     } catch (...) {
+      readAt = RegistryWatch::kUnwatched;
       return false;
     }
+    readAt = generation;
   }
-  return cached.load(std::memory_order_relaxed) != 0;
+  return cached != 0;
 }

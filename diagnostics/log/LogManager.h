@@ -47,6 +47,8 @@ class LogManager {
   std::wstring sourceName;           // the executable's file name once needed
 };
 
-// Whether the registry value Debug is non-zero. The value is read on the first call and on every
-// 16th call after it; in between the last value read is used. Never raises.
+// Whether the registry value Debug is non-zero. The first call and every 16th call after it look
+// whether the product's settings changed (productSettingsGeneration) and, if so, read the value
+// again, so a change takes effect within 16 calls; a missing value keeps the last one read.
+// Never raises.
 bool isDebugLogging();

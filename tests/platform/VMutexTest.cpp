@@ -5,10 +5,12 @@
 
 #include <atomic>
 #include <chrono>
+#include <stdexcept>
 #include <string>
 #include <thread>
 
 #include "diagnostics/vexception.h"
+#include "platform/ScopedLock.h"
 #include "platform/VHandle.h"
 
 namespace {
@@ -122,3 +124,38 @@ TEST(VMutex, UnnamedMutexesAreDistinctANameOpensTheOneThereAndEveryoneMayUseIt) 
 }
 
 }  // namespace
+
+// Whether a thread other than the caller can take the mutex right now (and gives it back).
+bool freeForAnotherThread(VMutex& mutex) {
+  bool free = false;
+  std::thread([&] {
+    free = WaitForSingleObject(mutex.handle.get(), 0) == WAIT_OBJECT_0;
+    if (free) ReleaseMutex(mutex.handle.get());
+  }).join();
+  return free;
+}
+
+TEST(VMutex, AScopedLockHoldsItToEveryWayOutAndNeverRaisesThere) {
+  VMutex mutex(false, uniqueName(L"scoped").c_str());
+  {
+    const ScopedLock<VMutex> hold(&mutex);
+    EXPECT_FALSE(freeForAnotherThread(mutex));
+  }
+  EXPECT_TRUE(freeForAnotherThread(mutex));
+  try {
+    const ScopedLock<VSyncObject> hold(&mutex);
+    throw std::runtime_error("leaving");
+  } catch (const std::runtime_error&) {
+  }
+  EXPECT_TRUE(freeForAnotherThread(mutex)) << "not released on the exception's way out";
+  {
+    // Released by hand inside the scope: the release at its end fails (not the owner) and says nothing.
+    const ScopedLock<VMutex> hold(&mutex);
+    mutex.unlock();
+  }
+  EXPECT_TRUE(freeForAnotherThread(mutex));
+  // A wait that fails raises from the constructor, and the scope holds nothing.
+  VMutex closed(false, nullptr);
+  closed.handle.reset();
+  EXPECT_THROW(ScopedLock<VMutex>{&closed}, vexception);
+}

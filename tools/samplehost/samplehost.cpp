@@ -1,6 +1,8 @@
-// samplehost: a host of the product that traces through the driver only.
+// samplehost: a host of the product that traces through the driver and logs through the log core.
 //   samplehost trace    two threads, released together, open their first spans at once and trace
-//                       nested functions, one marks an error; a span of samplemodule.dll nests
+//                       nested functions, one marks an error on its span and logs it (the day's
+//                       debug log file and the event log; not the console, which carries the
+//                       steps below); a span of samplemodule.dll nests
 //                       under the host's; then the trace is injected and "samplehost child" runs
 //   samplehost child    what the child runs: nested spans, joined to the parent's trace
 //   samplehost unload   samplemodule.dll alone traces, then is unloaded while it holds the
@@ -15,9 +17,13 @@
 #include <vector>
 
 #include "diagnostics/ExecuteContext.h"
+#include "diagnostics/LogSettings.h"
+#include "diagnostics/log/LogManager.h"
+#include "diagnostics/log/loggedCall.h"
+#include "driver/OpenTracingDriver.h"
 #include "driver/OpenTracingDriverState.h"
 #include "platform/ScopedLock.h"
-#include "driver/OpenTracingDriver.h"
+#include "platform/formatString.h"
 #include "platform/VFileName.h"
 #include "platform/moduleName.h"
 
@@ -30,10 +36,18 @@ void report(const char* step, OpenTracingDriver::ISpanContextProvider& span) {
   std::fflush(stdout);
 }
 
+constexpr SiteName kMalformedSite{"parseRecord", 49};
+
+// Record 1 is malformed: its span is marked as failed and the error is logged, as a function
+// does that reports a failure and carries on.
 void parseRecord(int thread) {
   const auto span = StartSpan("parseRecord", __LINE__, "");
   span->SetTag("thread", std::to_string(thread));
-  if (thread == 1) span->SetError("record 1 is malformed");
+  callLogged(formatString(L"Unable to call parseRecord(%d)", thread), "parseRecord", __LINE__, [&] {
+    if (thread != 1) return;
+    span->SetError("record 1 is malformed");
+    throw vexception(L"record 1 is malformed", kMalformedSite);
+  });
   report("parseRecord", *span);
 }
 
@@ -80,7 +94,16 @@ DWORD runChild() {
   return exitCode;
 }
 
+// Standard output carries the steps, one a line; the log's console messages would break into
+// them, so this host keeps its log to the file and the event log.
+void keepLogOffTheConsole() {
+  LogManager::instance();  // the first module of the process sets the switches
+  LogSettings& settings = *getLogSettings(getExecuteContext());
+  for (uint8_t& level : settings.console) level = 0;
+}
+
 int trace() {
+  keepLogOffTheConsole();
   std::atomic<int> waiting{2};
   std::vector<std::thread> workers;
   for (int thread = 1; thread <= 2; ++thread) {

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "diagnostics/ExclusiveTask.h"
+#include "diagnostics/log/LogFile.h"
 #include "platform/VFileName.h"
 #include "platform/moduleName.h"
 #include "tests/diagnostics/log/logTestSupport.h"
@@ -136,6 +137,44 @@ TEST_F(LogSinks, ASwitchedOffLogReadsNoFolderWritesNothingAndMakesNoMutex) {
   const ProcessResult run = runLogHost(L"mutex 3 \"not written\"");
   EXPECT_EQ(run.exitCode, static_cast<DWORD>(ERROR_FILE_NOT_FOUND)) << run.output;
   EXPECT_EQ(GetFileAttributesW((root + L"\\missing").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+// The module keeps a log's switch, root and mutex between lines while the product's settings stay
+// as they are; a change, here or by another process, counts from the next line on.
+TEST_F(LogSinks, ASwitchOrRootChangedBetweenTwoLinesTakesEffectWithTheNextLine) {
+  const auto mutexExists = [] {
+    HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, L"kestrinlog_switched_mutex");
+    if (mutex != nullptr) CloseHandle(mutex);
+    return mutex != nullptr;
+  };
+  const auto write = [](const wchar_t* text) { LogFile(L"switched", true).write(text); };
+  const std::wstring other = root + L"\\other";
+  write(L"one");
+  EXPECT_TRUE(mutexExists()) << "the mutex is kept between lines";
+  values.setString(L"PRODUCT_ROOT_D", other);
+  write(L"two");
+  values.setDword(L"log_switched_enabled", 0);
+  EXPECT_FALSE(LogFile(L"switched", true).isEnabled());
+  write(L"three");
+  EXPECT_FALSE(mutexExists()) << "a switched-off log keeps its mutex";
+  // An operator's command: another process.
+  const ProcessResult reg = runProcess(L"C:\\windows\\system32\\reg.exe",
+                                       L"add \"HKLM\\SOFTWARE\\Kestrin\\Ondra Config\\Config\" /v log_switched_enabled "
+                                       L"/t REG_DWORD /d 1 /reg:32 /f");
+  ASSERT_EQ(reg.exitCode, 0u) << reg.output;
+  write(L"four");
+  values.setString(L"PRODUCT_ROOT_D", root);
+  write(L"five");
+
+  const std::wstring first = fromUtf16(readBytes(todaysLogFile(root, L"switched")));
+  const std::wstring second = fromUtf16(readBytes(todaysLogFile(other, L"switched")));
+  const auto has = [](const std::wstring& file, const wchar_t* text) {
+    return file.find(std::wstring(L" ") + text + L"\r\n") != std::wstring::npos;
+  };
+  EXPECT_TRUE(has(first, L"one") && has(first, L"five")) << std::string(first.begin(), first.end());
+  EXPECT_TRUE(has(second, L"two") && has(second, L"four")) << std::string(second.begin(), second.end());
+  EXPECT_FALSE(has(first, L"two") || has(first, L"four") || has(second, L"five"));
+  EXPECT_FALSE(has(first, L"three") || has(second, L"three"));
 }
 
 TEST_F(LogSinks, TwoProcessesOfTwoThreadsWriteWholeLinesInOrder) {
