@@ -64,9 +64,9 @@ TEST_F(ProviderHosts, CharactersOutsideTheAnsiCodePageBecomeItsDefaultCharacter)
 }
 
 TEST_F(ProviderHosts, SpansLostOnTheWayLeaveOneWarningInTheDaysLogAndNoneOtherwise) {
-  ProductValues values;
+  ProductSettings values;
   const std::wstring root = makeProductRoot(values, L"tracinghealth");
-  values.setDword(L"Debug", 1);
+  values.set(L"Debug", 1);
   const std::wstring log = todaysLogFile(root, L"debug");
 
   ASSERT_EQ(runHost(L"provider_host.exe"), 0u);

@@ -13,7 +13,7 @@
 #include "platform/formatString.h"
 #include "platform/stringConversion.h"
 #include "tests/diagnostics/crash/dumpFiles.h"
-#include "tests/diagnostics/crash/productSettings.h"
+#include "tests/support/productSettings.h"
 #include "tests/driver/childProcess.h"
 
 namespace {

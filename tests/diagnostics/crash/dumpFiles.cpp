@@ -47,3 +47,8 @@ DumpFacts readDump(const std::wstring& path) {
   UnmapViewOfFile(view);
   return facts;
 }
+
+void setDumpRoot(ProductSettings& settings, const std::wstring& root) {
+  settings.set(L"PRODUCT_ROOT_D", root);
+  for (const wchar_t* name : {L"CrashDumpsEnabled", L"CrashDumpsLocation", L"CrashDumpsMaxCount"}) settings.remove(name);
+}

@@ -7,6 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/productSettings.h"
+
+// A product setup for dumps: PRODUCT_ROOT_D at root, the other dump values absent.
+void setDumpRoot(ProductSettings& settings, const std::wstring& root);
+
 // The names (without folder) of the "*.dmp" files in folder, sorted.
 std::vector<std::wstring> dumpNames(const std::wstring& folder);
 

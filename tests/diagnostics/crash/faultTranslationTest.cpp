@@ -9,7 +9,7 @@
 #include "diagnostics/crash/seTranslator.h"
 #include "diagnostics/vexception.h"
 #include "tests/diagnostics/crash/dumpFiles.h"
-#include "tests/diagnostics/crash/productSettings.h"
+#include "tests/support/productSettings.h"
 #include "tests/driver/childProcess.h"
 
 namespace {

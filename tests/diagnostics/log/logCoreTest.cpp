@@ -211,21 +211,21 @@ TEST(LogCore, LevelNamesAndOutOfRangeLevelsAreSafe) {
 }
 
 TEST(LogCore, AChangeOfDebugTakesEffectWithin16Calls) {
-  ProductValues values;
-  values.setDword(L"Debug", 0);
+  ProductSettings values;
+  values.set(L"Debug", 0);
   EXPECT_FALSE(isDebugLogging());
-  values.setDword(L"Debug", 1);
+  values.set(L"Debug", 1);
   int calls = 1;
   while (!isDebugLogging() && calls < 40) ++calls;
   EXPECT_LE(calls, 16);
-  values.setDword(L"Debug", 0);
+  values.set(L"Debug", 0);
   calls = 1;
   while (isDebugLogging() && calls < 40) ++calls;
   EXPECT_LE(calls, 16);
 }
 
 TEST(LoggingLadder, EachHandlerLogsAnErrorWithTheCallersSite) {
-  ProductValues values;
+  ProductSettings values;
   values.remove(L"PRODUCT_ROOT_D");  // the file and event sinks fail quietly
   Recorder recorder;
   Listening listening(&recorder);
@@ -241,8 +241,8 @@ TEST(LoggingLadder, EachHandlerLogsAnErrorWithTheCallersSite) {
 }
 
 TEST(TracingLadder, EachHandlerTagsTheSpanMarksTheErrorAndThrowsOn) {
-  ProductValues values;
-  values.setDword(L"opentracing_enabled", 1);
+  ProductSettings values;
+  values.set(L"opentracing_enabled", 1);
   testsupport::AgentListener agent(6831);
   const char* const kinds[] = {"std::exception", "vexception", "_com_error", "cwrpexception", "unknown"};
   for (int kind = 0; kind < 5; ++kind) {

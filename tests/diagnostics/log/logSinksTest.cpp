@@ -64,7 +64,7 @@ class LogSinks : public ::testing::Test {
   }
   std::wstring debugLog() { return fromUtf16(readBytes(todaysLogFile(root, L"debug"))); }
 
-  ProductValues values;
+  ProductSettings values;
   std::wstring root;
 };
 
@@ -85,7 +85,7 @@ TEST_F(LogSinks, WithoutDebugAnErrorReachesEverySinkAndAWarningNone) {
 }
 
 TEST_F(LogSinks, WithDebugAnInfoReachesTheFileAndTheEventLogButNotTheConsole) {
-  values.setDword(L"Debug", 1);
+  values.set(L"Debug", 1);
   const UnixRun run = runLogHostUnix(root, kAllEventChannels, "log 0 'some info'");
   ASSERT_EQ(run.exitCode, 0) << run.err;
   EXPECT_NE(debugLog().find(L"Info: some info"), std::wstring::npos);
@@ -132,8 +132,8 @@ TEST_F(LogSinks, TheLogFileNameFollowsEachWritersLocalDate) {
 }
 
 TEST_F(LogSinks, ASwitchedOffLogReadsNoFolderWritesNothingAndMakesNoMutex) {
-  values.setDword(L"log_debug_enabled", 0);
-  values.setString(L"PRODUCT_ROOT_D", root + L"\\missing");
+  values.set(L"log_debug_enabled", 0);
+  values.set(L"PRODUCT_ROOT_D", root + L"\\missing");
   const ProcessResult run = runLogHost(L"mutex 3 \"not written\"");
   EXPECT_EQ(run.exitCode, static_cast<DWORD>(ERROR_FILE_NOT_FOUND)) << run.output;
   EXPECT_EQ(GetFileAttributesW((root + L"\\missing").c_str()), INVALID_FILE_ATTRIBUTES);
@@ -151,9 +151,9 @@ TEST_F(LogSinks, ASwitchOrRootChangedBetweenTwoLinesTakesEffectWithTheNextLine) 
   const std::wstring other = root + L"\\other";
   write(L"one");
   EXPECT_TRUE(mutexExists()) << "the mutex is kept between lines";
-  values.setString(L"PRODUCT_ROOT_D", other);
+  values.set(L"PRODUCT_ROOT_D", other);
   write(L"two");
-  values.setDword(L"log_switched_enabled", 0);
+  values.set(L"log_switched_enabled", 0);
   EXPECT_FALSE(LogFile(L"switched", true).isEnabled());
   write(L"three");
   EXPECT_FALSE(mutexExists()) << "a switched-off log keeps its mutex";
@@ -163,7 +163,7 @@ TEST_F(LogSinks, ASwitchOrRootChangedBetweenTwoLinesTakesEffectWithTheNextLine) 
                                        L"/t REG_DWORD /d 1 /reg:32 /f");
   ASSERT_EQ(reg.exitCode, 0u) << reg.output;
   write(L"four");
-  values.setString(L"PRODUCT_ROOT_D", root);
+  values.set(L"PRODUCT_ROOT_D", root);
   write(L"five");
 
   const std::wstring first = fromUtf16(readBytes(todaysLogFile(root, L"switched")));
@@ -254,7 +254,7 @@ TEST_F(LogSinks, EachFailingSinkLeavesTheOthersAndTheListenersWorking) {
   EXPECT_EQ(run.output, console("no root\n   at (loghost line 30)") + "[listener 3]");
 
   // The log folder is a file: the file sink fails; the event log still reports.
-  values.setString(L"PRODUCT_ROOT_D", root);
+  values.set(L"PRODUCT_ROOT_D", root);
   CreateDirectoryW((root + L"\\admin").c_str(), nullptr);
   CloseHandle(CreateFileW((root + L"\\admin\\logs").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
   UnixRun unixRun = runLogHostUnix(root, kAllEventChannels, "listen 3 'no folder'");

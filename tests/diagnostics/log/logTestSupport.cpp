@@ -5,72 +5,12 @@
 #include "platform/moduleName.h"
 #include "tests/support/removeTree.h"
 
-namespace {
-
-const wchar_t* const kKey = L"SOFTWARE\\Kestrin\\Ondra Config\\Config";
-
-HKEY openProductKey() {
-  HKEY key = nullptr;
-  RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr, &key, nullptr);
-  return key;
-}
-
-}  // namespace
-
-ProductValues::~ProductValues() {
-  HKEY key = openProductKey();
-  for (const auto& [name, saved] : saved_) {
-    if (saved.existed) {
-      RegSetValueExW(key, name.c_str(), 0, saved.type, saved.data.data(), static_cast<DWORD>(saved.data.size()));
-    } else {
-      RegDeleteValueW(key, name.c_str());
-    }
-  }
-  RegCloseKey(key);
-}
-
-void ProductValues::save(const std::wstring& name) {
-  if (saved_.count(name) != 0) return;
-  Saved saved;
-  HKEY key = openProductKey();
-  DWORD size = 0;
-  if (RegQueryValueExW(key, name.c_str(), nullptr, &saved.type, nullptr, &size) == ERROR_SUCCESS) {
-    saved.existed = true;
-    saved.data.resize(size);
-    RegQueryValueExW(key, name.c_str(), nullptr, &saved.type, saved.data.data(), &size);
-  }
-  RegCloseKey(key);
-  saved_[name] = saved;
-}
-
-void ProductValues::setDword(const std::wstring& name, DWORD value) {
-  save(name);
-  HKEY key = openProductKey();
-  RegSetValueExW(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
-  RegCloseKey(key);
-}
-
-void ProductValues::setString(const std::wstring& name, const std::wstring& value) {
-  save(name);
-  HKEY key = openProductKey();
-  RegSetValueExW(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                 static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-  RegCloseKey(key);
-}
-
-void ProductValues::remove(const std::wstring& name) {
-  save(name);
-  HKEY key = openProductKey();
-  RegDeleteValueW(key, name.c_str());
-  RegCloseKey(key);
-}
-
-std::wstring makeProductRoot(ProductValues& values, const std::wstring& name) {
+std::wstring makeProductRoot(ProductSettings& values, const std::wstring& name) {
   CreateDirectoryW(L"C:\\kestrin-logtest", nullptr);
   const std::wstring root = L"C:\\kestrin-logtest\\" + name;
   removeTree(root);
   CreateDirectoryW(root.c_str(), nullptr);
-  values.setString(L"PRODUCT_ROOT_D", root);
+  values.set(L"PRODUCT_ROOT_D", root);
   return root;
 }
 

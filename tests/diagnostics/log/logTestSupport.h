@@ -1,39 +1,17 @@
 #pragma once
-// Test support for the log tests: the product's registry values set for one test and put back,
-// a product root of the test's own, the test host, and reading log files back.
+// Test support for the log tests: a product root of the test's own, the test host, and reading
+// log files back.
 
 #include <windows.h>
 
-#include <map>
 #include <string>
 #include <vector>
 
+#include "tests/support/productSettings.h"
 #include "tests/support/runProcess.h"
 
-// Sets values under the product's configuration key (32-bit view) and restores them at the end.
-class ProductValues {
- public:
-  ProductValues() = default;
-  ~ProductValues();
-  ProductValues(const ProductValues&) = delete;
-  ProductValues& operator=(const ProductValues&) = delete;
-
-  void setDword(const std::wstring& name, DWORD value);
-  void setString(const std::wstring& name, const std::wstring& value);
-  void remove(const std::wstring& name);
-
- private:
-  void save(const std::wstring& name);
-  struct Saved {
-    bool existed = false;
-    DWORD type = 0;
-    std::vector<BYTE> data;
-  };
-  std::map<std::wstring, Saved> saved_;
-};
-
 // A fresh product root C:\kestrin-logtest\<name> (emptied first), set as PRODUCT_ROOT_D.
-std::wstring makeProductRoot(ProductValues& values, const std::wstring& name);
+std::wstring makeProductRoot(ProductSettings& values, const std::wstring& name);
 
 // Runs bin\loghost.exe with arguments; output is what it wrote to its standard handles.
 ProcessResult runLogHost(const std::wstring& arguments);

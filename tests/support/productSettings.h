@@ -29,6 +29,3 @@ class ProductSettings {
   };
   std::vector<Saved> saved_;
 };
-
-// A product setup for dumps: PRODUCT_ROOT_D at root, the other dump values absent.
-void setDumpRoot(ProductSettings& settings, const std::wstring& root);

@@ -1,4 +1,4 @@
-#include "tests/diagnostics/crash/productSettings.h"
+#include "tests/support/productSettings.h"
 
 #include "platform/RegistryKey.h"
 #include "platform/registry.h"
@@ -48,9 +48,4 @@ void ProductSettings::set(const std::wstring& name, DWORD value) {
 void ProductSettings::remove(const std::wstring& name) {
   save(name);
   RegDeleteValueW(openSettings().get(), name.c_str());
-}
-
-void setDumpRoot(ProductSettings& settings, const std::wstring& root) {
-  settings.set(L"PRODUCT_ROOT_D", root);
-  for (const wchar_t* name : {L"CrashDumpsEnabled", L"CrashDumpsLocation", L"CrashDumpsMaxCount"}) settings.remove(name);
 }
