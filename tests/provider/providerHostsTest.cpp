@@ -80,7 +80,7 @@ TEST_F(ProviderHosts, SpansLostOnTheWayLeaveOneWarningInTheDaysLogAndNoneOtherwi
       L"0 without memory, 0 in datagrams the agent's port refused (0 datagrams refused)";
   const size_t at = text.find(warning);
   ASSERT_NE(at, std::wstring::npos) << cstr(text, CP_UTF8);
-  EXPECT_EQ(text.find(L"Tracing of", at + 1), std::wstring::npos) << "one Warning for the one host";
+  EXPECT_EQ(text.find(L"Tracing of", at + warning.size()), std::wstring::npos) << "one Warning for the one host";
   EXPECT_NE(text.find(L"OpenTracingTracer::~OpenTracingTracer", at), std::wstring::npos);
 }
 
