@@ -17,6 +17,8 @@ static_assert(sizeof(std::atomic<ExecuteContext*>) == sizeof(ExecuteContext*) &&
 
 KESTRIN_EXPORT std::atomic<ExecuteContext*> m_ExecuteContext_4D93FADE_7B9E_4286_AE07_54AF471F7E22{nullptr};
 
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
 namespace {
 
 std::atomic<ExecuteContext*>& ownSlot() { return m_ExecuteContext_4D93FADE_7B9E_4286_AE07_54AF471F7E22; }
@@ -67,6 +69,11 @@ ExecuteContext* adoptOrCreate() {
   return context;
 }
 
+// Whether this copy of the platform layer is linked into the process's executable.
+bool isProcessExecutable() {
+  return reinterpret_cast<HMODULE>(&__ImageBase) == GetModuleHandleW(nullptr);
+}
+
 void destroy(ExecuteContext* context) {
   ::operator delete(context->reserved);
   if (LogSettings* settings = context->logSettings.load()) {
@@ -93,6 +100,15 @@ ExecuteContext* getExecuteContext() {
 }
 
 void releaseExecuteContext() {
+  // The executable lets go only in exit(), while other threads of the process may still trace:
+  // its reference ends tracing but frees nothing they could still be using, and its slot keeps
+  // the context for them. A library lets go when it is unloaded, or at the end of the process
+  // after every other thread was stopped, and frees what it held last.
+  if (isProcessExecutable()) {
+    ExecuteContext* context = ownSlot().load(std::memory_order_acquire);
+    if (context != nullptr && context->referenceCount.fetch_sub(1) == 1) context->driverState->endTracing();
+    return;
+  }
   ExecuteContext* context = ownSlot().exchange(nullptr);
   if (context == nullptr) return;
   if (context->referenceCount.fetch_sub(1) == 1) destroy(context);

@@ -47,7 +47,9 @@ extern "C" KESTRIN_EXPORT std::atomic<ExecuteContext*> m_ExecuteContext_4D93FADE
 ExecuteContext* getExecuteContext();
 
 // Gives this module's reference back; the last reference destroys the context with its driver
-// state and log settings. Takes no lock, so that it may run under the loader lock at unload.
+// state and log settings. Takes no lock in a library, so that it may run under the loader lock
+// at unload. In the executable it runs in exit(), while other threads may still trace: the last
+// reference there only ends tracing (the driver state's endTracing) and frees nothing.
 void releaseExecuteContext();
 
 // The context's log settings, created zeroed with an empty listener list on the first call.

@@ -32,8 +32,10 @@ std::unique_ptr<ISpanContextProvider> StartSpan(const std::string& function, int
     void SetTag(const std::string&, const std::string&) override {}
   };
   try {
-    if (!IsEnabled()) return std::make_unique<OpenTracingSpanContextNone>();
-    return getExecuteContext()->driverState->startSpan(function, line, name);
+    if (IsEnabled()) {
+      if (auto span = getExecuteContext()->driverState->startSpan(function, line, name)) return span;
+    }
+    return std::make_unique<OpenTracingSpanContextNone>();
   } catch (...) {
     Disable();
     return std::make_unique<OpenTracingSpanContextNone>();

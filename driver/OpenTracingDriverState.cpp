@@ -40,6 +40,7 @@ std::unique_ptr<OpenTracingDriver::ISpanContextProvider> OpenTracingDriverState:
                                                                                           int32_t line,
                                                                                           const std::string& name) {
   const ScopedLock scope(lock);
+  if (enabled.load(std::memory_order_relaxed) == 0) return nullptr;
   if (!library) {
     // Only the executable's own folder: a provider elsewhere on the search path is not ours.
     auto loaded = std::make_unique<RunTime::LibraryPtr>(
@@ -58,4 +59,18 @@ std::unique_ptr<OpenTracingDriver::ISpanContextProvider> OpenTracingDriverState:
   }
   if (!tracer) tracer.reset(getTracer());
   return std::unique_ptr<OpenTracingDriver::ISpanContextProvider>(getSpanContext(tracer, function, line, name));
+}
+
+void OpenTracingDriverState::endTracing() noexcept {
+  enabled.store(0, std::memory_order_relaxed);
+  OpenTracingDriver::TracerPtr ending;
+  {
+    // No span is being started once the tracer is taken; later starts find tracing off.
+    const ScopedLock scope(lock);
+    ending = std::move(tracer);
+  }
+  try {
+    ending.reset();
+  } catch (...) {
+  }
 }

@@ -23,9 +23,15 @@ struct OpenTracingDriverState {
   OpenTracingDriverState& operator=(const OpenTracingDriverState&) = delete;
 
   // A new span of the provider; loads the provider and creates its tracer on the first call.
-  // Raises whatever loading or the provider raises. Serialised by lock.
+  // Null when tracing was switched off meanwhile. Raises whatever loading or the provider
+  // raises. Serialised by lock.
   std::unique_ptr<OpenTracingDriver::ISpanContextProvider> startSpan(const std::string& function, int32_t line,
                                                                        const std::string& name);
+
+  // Switches tracing off for the process and ends the tracer (its root span and the wait for its
+  // last spans) while the provider stays loaded and the state stays valid: for a process that
+  // ends while other threads may still trace. Never raises.
+  void endTracing() noexcept;
 
   // Read and cleared without the lock; it only ever goes from set to clear.
   std::atomic<uint8_t> enabled;

@@ -4,18 +4,22 @@
 // destructors of thread_local objects in DLLs after their emulated storage may already be freed,
 // while the system calls this callback at thread exit, before the thread's storage goes.
 // Unloading the module frees the slot, which destroys the objects of the other threads at once:
-// later thread exits must not call back into unloaded code.
+// later thread exits must not call back into unloaded code. At the end of the process the slot
+// is left as it is: the other threads were stopped wherever they were, perhaps holding the
+// heap's lock, and their objects go with the process.
 
 #include <windows.h>
 
 #include <new>
+
+#include "platform/processEnding.h"
 
 template <typename T>
 class FiberLocal {
  public:
   FiberLocal() : _slot(FlsAlloc(destroy)) {}
   ~FiberLocal() {
-    if (_slot != FLS_OUT_OF_INDEXES) FlsFree(_slot);
+    if (_slot != FLS_OUT_OF_INDEXES && !processIsEnding()) FlsFree(_slot);
   }
   FiberLocal(const FiberLocal&) = delete;
   FiberLocal& operator=(const FiberLocal&) = delete;

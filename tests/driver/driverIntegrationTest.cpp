@@ -2,7 +2,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <thread>
+#include <vector>
+
+#include "diagnostics/ExecuteContext.h"
+#include "driver/OpenTracingDriver.h"
+#include "driver/OpenTracingDriverState.h"
 
 #include "tests/support/AgentListener.h"
 #include "tests/driver/childProcess.h"
@@ -113,4 +120,42 @@ TEST_F(Traced, UnloadingTheModuleHoldingTheLastReferenceEndsItsTraceWithoutDeadl
   ASSERT_NE(root, nullptr) << "the root span ends only when the module's release destroys the holder";
   ASSERT_NE(work, nullptr);
   EXPECT_EQ(work->parentSpanId, root->spanId);
+}
+
+// A process whose executable lets go of the context in exit() while its threads still trace: the
+// tracer ends (the root span arrives) but the state and the provider stay, so the threads go on
+// with spans that do nothing instead of using what a release would have freed.
+TEST_F(Traced, EndingTracingWhileThreadsTraceLeavesThemDoNothingSpansAndTheProviderLoaded) {
+  std::atomic<bool> stop{false};
+  std::atomic<long> enabledAfterEnd{0};
+  std::atomic<bool> ended{false};
+  std::vector<std::thread> threads;
+  for (int k = 0; k < 4; ++k) {
+    threads.emplace_back([&, k] {
+      const std::string function = "busy" + std::to_string(k);
+      for (int32_t i = 0; !stop; ++i) {
+        const bool wasEnded = ended;
+        const auto span = OpenTracingDriver::StartSpan(function, i, "");
+        span->SetTag("Round", "busy");
+        if (wasEnded && span->IsEnabled()) ++enabledAfterEnd;
+        Sleep(1);  // a few thousand spans in all, which the listener reads back quickly
+      }
+    });
+  }
+  Sleep(300);
+  getExecuteContext()->driverState->endTracing();
+  ended = true;
+  Sleep(300);
+  stop = true;
+  for (std::thread& thread : threads) thread.join();
+
+  EXPECT_EQ(enabledAfterEnd, 0) << "spans started after the end were real ones";
+  EXPECT_FALSE(OpenTracingDriver::IsEnabled());
+  EXPECT_NE(GetModuleHandleW(L"opentracingprovider.dll"), nullptr) << "the provider stays loaded";
+  // The root span ends last, after every busy span the tracer sent.
+  bool rootArrived = false;
+  for (int wait = 0; wait < 150 && !rootArrived; ++wait, Sleep(200)) {
+    rootArrived = find(agent.spans(), "Root Span for module: ") != nullptr;
+  }
+  EXPECT_TRUE(rootArrived) << "the ended tracer sent its root span";
 }
