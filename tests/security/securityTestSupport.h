@@ -11,6 +11,7 @@
 
 #include "security/access.h"
 #include "security/runtimeSid.h"
+#include "tests/support/removeTree.h"
 
 inline RunTime::Sid sidFromString(const wchar_t* text) {
   PSID raw = nullptr;
@@ -51,24 +52,7 @@ class TempFolder {
            std::to_wstring(GetTickCount64());
     CreateDirectoryW(path.c_str(), nullptr);
   }
-  ~TempFolder() {
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
-      do {
-        const std::wstring name = data.cFileName;
-        if (name == L"." || name == L"..") continue;
-        const std::wstring full = path + L"\\" + name;
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-          RemoveDirectoryW(full.c_str());
-        } else {
-          DeleteFileW(full.c_str());
-        }
-      } while (FindNextFileW(find, &data));
-      FindClose(find);
-    }
-    RemoveDirectoryW(path.c_str());
-  }
+  ~TempFolder() { removeTree(path); }
   std::wstring file(const wchar_t* name) const {
     const std::wstring full = path + L"\\" + name;
     HANDLE h = CreateFileW(full.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
