@@ -8,6 +8,21 @@
 
 namespace {
 
+// exit() runs endTracing holding the C run-time's exit lock, while a thread starting the process's
+// first span holds the driver's lock as it loads the provider and makes the tracer, which
+// register exit handlers and so wait for that exit lock: past this bound the end of tracing gives
+// up rather than deadlock the exit. A span start that is not stuck takes far less.
+constexpr ULONGLONG kEndTracingLockWaitMs = 2000;
+
+bool enterWithin(CRITICAL_SECTION* lock, ULONGLONG ms) noexcept {
+  const ULONGLONG deadline = GetTickCount64() + ms;
+  while (!TryEnterCriticalSection(lock)) {
+    if (GetTickCount64() >= deadline) return false;
+    Sleep(1);
+  }
+  return true;
+}
+
 template <class Fn>
 Fn resolve(HMODULE module, const char* name) {
   return reinterpret_cast<Fn>(reinterpret_cast<void*>(VModule::getProcAddress(module, name)));
@@ -64,9 +79,11 @@ std::unique_ptr<OpenTracingDriver::ISpanContextProvider> OpenTracingDriverState:
 void OpenTracingDriverState::endTracing() noexcept {
   enabled.store(0, std::memory_order_relaxed);
   OpenTracingDriver::TracerPtr ending;
+  // Given up, the tracer is left to the end of the process, which sends what its reporter holds.
+  if (!enterWithin(lock, kEndTracingLockWaitMs)) return;
   {
     // No span is being started once the tracer is taken; later starts find tracing off.
-    const ScopedLock scope(lock);
+    const ScopedLock scope(lock, std::adopt_lock);
     ending = std::move(tracer);
   }
   try {

@@ -30,7 +30,9 @@ struct OpenTracingDriverState {
 
   // Switches tracing off for the process and ends the tracer (its root span and the wait for its
   // last spans) while the provider stays loaded and the state stays valid: for a process that
-  // ends while other threads may still trace. Never raises.
+  // ends while other threads may still trace. Waits at most 2 s for a span start in progress; a
+  // thread stuck there (on the run-time's exit lock, while exit() calls this) keeps the tracer,
+  // which the process's end then deals with. Never raises.
   void endTracing() noexcept;
 
   // Read and cleared without the lock; it only ever goes from set to clear.

@@ -12,6 +12,7 @@
 #include "driver/OpenTracingDriverState.h"
 
 #include "tests/support/AgentListener.h"
+#include "tests/support/busyExit.h"
 #include "tests/driver/childProcess.h"
 #include "tests/driver/tracingSwitch.h"
 
@@ -120,6 +121,43 @@ TEST_F(Traced, UnloadingTheModuleHoldingTheLastReferenceEndsItsTraceWithoutDeadl
   ASSERT_NE(root, nullptr) << "the root span ends only when the module's release destroys the holder";
   ASSERT_NE(work, nullptr);
   EXPECT_EQ(work->parentSpanId, root->spanId);
+}
+
+// exit() ends tracing while holding the run-time's exit lock, and the thread starting the first
+// span holds the driver's lock while what it loads waits for that exit lock: the end gives up on
+// the tracer after a bounded wait instead of waiting for the thread for ever.
+TEST_F(Traced, ExitWhileAnotherThreadStartsTheFirstSpanEndsTheProcess) {
+  const ProcessResult run = runProcess(executableFolder() + L"\\samplehost.exe", L"exit-at-first-span", L"", 60000);
+  ASSERT_TRUE(run.finished) << "the exit deadlocks";
+  EXPECT_EQ(run.exitCode, 0u) << run.output;
+  EXPECT_NE(run.output.find("first span pending=1"), std::string::npos)
+      << "the thread was to be inside its first span as tracing ended\n" << run.output;
+}
+
+// Hosts that end while four threads trace through the driver: none hangs, none sends a span
+// twice. Ended by exit() or a return from main, the tracer's end sends every span finished
+// before the exit call; ExitProcess stops the sender and loses at most the datagram it had in
+// flight. The long loop of such exits is in the exit benchmark.
+TEST(TracedExits, HostsEndingWhileThreadsTraceThroughTheDriverNeverHangNorResend) {
+  TracingSwitch values;
+  values.setDword(KEY_WOW64_32KEY, 1);
+  for (const std::wstring mode : {L"exitprocess", L"exit", L"return"}) {
+    for (int round = 0; round < 2; ++round) {
+      SCOPED_TRACE(std::string(mode.begin(), mode.end()));
+      testsupport::AgentListener listener(6831, testsupport::AgentListener::Record::SummaryOnly);
+      const ProcessResult host = runProcess(executableFolder() + L"\\driver_exit_host.exe", L"150 " + mode, L"", 60000);
+      const testsupport::AgentSummary summary = listener.stop();
+      ASSERT_TRUE(host.finished) << "the host hangs: " << host.output;
+      ASSERT_EQ(host.exitCode, 0u) << host.output;
+      EXPECT_EQ(summary.undecodable, 0);
+      EXPECT_EQ(summary.duplicates, 0);
+      const testsupport::BusyExitCount busy = testsupport::countBusyExit(host.output, summary, "NEW: ");
+      ASSERT_EQ(busy.threadsCounted, testsupport::kBusyExitThreads) << host.output;
+      EXPECT_GT(busy.finished, 0);
+      EXPECT_LE(busy.missing, mode == L"exitprocess" ? testsupport::kMostSpansInOneDatagram : 0)
+          << busy.missing << " of " << busy.finished << " finished spans missing";
+    }
+  }
 }
 
 // A process whose executable lets go of the context in exit() while its threads still trace: the

@@ -7,11 +7,18 @@
 //   samplehost child    what the child runs: nested spans, joined to the parent's trace
 //   samplehost unload   samplemodule.dll alone traces, then is unloaded while it holds the
 //                       process's only reference to the execute context and so to the tracer
+//   samplehost exit-at-first-span
+//                       returns from main while another thread is starting the process's first
+//                       span: that thread holds the driver's lock while it loads the provider and
+//                       makes the tracer, which registers exit handlers, and exit() holds the
+//                       run-time's exit lock while it ends tracing; prints "first span
+//                       pending=1" when the thread was still starting its span as tracing ended
 // Exit code 0 when every step ran; spans go to the agent whether tracing is on or not.
 #include <windows.h>
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -145,6 +152,23 @@ int unload() {
   return traced >= 0 ? 0 : 1;
 }
 
+std::atomic<bool> firstSpanStarted{false};
+
+int exitAtFirstSpan() {
+  // The context exists before the handler below is registered, so its release runs after it.
+  if (!OpenTracingDriver::IsEnabled()) return 1;
+  std::atexit([] {
+    std::thread([] {
+      StartSpan("firstSpan", __LINE__, "");
+      firstSpanStarted = true;
+    }).detach();
+    Sleep(500);
+    std::printf("first span pending=%d\n", firstSpanStarted ? 0 : 1);
+    std::fflush(stdout);
+  });
+  return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -152,6 +176,7 @@ int wmain(int argc, wchar_t** argv) {
   if (command == L"trace") return trace();
   if (command == L"child") return child();
   if (command == L"unload") return unload();
-  std::fprintf(stderr, "usage: samplehost trace | child | unload\n");
+  if (command == L"exit-at-first-span") return exitAtFirstSpan();
+  std::fprintf(stderr, "usage: samplehost trace | child | unload | exit-at-first-span\n");
   return 2;
 }
