@@ -1,5 +1,6 @@
 // The long loop of exits under load, counted at the independent decoder: hosts that end by
-// ExitProcess, exit or returning from main while four threads trace at full speed, and hosts
+// ExitProcess, exit or returning from main while four threads trace at full speed, through the
+// Jaeger client and through the driver (which needs the agent's port 6831 free), and hosts
 // that call ExitProcess right after a burst of 10,000 spans. Prints hangs, spans sent twice,
 // spans finished before the exit call that did not arrive, and how long a host with 10,000
 // spans queued takes from its exit call to its end.
@@ -15,6 +16,8 @@
 #include <vector>
 
 #include "tests/support/AgentListener.h"
+#include "tests/support/busyExit.h"
+#include "tests/support/productSettings.h"
 #include "tests/support/runProcess.h"
 
 namespace {
@@ -34,29 +37,26 @@ struct Tally {
   int64_t finished = 0, missing = 0, duplicates = 0, undecodable = 0, worstMissing = 0;
 };
 
+// mode "driver-<how>" runs the host that traces through the driver and the provider, which
+// report to the agent's fixed port; the others run the Jaeger client's own host.
 void runOne(const std::string& mode, int amount, Tally& tally) {
-  testsupport::AgentListener listener(0, testsupport::AgentListener::Record::SummaryOnly);
-  const ProcessResult host = runProcess(besideThis(L"jaeger_exit_host.exe"),
-                                        wide(listener.hostPort() + " " + std::to_string(amount) + " " + mode), L"", 30000);
+  const bool driver = mode.compare(0, 7, "driver-") == 0;
+  testsupport::AgentListener listener(driver ? 6831 : 0, testsupport::AgentListener::Record::SummaryOnly);
+  const ProcessResult host =
+      driver ? runProcess(besideThis(L"driver_exit_host.exe"), wide(std::to_string(amount) + " " + mode.substr(7)), L"", 30000)
+             : runProcess(besideThis(L"jaeger_exit_host.exe"),
+                          wide(listener.hostPort() + " " + std::to_string(amount) + " " + mode), L"", 30000);
   const testsupport::AgentSummary summary = listener.stop();
   ++tally.runs;
   if (!host.finished) ++tally.hangs;
   if (host.finished && host.exitCode != 0) ++tally.failures;
   tally.duplicates += summary.duplicates;
   tally.undecodable += summary.undecodable;
-  int64_t finished = 0, missing = 0;
-  if (mode.compare(0, 5, "busy-") == 0) {
-    for (int k = 0; k < 4; ++k) {
-      const std::string label = "finished " + std::to_string(k) + " ";
-      const size_t at = host.output.find(label);
-      if (at == std::string::npos) continue;
-      const int64_t count = std::atoll(host.output.c_str() + at + label.size());
-      finished += count;
-      missing += summary.missingBelow("t" + std::to_string(k), count);
-    }
-  } else {
-    finished = amount;
-    missing = summary.missingBelow("exit span", amount);
+  int64_t finished = amount, missing = summary.missingBelow("exit span", amount);
+  if (driver || mode.compare(0, 5, "busy-") == 0) {
+    const testsupport::BusyExitCount busy = testsupport::countBusyExit(host.output, summary, driver ? "NEW: " : "");
+    finished = busy.finished;
+    missing = busy.missing;
   }
   tally.finished += finished;
   tally.missing += missing;
@@ -89,7 +89,11 @@ int main(int argc, char** argv) {
   const int perMode = argc > 1 ? std::atoi(argv[1]) : 25;
   const int bursts = argc > 2 ? std::atoi(argv[2]) : 20;
   Tally all;
-  for (const char* mode : {"busy-exitprocess", "busy-exit", "busy-return", "busy-global"}) {
+  // The driver's hosts trace only with the machine's switch on, put back at the end.
+  ProductSettings settings;
+  settings.set(L"opentracing_enabled", DWORD{1});
+  for (const char* mode : {"busy-exitprocess", "busy-exit", "busy-return", "busy-global", "driver-exitprocess",
+                           "driver-exit", "driver-return"}) {
     Tally tally;
     for (int i = 0; i < perMode; ++i) runOne(mode, 150, tally);
     print(mode, tally);

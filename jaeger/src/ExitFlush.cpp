@@ -23,10 +23,10 @@ struct LiveReporters {
   std::set<std::weak_ptr<Reporter::State>, std::owner_less<std::weak_ptr<Reporter::State>>> states;
 };
 
-LiveReporters& liveReporters() {
-  static LiveReporters* reporters = new LiveReporters;
-  return *reporters;
-}
+// Made when the library loads: the flush at process end must find it without allocating.
+LiveReporters* const reporters = new LiveReporters;
+
+LiveReporters& liveReporters() { return *reporters; }
 
 std::vector<std::shared_ptr<Reporter::State>> liveStates() {
   std::vector<std::shared_ptr<Reporter::State>> states;

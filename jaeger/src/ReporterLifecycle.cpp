@@ -10,16 +10,20 @@ namespace {
 
 std::atomic<bool> ending{false};
 
+using ShutdownQuery = BOOLEAN(NTAPI*)();
+
+// Looked up when the library loads: a first lookup at process end would take the run-time's
+// lock for local statics, which a killed thread may hold.
+const ShutdownQuery shutdownInProgress = reinterpret_cast<ShutdownQuery>(
+    reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlDllShutdownInProgress")));
+
 }  // namespace
 
 void markProcessEnding() noexcept { ending = true; }
 
 bool processEnding() noexcept {
   if (ending.load(std::memory_order_relaxed)) return true;
-  using Query = BOOLEAN(NTAPI*)();
-  static const Query query = reinterpret_cast<Query>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlDllShutdownInProgress")));
-  if (query == nullptr || query() == 0) return false;
+  if (shutdownInProgress == nullptr || shutdownInProgress() == 0) return false;
   ending = true;
   return true;
 }

@@ -61,7 +61,10 @@ class Lifecycle {
 };
 
 // A lock that waits without bound while the process runs, and at most kExitLockWait once it
-// ends, when its owner may have been killed holding it.
+// ends, when its owner may have been killed holding it. Once the process ends a lock taken is
+// kept, never released: a release wakes the threads that waited for it, and under Wine that takes
+// a spin lock of the system's wait queues that a killed thread may hold, which would spin for
+// ever. The exiting thread may take it again; nobody else is left to want it.
 class ExitBoundedLock {
  public:
   static constexpr std::chrono::milliseconds kExitLockWait{50};
@@ -75,7 +78,7 @@ class ExitBoundedLock {
     Guard& operator=(const Guard&) = delete;
     explicit operator bool() const { return _held; }
     void unlock() noexcept {
-      if (_held) _lock._lock.unlock();
+      if (_held) _lock.release();
       _held = false;
     }
     bool relock() noexcept {
@@ -90,19 +93,35 @@ class ExitBoundedLock {
 
   // For the condition variables that wait under the lock, while the process runs.
   PSRWLOCK native() noexcept { return _lock.native(); }
-  // For a lock whose owner may have been killed; only once the process ends.
-  bool tryLock() noexcept { return _lock.try_lock(); }
-  void unlock() noexcept { _lock.unlock(); }
+  // Takes the lock only if it is free now; released by unlock().
+  bool tryLock() noexcept { return acquireWithin(std::chrono::milliseconds(0)); }
+  void unlock() noexcept { release(); }
 
  private:
-  bool acquire() noexcept {
-    if (_lock.try_lock()) return true;
-    if (processEnding()) return _lock.lockWithin(kExitLockWait);
+  bool acquire() noexcept { return acquireWithin(kExitLockWait); }
+
+  bool acquireWithin(std::chrono::milliseconds exitWait) noexcept {
+    if (processEnding()) {
+      if (_keptBy == GetCurrentThreadId()) return true;
+      if (!_lock.lockWithin(exitWait)) return false;
+      _keptBy = GetCurrentThreadId();
+      return true;
+    }
+    if (exitWait.count() == 0) return _lock.try_lock();
     _lock.lock();
     return true;
   }
 
+  void release() noexcept {
+    if (processEnding()) {
+      _keptBy = GetCurrentThreadId();
+      return;
+    }
+    _lock.unlock();
+  }
+
   SlimLock _lock;
+  DWORD _keptBy = 0;  // the exiting thread, once it took the lock at process end
 };
 
 }  // namespace jaegertracing
