@@ -119,7 +119,8 @@ void Reporter::State::report(const SpanRecord& span) noexcept {
       }
     }
   }
-  ++taken;
+  // One writer, under the lock: a plain store, not a locked add on a line other cores read.
+  taken.store(taken.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
   // Only a sleeping background thread needs waking; a pausing one comes back within a moment,
   // and the bound of waiting datagrams covers a pause that overruns.
   if (workerSleeping) {
@@ -339,26 +340,70 @@ Tracer::Statistics Reporter::State::statistics() const noexcept {
   return result;
 }
 
-Reporter::Reporter(const Process& process, std::unique_ptr<UdpSender> sender, const Options& options)
-    : _state(std::make_shared<State>(process, std::move(sender), options)) {
-  addLiveReporter(_state);
+namespace {
+
+// A lane for each processor, up to four: more lanes than cores only add background threads.
+size_t laneCount() noexcept {
+  SYSTEM_INFO system;
+  GetSystemInfo(&system);
+  const size_t processors = system.dwNumberOfProcessors;
+  return processors < 1 ? 1 : processors > 4 ? 4 : processors;
+}
+
+}  // namespace
+
+Reporter::Reporter(const Process& process, const std::string& agentHostPort, const Options& options) {
+  const size_t lanes = laneCount();
+  _lanes.reserve(lanes);
   try {
-    std::thread(&State::run, _state).detach();
+    for (size_t k = 0; k < lanes; ++k) {
+      auto state = std::make_shared<State>(process, std::unique_ptr<UdpSender>(new UdpSender(agentHostPort)), options);
+      addLiveReporter(state);
+      _lanes.push_back(state);
+      std::thread(&State::run, state).detach();
+    }
   } catch (...) {
-    removeLiveReporter(_state);
+    for (const auto& state : _lanes) {
+      state->close();
+      removeLiveReporter(state);
+    }
     throw;
   }
 }
 
 Reporter::~Reporter() {
   close();
-  removeLiveReporter(_state);
+  for (const auto& state : _lanes) removeLiveReporter(state);
 }
 
-void Reporter::report(const SpanRecord& span) noexcept { _state->report(span); }
+// Thread ids are multiples of four, given out in turn: threads started one after another get
+// lanes one after another, with no lookup in a thread's own storage.
+Reporter::State& Reporter::laneOfThisThread() const noexcept {
+  return *_lanes[(GetCurrentThreadId() >> 2) % _lanes.size()];
+}
 
-void Reporter::close() noexcept { _state->close(); }
+void Reporter::report(const SpanRecord& span) noexcept { laneOfThisThread().report(span); }
 
-Tracer::Statistics Reporter::statistics() const noexcept { return _state->statistics(); }
+void Reporter::close() noexcept {
+  for (const auto& state : _lanes) state->close();
+}
+
+Tracer::Statistics Reporter::statistics() const noexcept {
+  Tracer::Statistics sum;
+  for (const auto& state : _lanes) {
+    const Tracer::Statistics lane = state->statistics();
+    sum.reported += lane.reported;
+    sum.droppedQueueFull += lane.droppedQueueFull;
+    sum.droppedTooLarge += lane.droppedTooLarge;
+    sum.droppedOutOfMemory += lane.droppedOutOfMemory;
+    sum.droppedSendFailed += lane.droppedSendFailed;
+    sum.droppedClosed += lane.droppedClosed;
+    sum.lostAtExit += lane.lostAtExit;
+    sum.sendFailures += lane.sendFailures;
+    sum.datagrams += lane.datagrams;
+    sum.bytesSent += lane.bytesSent;
+  }
+  return sum;
+}
 
 }  // namespace jaegertracing

@@ -5,10 +5,17 @@
 // at the flush interval. When the full datagrams waiting reach their bound (the background
 // thread gets no processor among many finishing threads), a finishing thread sends the oldest
 // itself rather than drop its span. The lifecycle and its rules: ReporterLifecycle.h.
+//
+// A reporter is a few lanes, each with its own datagrams, lock, socket and background thread,
+// and a thread always finishes its spans into the same lane: threads finishing spans at once on
+// a machine's cores then mostly write lines of memory that no other core holds, where one shared
+// queue made them take its lock and datagram from each other for every span.
 
 #include <chrono>
 #include <cstddef>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "jaeger/src/AgentEncoding.h"
 #include "jaeger/src/SpanRecord.h"
@@ -24,8 +31,9 @@ class Reporter {
     bool logSpans = false;
   };
 
-  // Starts the background thread. Throws std::bad_alloc and std::system_error.
-  Reporter(const Process& process, std::unique_ptr<UdpSender> sender, const Options& options);
+  // Makes the lanes' sockets to the agent at agentHostPort ("host:port") and starts their
+  // background threads. Throws what UdpSender throws, std::bad_alloc and std::system_error.
+  Reporter(const Process& process, const std::string& agentHostPort, const Options& options);
   // Closes the reporter.
   ~Reporter();
   Reporter(const Reporter&) = delete;
@@ -45,7 +53,9 @@ class Reporter {
   struct State;
 
  private:
-  std::shared_ptr<State> _state;
+  State& laneOfThisThread() const noexcept;
+
+  std::vector<std::shared_ptr<State>> _lanes;
 };
 
 }  // namespace jaegertracing

@@ -65,8 +65,7 @@ std::shared_ptr<opentracing::Tracer> Tracer::make(const std::string& serviceName
   Reporter::Options options;
   options.flushInterval = config.reporter().bufferFlushInterval();
   options.logSpans = config.reporter().logSpans();
-  std::unique_ptr<Reporter> reporter(
-      new Reporter(process, std::unique_ptr<UdpSender>(new UdpSender(config.reporter().localAgentHostPort())), options));
+  std::unique_ptr<Reporter> reporter(new Reporter(process, config.reporter().localAgentHostPort(), options));
 
   sendAllBeforeExitOnExit();
   auto core = std::make_shared<TracerCore>(serviceName, std::move(sampler), config.headers(), std::move(reporter));

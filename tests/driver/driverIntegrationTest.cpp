@@ -136,7 +136,7 @@ TEST_F(Traced, ExitWhileAnotherThreadStartsTheFirstSpanEndsTheProcess) {
 
 // Hosts that end while four threads trace through the driver: none hangs, none sends a span
 // twice. Ended by exit() or a return from main, the tracer's end sends every span finished
-// before the exit call; ExitProcess stops the sender and loses at most the datagram it had in
+// before the exit call; ExitProcess stops the senders and loses at most the datagrams they had in
 // flight. The long loop of such exits is in the exit benchmark.
 TEST(TracedExits, HostsEndingWhileThreadsTraceThroughTheDriverNeverHangNorResend) {
   TracingSwitch values;
@@ -154,7 +154,7 @@ TEST(TracedExits, HostsEndingWhileThreadsTraceThroughTheDriverNeverHangNorResend
       const testsupport::BusyExitCount busy = testsupport::countBusyExit(host.output, summary, "NEW: ");
       ASSERT_EQ(busy.threadsCounted, testsupport::kBusyExitThreads) << host.output;
       EXPECT_GT(busy.finished, 0);
-      EXPECT_LE(busy.missing, mode == L"exitprocess" ? testsupport::kMostSpansInOneDatagram : 0)
+      EXPECT_LE(busy.missing, mode == L"exitprocess" ? testsupport::mostSpansInFlightAtExit() : 0)
           << busy.missing << " of " << busy.finished << " finished spans missing";
     }
   }

@@ -1,5 +1,8 @@
 #include "tests/support/busyExit.h"
 
+#include <windows.h>
+
+#include <algorithm>
 #include <cstdlib>
 
 namespace testsupport {
@@ -16,6 +19,13 @@ BusyExitCount countBusyExit(const std::string& hostOutput, const AgentSummary& s
     count.missing += summary.missingBelow(prefix + "t" + std::to_string(k), finished);
   }
   return count;
+}
+
+int64_t mostSpansInFlightAtExit() {
+  SYSTEM_INFO system;
+  GetSystemInfo(&system);
+  const int64_t senders = std::min<int64_t>(std::max<int64_t>(system.dwNumberOfProcessors, 1), 4);
+  return senders * kMostSpansInOneDatagram;
 }
 
 }  // namespace testsupport

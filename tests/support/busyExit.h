@@ -21,8 +21,12 @@ struct BusyExitCount {
 BusyExitCount countBusyExit(const std::string& hostOutput, const AgentSummary& summary, const std::string& prefix);
 
 // The most spans one lost datagram may carry: at most 65000 bytes, and every span of these hosts
-// takes at least 80 (ids, times, a short name and the sampler's two tags). A host ended by
-// ExitProcess may lose the one its killed sender had in flight, which is never sent again.
+// takes at least 80 (ids, times, a short name and the sampler's two tags).
 constexpr int64_t kMostSpansInOneDatagram = 65000 / 80;
+
+// The most finished spans a host ended by ExitProcess may lose: the datagram each of its killed
+// senders had in flight, which is never sent again. A tracer has a sender for each processor,
+// up to four.
+int64_t mostSpansInFlightAtExit();
 
 }  // namespace testsupport
