@@ -5,6 +5,9 @@
 #include <opentracing/span.h>
 #include <opentracing/tracer.h>
 
+#include <windows.h>
+
+#include <atomic>
 #include <memory>
 
 #include "provider/providerEntryPoints.h"
@@ -25,8 +28,11 @@ class OpenTracingTracer : public OpenTracingDriver::ITracerProvider {
   // provider raises ArgumentException.
   static OpenTracingTracer& of(OpenTracingDriver::TracerPtr& provider);
 
-  // Null until the first span or injection needs it (see rootSpan()).
+  // Null until the first span or injection needs it (see rootSpan()); set once, under
+  // rootSpanLock, and then announced by rootSpanMade.
   std::unique_ptr<opentracing::Span> rootSpan;
+  SRWLOCK rootSpanLock = SRWLOCK_INIT;
+  std::atomic<bool> rootSpanMade{false};
 
  private:
   std::shared_ptr<opentracing::Tracer> tracer;  // the one installed as the global tracer

@@ -4,6 +4,7 @@
 
 #include <opentracing/tracer.h>
 
+#include "platform/ScopedLock.h"
 #include "platform/VEnvironmentVariables.h"
 #include "platform/stringConversion.h"
 #include "provider/TextMapCarrier.h"
@@ -31,11 +32,14 @@ std::unique_ptr<opentracing::SpanContext> inheritedSpanContext() {
 }  // namespace
 
 std::unique_ptr<opentracing::Span>& rootSpan(OpenTracingTracer& holder) {
+  if (holder.rootSpanMade.load(std::memory_order_acquire)) return holder.rootSpan;
+  const ScopedLock scope(&holder.rootSpanLock);
   if (holder.rootSpan) return holder.rootSpan;
   const std::string module = serviceName();
   if (const auto parent = inheritedSpanContext())
     holder.rootSpan = startSpan("Propagated Root Span for module: " + module, parent.get());
   else
     holder.rootSpan = startSpan("Root Span for module: " + module, nullptr);
+  holder.rootSpanMade.store(true, std::memory_order_release);
   return holder.rootSpan;
 }

@@ -8,6 +8,7 @@
 
 #include "provider/OpenTracingTracer.h"
 
-// The holder's root span, started on the first call. A failure leaves it unset, so that the
-// next call tries again. Not locked: callers serialise the first call.
+// The holder's root span, started on the first call. A failure raises and leaves it unset, so
+// that the next call tries again. Any thread: threads whose first spans start at once through
+// the provider's exports make one root span between them.
 std::unique_ptr<opentracing::Span>& rootSpan(OpenTracingTracer& holder);

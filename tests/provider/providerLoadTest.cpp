@@ -31,7 +31,15 @@ void traceFromThreads(int threads, int spansEach) {
   EXPECT_EQ(0, summary.undecodable);
   EXPECT_EQ(0, summary.duplicates);
   // Every thread's spans and the root span.
-  EXPECT_EQ(int64_t(threads) * spansEach + 1, summary.spans);
+  std::string groups;
+  for (const auto& group : summary.groups) {
+    int64_t count = 0;
+    for (const auto& range : group.second) count += range.second - range.first + 1;
+    if (group.first.compare(0, 6, "NEW: t") != 0 || count != spansEach)
+      groups += " \"" + group.first + "\"=" + std::to_string(count);
+  }
+  for (const auto& service : summary.services) groups += " service " + service.first + "=" + std::to_string(service.second);
+  EXPECT_EQ(int64_t(threads) * spansEach + 1, summary.spans) << "other groups:" << groups;
   for (int k = 0; k < threads; ++k) {
     EXPECT_EQ(0, summary.missingBelow("NEW: t" + std::to_string(k), spansEach)) << "thread " << k;
   }
