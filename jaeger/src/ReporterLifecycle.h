@@ -27,7 +27,7 @@
 
 #include <chrono>
 
-#include "jaeger/src/SlimLock.h"
+#include <windows.h>
 
 namespace jaegertracing {
 
@@ -92,7 +92,7 @@ class ExitBoundedLock {
   };
 
   // For the condition variables that wait under the lock, while the process runs.
-  PSRWLOCK native() noexcept { return _lock.native(); }
+  PSRWLOCK native() noexcept { return &_lock; }
   // Takes the lock only if it is free now; released by unlock().
   bool tryLock() noexcept { return acquireWithin(std::chrono::milliseconds(0)); }
   void unlock() noexcept { release(); }
@@ -103,24 +103,47 @@ class ExitBoundedLock {
   bool acquireWithin(std::chrono::milliseconds exitWait) noexcept {
     if (processEnding()) {
       if (_keptBy == GetCurrentThreadId()) return true;
-      if (!_lock.lockWithin(exitWait)) return false;
+      if (!lockWithin(exitWait)) return false;
       _keptBy = GetCurrentThreadId();
       return true;
     }
-    if (exitWait.count() == 0) return _lock.try_lock();
-    _lock.lock();
+    if (exitWait.count() == 0) return tryAcquire();
+    // Its owner lets go within a fraction of a microsecond while it runs: a short spin, which
+    // only reads the lock's word, spares the kernel's wait and wake.
+    for (int spin = 0; spin < kSpins; ++spin) {
+      if (looksFree() && tryAcquire()) return true;
+      YieldProcessor();
+    }
+    AcquireSRWLockExclusive(&_lock);
     return true;
   }
+
+  // A slim lock has no timed wait of its own; at exit its owner may be a killed thread.
+  bool lockWithin(std::chrono::milliseconds timeout) noexcept {
+    const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(timeout.count());
+    while (!tryAcquire()) {
+      if (GetTickCount64() >= deadline) return false;
+      Sleep(1);
+    }
+    return true;
+  }
+
+  bool tryAcquire() noexcept { return TryAcquireSRWLockExclusive(&_lock) != 0; }
+  // A hint only: the word is all zero when the lock is free and nobody waits for it.
+  bool looksFree() const noexcept { return *static_cast<void* const volatile*>(&_lock.Ptr) == nullptr; }
 
   void release() noexcept {
     if (processEnding()) {
       _keptBy = GetCurrentThreadId();
       return;
     }
-    _lock.unlock();
+    ReleaseSRWLockExclusive(&_lock);
   }
 
-  SlimLock _lock;
+  static constexpr int kSpins = 200;  // about a microsecond
+
+  // A slim reader/writer lock, which the reporter's condition variables need.
+  SRWLOCK _lock = SRWLOCK_INIT;
   DWORD _keptBy = 0;  // the exiting thread, once it took the lock at process end
 };
 

@@ -1,11 +1,14 @@
 #pragma once
 // A lock held for a few hundred nanoseconds at most: the state of one span or span context, the
-// id generator's fallback, the reporter's datagrams. The system's slim reader/writer lock costs
-// one interlocked instruction when free and allocates nothing; a thread that finds it taken
-// spins for about a microsecond and then waits in the kernel: a waiter never burns a core while
-// the owner is descheduled, or was killed holding it.
+// id generator's fallback. Free, taking it is one interlocked exchange and letting it go another,
+// with no call into the system: under Wine the slim reader/writer lock calls into its wait-queue
+// code on every release, which cost a span more than the rest of its own work. A thread that
+// finds it taken spins for about a microsecond, reading only, and then waits in the kernel on
+// the lock's word (WaitOnAddress): a waiter never burns a core while the owner is descheduled,
+// or was killed holding it. Allocates nothing.
 
-#include <chrono>
+#include <atomic>
+#include <cstdint>
 
 #include <windows.h>
 
@@ -18,40 +21,31 @@ class SlimLock {
   SlimLock& operator=(const SlimLock&) = delete;
 
   void lock() noexcept {
-    // Its owner lets go within a fraction of a microsecond while it runs: a short spin spares
-    // the kernel's wait and wake, which Wine's slim lock goes to at once. The spin only reads
-    // the lock's word until it looks free: an interlocked try on every turn would take the
-    // word's cache line from the owner again and again and slow its release.
+    if (try_lock()) return;
     for (int spin = 0; spin < kSpins; ++spin) {
-      if (looksFree() && try_lock()) return;
       YieldProcessor();
+      if (_state.load(std::memory_order_relaxed) == kFree && try_lock()) return;
     }
-    AcquireSRWLockExclusive(&_lock);
-  }
-  bool try_lock() noexcept { return TryAcquireSRWLockExclusive(&_lock) != 0; }
-  void unlock() noexcept { ReleaseSRWLockExclusive(&_lock); }
-
-  // Takes the lock unless it stays taken for the whole timeout. For the exit path only, where
-  // its owner may be a thread that no longer runs: a slim lock has no timed wait of its own.
-  bool lockWithin(std::chrono::milliseconds timeout) noexcept {
-    const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(timeout.count());
-    while (!try_lock()) {
-      if (GetTickCount64() >= deadline) return false;
-      Sleep(1);
+    // From here on the word says someone may wait, so that the owner's release wakes one.
+    while (_state.exchange(kContended, std::memory_order_acquire) != kFree) {
+      uint32_t contended = kContended;
+      WaitOnAddress(&_state, &contended, sizeof contended, INFINITE);
     }
-    return true;
   }
-
-  // For SleepConditionVariableSRW.
-  PSRWLOCK native() noexcept { return &_lock; }
+  bool try_lock() noexcept {
+    uint32_t free = kFree;
+    return _state.compare_exchange_strong(free, kHeld, std::memory_order_acquire, std::memory_order_relaxed);
+  }
+  void unlock() noexcept {
+    if (_state.exchange(kFree, std::memory_order_release) == kContended) WakeByAddressSingle(&_state);
+  }
 
  private:
-  // A hint only: the word is all zero when the lock is free and nobody waits for it.
-  bool looksFree() const noexcept { return *static_cast<void* const volatile*>(&_lock.Ptr) == nullptr; }
-
+  static constexpr uint32_t kFree = 0, kHeld = 1, kContended = 2;
   static constexpr int kSpins = 200;  // about a microsecond
 
-  SRWLOCK _lock = SRWLOCK_INIT;
+  std::atomic<uint32_t> _state{kFree};
+  static_assert(sizeof(std::atomic<uint32_t>) == sizeof(uint32_t), "the word WaitOnAddress watches");
 };
 
 }  // namespace jaegertracing

@@ -1,7 +1,8 @@
 // Reports spans and ends its process with them still queued, as a host may: returning from
 // main, calling exit, with the tracer installed as the global tracer, calling exit of the
 // universal C run-time as a host built with Visual C++ does, or calling ExitProcess. "log"
-// returns from main with span logging on. The "busy-" modes end the process while four threads
+// returns from main with span logging on; "logged-exitprocess" calls ExitProcess with it on, so
+// that the flush at process end says what it sent and what it lost. The "busy-" modes end the process while four threads
 // trace as fast as they go, spans "<name>t<k> <i>" for thread k, after printing how many spans
 // each thread had finished ("finished <k> <count>"); "busy-kill" kills one of the four with
 // TerminateThread and prints what the other three did in the 300 ms after.
@@ -89,7 +90,7 @@ int main(int argc, char** argv) {
   auto tracer = jaegertracing::Tracer::make(
       "exit." + mode, jaegertracing::Config(false, jaegertracing::samplers::Config("const", 1),
                                             jaegertracing::reporters::Config(1000, std::chrono::minutes(10),
-                                                                             mode == "log", argv[1])));
+                                                                             mode == "log" || mode == "logged-exitprocess", argv[1])));
   const int count = std::atoi(argv[2]);
   if (mode.compare(0, 5, "busy-") == 0) {
     mode.erase(0, 5);
@@ -125,7 +126,7 @@ int main(int argc, char** argv) {
     if (ucrtExit == nullptr) return 3;
     ucrtExit(0);
   }
-  if (mode == "exitprocess") ExitProcess(0);
+  if (mode == "exitprocess" || mode == "logged-exitprocess") ExitProcess(0);
   // The local tracer is destroyed on the way out of main, which closes it (the busy threads
   // keep it alive until the process ends).
   return 0;
