@@ -100,6 +100,8 @@ class ExitBoundedLock {
  private:
   bool acquire() noexcept { return acquireWithin(kExitLockWait); }
 
+  // While the process runs: with exitWait zero only a try, otherwise a wait without bound. Once
+  // it ends: a wait of at most exitWait, or none for the thread that already keeps the lock.
   bool acquireWithin(std::chrono::milliseconds exitWait) noexcept {
     if (processEnding()) {
       if (_keptBy == GetCurrentThreadId()) return true;
