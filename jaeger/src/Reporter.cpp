@@ -119,8 +119,7 @@ void Reporter::State::report(const SpanRecord& span) noexcept {
       }
     }
   }
-  // One writer, under the lock: a plain store, not a locked add on a line other cores read.
-  taken.store(taken.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+  ++taken;
   // Only a sleeping background thread needs waking; a pausing one comes back within a moment,
   // and the bound of waiting datagrams covers a pause that overruns.
   if (workerSleeping) {
@@ -325,19 +324,17 @@ void Reporter::State::flushAtProcessEnd(Clock::time_point deadline) noexcept {
   if (options.logSpans) logAtExit(reported - reportedBefore, lost);
 }
 
-Tracer::Statistics Reporter::State::statistics() const noexcept {
-  Tracer::Statistics result;
-  result.reported = reported;
-  result.droppedQueueFull = droppedQueueFull;
-  result.droppedTooLarge = droppedTooLarge;
-  result.droppedOutOfMemory = droppedOutOfMemory;
-  result.droppedSendFailed = droppedSendFailed;
-  result.droppedClosed = droppedClosed;
-  result.lostAtExit = lostAtExit;
-  result.sendFailures = sendFailures;
-  result.datagrams = datagramsSent;
-  result.bytesSent = bytesSent;
-  return result;
+void Reporter::State::addStatistics(Tracer::Statistics& sum) const noexcept {
+  sum.reported += reported;
+  sum.droppedQueueFull += droppedQueueFull;
+  sum.droppedTooLarge += droppedTooLarge;
+  sum.droppedOutOfMemory += droppedOutOfMemory;
+  sum.droppedSendFailed += droppedSendFailed;
+  sum.droppedClosed += droppedClosed;
+  sum.lostAtExit += lostAtExit;
+  sum.sendFailures += sendFailures;
+  sum.datagrams += datagramsSent;
+  sum.bytesSent += bytesSent;
 }
 
 namespace {
@@ -390,19 +387,7 @@ void Reporter::close() noexcept {
 
 Tracer::Statistics Reporter::statistics() const noexcept {
   Tracer::Statistics sum;
-  for (const auto& state : _lanes) {
-    const Tracer::Statistics lane = state->statistics();
-    sum.reported += lane.reported;
-    sum.droppedQueueFull += lane.droppedQueueFull;
-    sum.droppedTooLarge += lane.droppedTooLarge;
-    sum.droppedOutOfMemory += lane.droppedOutOfMemory;
-    sum.droppedSendFailed += lane.droppedSendFailed;
-    sum.droppedClosed += lane.droppedClosed;
-    sum.lostAtExit += lane.lostAtExit;
-    sum.sendFailures += lane.sendFailures;
-    sum.datagrams += lane.datagrams;
-    sum.bytesSent += lane.bytesSent;
-  }
+  for (const auto& state : _lanes) state->addStatistics(sum);
   return sum;
 }
 

@@ -32,7 +32,8 @@ struct Reporter::State {
   // deadline and counts the rest as lost at exit.
   void flushAtProcessEnd(Clock::time_point deadline) noexcept;
 
-  Tracer::Statistics statistics() const noexcept;
+  // Adds this lane's counts to sum.
+  void addStatistics(Tracer::Statistics& sum) const noexcept;
 
  private:
   void work() noexcept;
@@ -53,9 +54,7 @@ struct Reporter::State {
   const std::unique_ptr<UdpSender> sender;
 
   // Taken in this order: sendLock, lock; a finishing thread that holds lock only tries sendLock.
-  // What finishing threads write for every span starts a cache line of its own, apart from what
-  // the sender writes for every datagram.
-  alignas(64) ExitBoundedLock lock;  // guards everything up to sendLock
+  ExitBoundedLock lock;  // guards everything up to sendLock
   Lifecycle lifecycle;
   Datagrams datagrams;
   CONDITION_VARIABLE workToDo = CONDITION_VARIABLE_INIT;      // the background thread waits here
@@ -67,16 +66,14 @@ struct Reporter::State {
   // A finishing thread waited in vain for a sender to make room: later ones drop at once until
   // a datagram leaves, rather than each wait for a sender that may be stuck.
   bool stalled = false;
-  // Spans taken in; written under lock, read without it by the exit handler's wait.
-  std::atomic<uint64_t> taken{0};
 
-  alignas(64) ExitBoundedLock sendLock;  // one sender at a time
+  ExitBoundedLock sendLock;  // one sender at a time
   // Spans of the last datagram sent, until it is known whether the agent's port refused it: the
   // refusal comes back as the failure of the next send, or is asked for at close. Written by
   // the sender; read by the exit handler's wait.
   std::atomic<uint64_t> unconfirmed{0};
 
-  std::atomic<uint64_t> reported{0}, droppedQueueFull{0}, droppedTooLarge{0}, droppedOutOfMemory{0},
+  std::atomic<uint64_t> taken{0}, reported{0}, droppedQueueFull{0}, droppedTooLarge{0}, droppedOutOfMemory{0},
       droppedSendFailed{0}, droppedClosed{0}, lostAtExit{0}, sendFailures{0}, datagramsSent{0}, bytesSent{0};
 };
 
