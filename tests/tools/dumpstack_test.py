@@ -92,14 +92,14 @@ assert fault < caller, faulting
 assert not any("stack scan" in line for line in faulting[:caller]), faulting
 
 thread = int(re.search(r"in thread (\d+);", text).group(1))
-writer = frames_of(sections, r"^Thread %d:$" % thread)
-handler = [line for line in writer if re.search(r" opentracingprovider\.dll  onHeapCorruption\+0x[0-9a-f]+  .*HeapCorruptionHandler\.cpp:\d+$", line)]
+writer = frames_of(sections, r"^Thread %d\b" % thread)
+handler = [line for line in writer if re.search(r" opentracingprovider\.dll  onHeapCorruption\(.*\)\+0x[0-9a-f]+  .*HeapCorruptionHandler\.cpp:\d+$", line)]
 assert handler, text
 
 # The shipped DLL holds no names of its own: they come from the symbol file.
 text, sections = stacks(folder)
-writer = frames_of(sections, r"^Thread %d:$" % thread)
+writer = frames_of(sections, r"^Thread %d\b" % thread)
 assert not any("onHeapCorruption" in line for line in writer), text
 assert any(re.search(r" opentracingprovider\.dll\+0x[0-9a-f]+$", line) for line in writer), text
-shutil.rmtree(work)
+shutil.rmtree(work)  # the dump is hundreds of MB
 print("dumpstack_test: the fault's stack names corruptRecord and main; the writer's names onHeapCorruption")
