@@ -99,14 +99,17 @@ class Minidump:
         (length,) = struct.unpack_from("<I", self.data, rva)
         return self.data[rva + 4:rva + 4 + length].decode("utf-16-le", "replace")
 
-    def _read_modules(self):
-        if MODULE_LIST not in self.streams:
+    def _entries(self, kind, entry_size):
+        """The file offsets of the entries of a list stream (a 32-bit count, then the entries)."""
+        if kind not in self.streams:
             return []
-        rva, _ = self.streams[MODULE_LIST]
+        rva, _ = self.streams[kind]
         (count,) = struct.unpack_from("<I", self.data, rva)
+        return [rva + 4 + entry_size * i for i in range(count)]
+
+    def _read_modules(self):
         modules = []
-        for i in range(count):
-            entry = rva + 4 + 108 * i
+        for entry in self._entries(MODULE_LIST, 108):
             base, size, _, _, name = struct.unpack_from("<QIIII", self.data, entry)
             modules.append(Module(self, base, size, self._string(name)))
         modules.sort(key=lambda m: m.base)
@@ -122,13 +125,8 @@ class Minidump:
         return registers
 
     def _read_threads(self):
-        if THREAD_LIST not in self.streams:
-            return []
-        rva, _ = self.streams[THREAD_LIST]
-        (count,) = struct.unpack_from("<I", self.data, rva)
         threads = []
-        for i in range(count):
-            entry = rva + 4 + 48 * i
+        for entry in self._entries(THREAD_LIST, 48):
             tid = struct.unpack_from("<I", self.data, entry)[0]
             stack_start, stack_size, _ = struct.unpack_from("<QII", self.data, entry + 24)
             context_size, context_rva = struct.unpack_from("<II", self.data, entry + 40)
