@@ -181,7 +181,8 @@ class Module:
     def __init__(self, dump, base, size, path):
         self.dump, self.base, self.size, self.path = dump, base, size, path
         self.name = path.replace("\\", "/").rsplit("/", 1)[-1]
-        self.file = None         # PeFile found in the folders
+        self.file_path = None    # the module's file found in the folders
+        self.file = None         # and read as a PeFile
         self.source = None       # "memory", "file" or None: where the image was read from
         self.functions = None    # sorted RUNTIME_FUNCTION entries (begin, end, unwind info)
         self.code = []           # executable sections (rva, size)
@@ -193,7 +194,7 @@ class Module:
     def read_rva(self, rva, size):
         if self.source == "memory":
             return self.dump.read(self.base + rva, size)
-        if self.source == "file":
+        if self.source == "file" and self.file is not None:
             return self.file.read_rva(rva, size)
         return None
 
@@ -201,13 +202,20 @@ class Module:
         """Finds the image (dump memory first, then the folders) and reads its headers."""
         self.file_path = find_file(self.name, folders)
         if self.file_path:
-            self.file = PeFile(self.file_path)
+            try:
+                self.file = PeFile(self.file_path)
+            except (OSError, struct.error):
+                self.file = None
         for source in ("memory", "file"):
             self.source = source
-            if self._read_headers():
-                break
+            try:
+                if self._read_headers():
+                    break
+            except (struct.error, IndexError, UnicodeDecodeError):
+                pass  # damaged headers: as if the image were not there
         else:
             self.source = None
+            self.functions = None
         self.symbols = self._find_symbols(folders)
 
     def _read_headers(self):
