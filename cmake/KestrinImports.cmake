@@ -11,11 +11,11 @@
 #   API set that holds them without the rest of their classic DLL.
 #
 # GNU ld has no delay-load option for PE: dlltool writes a delay-import library for the listed
-# functions instead (the run-time's __delayLoadHelper2 resolves them). The libraries made here go
-# to a folder of target's own that its link searches before the system's.
+# functions instead (the run-time's __delayLoadHelper2 resolves them). Each library made here goes
+# to a folder of its own that target's link searches before the system's.
 
 function(_kestrin_import_library target library dll mode functions)
-  set(dir "${CMAKE_CURRENT_BINARY_DIR}/${target}_imports")
+  set(dir "${CMAKE_CURRENT_BINARY_DIR}/${target}_imports/${library}")
   file(MAKE_DIRECTORY "${dir}")
   string(REPLACE ";" "\n" exports "${functions}")
   file(WRITE "${dir}/${library}.def" "LIBRARY ${dll}\nEXPORTS\n${exports}\n")
