@@ -9,6 +9,7 @@ constexpr SiteName kOpenSite{"VFile::open", 104};
 constexpr SiteName kWriteSite{"VFile::write", 130};
 constexpr SiteName kShortWriteSite{"VFile::write", 132};
 constexpr SiteName kSeekSite{"VFile::seek", 180};
+constexpr SiteName kSizeSite{"VFile::size", 196};
 
 }  // namespace
 
@@ -42,4 +43,10 @@ void VFile::write(const void* data, uint32_t count, bool whole) {
   if (whole && written < count) {
     throw vexception(formatString(L"Unable to write %d bytes into file '", count) + name + L"'", kShortWriteSite);
   }
+}
+
+uint64_t VFile::size() const {
+  LARGE_INTEGER bytes{};
+  if (!GetFileSizeEx(handle.get(), &bytes)) throwLastError(kSizeSite, L"Unable to get the size of file '", name, L"'");
+  return static_cast<uint64_t>(bytes.QuadPart);
 }

@@ -18,8 +18,6 @@ ProcessResult runLogHost(const std::wstring& arguments) {
   return runProcess(VFileName::combine(VFileName::directory(moduleName(nullptr)), L"loghost.exe"), arguments);
 }
 
-namespace {
-
 std::string unixPath(const std::wstring& path) {
   using ToUnix = char* (CDECL*)(const wchar_t*);
   const auto toUnix = reinterpret_cast<ToUnix>(
@@ -30,6 +28,8 @@ std::string unixPath(const std::wstring& path) {
   return result;
 }
 
+namespace {
+
 void writeFile(const std::wstring& path, const std::string& bytes) {
   HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   DWORD written = 0;
@@ -39,15 +39,19 @@ void writeFile(const std::wstring& path, const std::string& bytes) {
 
 }  // namespace
 
-UnixRun runLogHostUnix(const std::wstring& folder, const std::string& environment, const std::string& arguments) {
+std::string wineRunCommand() { return "/bin/bash '" KESTRIN_SOURCE_DIR "/scripts/wine-run.sh'"; }
+
+std::string logHostUnixCommand() {
+  return wineRunCommand() + " '" +
+         unixPath(VFileName::combine(VFileName::directory(moduleName(nullptr)), L"loghost.exe")) + "'";
+}
+
+UnixRun runUnixScript(const std::wstring& folder, const std::string& script, int waitSeconds) {
   static int runs = 0;
   const std::wstring run = folder + L"\\run" + std::to_wstring(++runs);
   CreateDirectoryW(run.c_str(), nullptr);
-  const std::string host = unixPath(VFileName::combine(VFileName::directory(moduleName(nullptr)), L"loghost.exe"));
   const std::string here = unixPath(run);
-  writeFile(run + L"\\run.sh", "cd '" + here + "' && env " + environment + " /bin/bash '" KESTRIN_SOURCE_DIR
-                                    "/scripts/wine-run.sh' '" + host + "' " + arguments +
-                                    " >out 2>err </dev/null; echo $? >rc.part; mv rc.part rc\n");
+  writeFile(run + L"\\run.sh", "cd '" + here + "' && { " + script + "\n} >out 2>err </dev/null; echo $? >rc.part; mv rc.part rc\n");
   std::wstring command = L"Z:\\bin\\sh " + std::wstring(here.begin(), here.end()) + L"/run.sh";
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
@@ -58,7 +62,8 @@ UnixRun runLogHostUnix(const std::wstring& folder, const std::string& environmen
   }
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
-  for (int wait = 0; wait < 1200 && GetFileAttributesW((run + L"\\rc").c_str()) == INVALID_FILE_ATTRIBUTES; ++wait) {
+  for (int wait = 0; wait < waitSeconds * 10 && GetFileAttributesW((run + L"\\rc").c_str()) == INVALID_FILE_ATTRIBUTES;
+       ++wait) {
     Sleep(100);
   }
   const std::string rc = readBytes(run + L"\\rc");
@@ -66,6 +71,10 @@ UnixRun runLogHostUnix(const std::wstring& folder, const std::string& environmen
   result.out = readBytes(run + L"\\out");
   result.err = readBytes(run + L"\\err");
   return result;
+}
+
+UnixRun runLogHostUnix(const std::wstring& folder, const std::string& environment, const std::string& arguments) {
+  return runUnixScript(folder, "env " + environment + " " + logHostUnixCommand() + " " + arguments, 120);
 }
 
 std::wstring todaysLogFile(const std::wstring& root, const std::wstring& name) {
