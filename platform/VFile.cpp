@@ -5,11 +5,11 @@
 
 namespace {
 
+// Fixed sites: the product's logs and other modules know these lines, whatever the source's own.
 constexpr SiteName kOpenSite{"VFile::open", 104};
 constexpr SiteName kWriteSite{"VFile::write", 130};
 constexpr SiteName kShortWriteSite{"VFile::write", 132};
 constexpr SiteName kSeekSite{"VFile::seek", 180};
-constexpr SiteName kSizeSite{"VFile::size", 196};
 
 }  // namespace
 
@@ -47,6 +47,6 @@ void VFile::write(const void* data, uint32_t count, bool whole) {
 
 uint64_t VFile::size() const {
   LARGE_INTEGER bytes{};
-  if (!GetFileSizeEx(handle.get(), &bytes)) throwLastError(kSizeSite, L"Unable to get the size of file '", name, L"'");
+  if (!GetFileSizeEx(handle.get(), &bytes)) throwLastError(KESTRIN_SITE, L"Unable to get the size of file '", name, L"'");
   return static_cast<uint64_t>(bytes.QuadPart);
 }

@@ -11,7 +11,7 @@ namespace RunTime {
 namespace {
 
 Sid tokenSid(HANDLE process, TOKEN_INFORMATION_CLASS kind, const char* function) {
-  TokenHandle token(openCallerToken(process, TOKEN_READ, function));
+  const TokenHandle token = openCallerToken(process, TOKEN_READ, function);
   const auto buffer = tokenInformation(token.get(), kind, L"Unable to get token information", function);
   Sid result;
   result.copy(kind == TokenUser ? reinterpret_cast<const TOKEN_USER*>(buffer.get())->User.Sid
@@ -25,7 +25,7 @@ std::unique_ptr<BYTE[]> Sid::allocSidBuffer(DWORD length) {
   std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[length]);
   if (!buffer) {
     throw vexception(formatString(L"Unable to allocate (%d) bytes", static_cast<int>(length)),
-                     ExceptionSite("RunTime::Sid::allocSidBuffer", __LINE__));
+                     KESTRIN_SITE);
   }
   return buffer;
 }
@@ -37,37 +37,31 @@ void Sid::copy(PSID raw) {
   accountType = SidTypeUnknown;
   if (raw == nullptr) return;
   if (!IsValidSid(raw)) {
-    throwLastError({"RunTime::Sid::copy", __LINE__}, L"Invalid sid");
+    throwLastError(KESTRIN_SITE, L"Invalid sid");
   }
   const DWORD length = GetLengthSid(raw);
   auto buffer = allocSidBuffer(length);
   if (!CopySid(length, buffer.get(), raw)) {
-    throwLastError({"RunTime::Sid::copy", __LINE__}, L"Unable to copy sid");
+    throwLastError(KESTRIN_SITE, L"Unable to copy sid");
   }
   sid = std::move(buffer);
 }
 
 Sid::Sid(SID_IDENTIFIER_AUTHORITY authority, uint8_t count, const DWORD* values) {
-  PSID temporary = nullptr;
-  if (!AllocateAndInitializeSid(&authority, count, 0, 0, 0, 0, 0, 0, 0, 0, &temporary)) {
-    throwLastError({"RunTime::Sid::Sid", __LINE__}, L"Unable to allocate and initialize sid");
+  UniqueSid temporary;
+  if (!AllocateAndInitializeSid(&authority, count, 0, 0, 0, 0, 0, 0, 0, 0, temporary.put())) {
+    throwLastError(KESTRIN_SITE, L"Unable to allocate and initialize sid");
   }
-  for (uint8_t i = 0; i < count; ++i) *GetSidSubAuthority(temporary, i) = values[i];
-  try {
-    copy(temporary);
-  } catch (...) {
-    FreeSid(temporary);
-    throw;
-  }
-  FreeSid(temporary);
+  for (uint8_t i = 0; i < count; ++i) *GetSidSubAuthority(temporary.get(), i) = values[i];
+  copy(temporary.get());
 }
 
 Sid Sid::current(HANDLE process) {
-  return tokenSid(process, TokenUser, "RunTime::Sid::current");
+  return tokenSid(process, TokenUser, KESTRIN_FUNCTION);
 }
 
 Sid Sid::owner(HANDLE process) {
-  return tokenSid(process, TokenOwner, "RunTime::Sid::owner");
+  return tokenSid(process, TokenOwner, KESTRIN_FUNCTION);
 }
 
 Sid localSystemSid() {

@@ -80,7 +80,7 @@ int traceInModule(HMODULE module, const char* function) {
 // also serialises the creation of the root span that an injection may need.
 void injectCurrentSpan() {
   OpenTracingDriverState& state = *getExecuteContext()->driverState;
-  const ScopedLock scope(state.lock);
+  const ScopedLock scope(state.lock.get());
   if (state.library && state.tracer) state.injectCurrentSpan(state.tracer);
 }
 

@@ -266,22 +266,23 @@ TEST_F(LogSinks, WritersWithAndWithoutACommonMutexWriteWholeLinesInOrderUnderOne
   CreateDirectoryW((root + L"\\gate").c_str(), nullptr);
   const std::string second =
       unixPath(VFileName::directory(VFileName::directory(moduleName(nullptr)))) + "/wineprefix-second";
-  const std::string host = logHostUnixCommand();
+  const std::string host =
+      wineCommand(VFileName::combine(VFileName::directory(moduleName(nullptr)), L"loghost.exe"));
   const std::string lines = " lines race " + std::to_string(kLines) + " ";
   const std::string gate = " '" + shared + "\\gate'";
-  const UnixRun run = runUnixScript(
+  const int status = runLinuxShell(
       root,
-      "set -e\n"
-      "WINEPREFIX='" + second + "' " + wineRunCommand() + " reg add "
+      "{ "
+      "WINEPREFIX='" + second + "' " + wineCommand(L"C:\\windows\\system32\\reg.exe") + " add "
       "'HKLM\\SOFTWARE\\Kestrin\\Ondra Config\\Config' /v PRODUCT_ROOT_D /t REG_SZ /d '" + shared + "' /reg:32 /f\n" +
       host + lines + "A" + gate + " & a=$!\n" +
       host + lines + "B" + gate + " & b=$!\n" +
       "WINEPREFIX='" + second + "' " + host + lines + "C" + gate + " & c=$!\n" +
       "for t in A B C; do until [ -e '" + folder + "/gate/ready.'$t ]; do sleep 0.05; done; done\n"
       "touch '" + folder + "/gate/go'\n"
-      "wait $a; wait $b; wait $c\n",
-      280);
-  ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+      "wait $a && wait $b && wait $c; } >race.out 2>&1 </dev/null",
+      280000);
+  ASSERT_EQ(status, 0) << readBytes(root + L"\\race.out");
 
   const std::string bytes = readBytes(todaysLogFile(root, L"race"));
   ASSERT_GE(bytes.size(), 2u);
@@ -290,6 +291,8 @@ TEST_F(LogSinks, WritersWithAndWithoutACommonMutexWriteWholeLinesInOrderUnderOne
   EXPECT_EQ(text.find(L'\xFEFF'), std::wstring::npos) << "a second byte-order mark";
   const std::wregex line(L"\\d{4}/\\d{2}/\\d{2} \\d{2}:\\d{2}:\\d{2}\\.\\d{3} (\\d+) (\\d+) ([ABC])\\.([12])\\.(\\d+)");
   std::map<std::wstring, int> next;
+  std::map<std::wstring, std::wstring> processOf;  // process to the process id its lines carry
+  std::map<std::wstring, std::wstring> threadOf;   // writer to the thread id its lines carry
   size_t count = 0;
   for (size_t start = 0; start < text.size();) {
     const size_t end = text.find(L"\r\n", start);
@@ -299,10 +302,15 @@ TEST_F(LogSinks, WritersWithAndWithoutACommonMutexWriteWholeLinesInOrderUnderOne
     ASSERT_TRUE(std::regex_match(one, parts, line)) << "line " << count << " is torn";
     const std::wstring writer = parts[3].str() + parts[4].str();
     ASSERT_EQ(std::stoi(parts[5].str()), next[writer]++) << "a line of a writer lost or out of order";
+    // Each line names its writer's process and thread.
+    ASSERT_EQ(processOf.emplace(parts[3].str(), parts[1].str()).first->second, parts[1].str()) << "line " << count;
+    ASSERT_EQ(threadOf.emplace(writer, parts[2].str()).first->second, parts[2].str()) << "line " << count;
     ++count;
     start = end + 2;
   }
   EXPECT_EQ(count, 6u * kLines);
+  EXPECT_NE(processOf[L"A"], processOf[L"B"]);
+  for (const std::wstring process : {L"A", L"B", L"C"}) EXPECT_NE(threadOf[process + L"1"], threadOf[process + L"2"]);
 }
 
 TEST_F(LogSinks, RegistrationCreatesTheLogWithItsLimitsAndKeepsThoseOfAnExistingOne) {

@@ -28,21 +28,6 @@ struct UnixRun {
 };
 UnixRun runLogHostUnix(const std::wstring& folder, const std::string& environment, const std::string& arguments);
 
-// Runs a shell script on the Unix side in a new folder under folder, as runLogHostUnix does,
-// waiting at most waitSeconds; out and err are what the script wrote to its standard handles.
-UnixRun runUnixScript(const std::wstring& folder, const std::string& script, int waitSeconds);
-
-// The shell words that run a Windows program under Wine (scripts/wine-run.sh), in this build's
-// prefix unless the command's environment sets WINEPREFIX.
-std::string wineRunCommand();
-
-// The shell words that run bin\loghost.exe under Wine (in this build's prefix unless the
-// command's environment sets WINEPREFIX).
-std::string logHostUnixCommand();
-
-// The Unix path Wine maps a Windows path to.
-std::string unixPath(const std::wstring& path);
-
 // The path of today's file of log name under root, as the log names it.
 std::wstring todaysLogFile(const std::wstring& root, const std::wstring& name);
 
