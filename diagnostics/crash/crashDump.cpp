@@ -12,7 +12,7 @@
 namespace {
 
 constexpr SiteName dumpSite{"internalDumpMiniDump", 311};
-constexpr int32_t ladderLine = 322;
+constexpr LadderLines ladderLines{322, 327, 332, 336, 340};
 // Names tried for one dump before giving up: the path itself, then "_2" up to this suffix.
 constexpr int lastSuffix = 99;
 
@@ -40,7 +40,7 @@ void writeCrashDump(EXCEPTION_POINTERS* pointers, CrashDumpInfo& info) {
 
 std::wstring internalDumpMiniDump(const std::wstring& path, EXCEPTION_POINTERS* pointers, MINIDUMP_TYPE type) {
   std::wstring written;
-  callLogged(L"Unable to call internalDumpMiniDump(" + path + L")", "internalDumpMiniDump", ladderLine, [&] {
+  callLogged(L"Unable to call internalDumpMiniDump(" + path + L")", "internalDumpMiniDump", ladderLines, [&] {
     MINIDUMP_EXCEPTION_INFORMATION exception{GetCurrentThreadId(), pointers, TRUE};
     VFile file = createDumpFile(path);
     const auto copy = VHandle::duplicate(file.get());

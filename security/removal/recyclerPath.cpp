@@ -16,7 +16,7 @@
 namespace {
 
 constexpr int32_t spanLine = 1031;
-constexpr int32_t ladderLine = 1075;
+constexpr LadderLines ladderLines{1075, 1081, 1087, 1093, 1099};
 constexpr SiteName volumeSite{"recyclerPath", 1036};
 
 // Creates folder with the recycler descriptor unless it exists. A creation that fails because
@@ -37,7 +37,7 @@ std::wstring recyclerPath(const std::wstring& path) {
   const auto span = OpenTracingDriver::StartSpan("recyclerPath", spanLine, "");
   const SeTranslatorScope translator(translateStructuredException);
   ThreadCancelation::CancelationPoint cancelation(1);
-  return callTraced(*span, formatString(L"Unable to call recyclerPath(%s)", path), "recyclerPath", ladderLine, [&] {
+  return callTraced(*span, formatString(L"Unable to call recyclerPath(%s)", path), "recyclerPath", ladderLines, [&] {
     wchar_t volume[MAX_PATH + 1] = {};
     if (!GetVolumePathNameW(path.c_str(), volume, MAX_PATH)) {
       throwLastError(volumeSite, [&] { return formatString(L"GetVolumePathName(%s) failed", path); });
