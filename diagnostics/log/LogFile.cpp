@@ -31,6 +31,7 @@ namespace {
 
 constexpr wchar_t kByteOrderMark = 0xFEFF;
 constexpr size_t kLongestLine = 0x7FFFFFFF / sizeof(wchar_t);
+// Fixed sites: the product's logs and other modules know these lines, whatever the source's own.
 constexpr SiteName kTooLongSite{"LogFile::write", 90};
 
 // Opens the day's file for appending only, creating it and, when it is missing, the log folder:
