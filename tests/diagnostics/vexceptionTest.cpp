@@ -30,10 +30,11 @@ TEST(ThrowOSError, RaisesTheClassOfItsCodeOrAPlainOsException) {
   const struct {
     uint32_t code;
     const std::type_info& type;
-  } rows[] = {{14, typeid(VOutOfMemoryException)},       {145, typeid(VDirectoryNotEmptyException)},
-              {1060, typeid(VServiceDoesNotExistException)}, {1332, typeid(VNoneMappedException)},
-              {2245, typeid(VPasswordTooShortException)},    {0, typeid(vosexception)},
-              {87, typeid(vosexception)},                    {0x2fffffffu, typeid(vosexception)}};
+  } rows[] = {{14, typeid(VOutOfMemoryException)},          {145, typeid(VDirectoryNotEmptyException)},
+              {183, typeid(VAlreadyExistsException)},        {1060, typeid(VServiceDoesNotExistException)},
+              {1332, typeid(VNoneMappedException)},          {2245, typeid(VPasswordTooShortException)},
+              {0, typeid(vosexception)},                     {87, typeid(vosexception)},
+              {0x2fffffffu, typeid(vosexception)}};
   for (const auto& row : rows) {
     try {
       throwOSError(L"probe", row.code, ExceptionSite("probe", 9));
