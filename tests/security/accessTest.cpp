@@ -225,10 +225,8 @@ TEST(ObjectSecurityTest, GrantedAclLeadsWithGrantsAndDropsCallerDenials) {
   const Acl granted = RunTime::Access::grantedAcl(stubbornDacl(), SE_FILE_OBJECT, DELETE | FILE_WRITE_ATTRIBUTES);
   std::vector<Ace> aces;
   for (auto it = granted.begin(); it != granted.end(); ++it) aces.push_back(*it);
-  expectTakenOver(aces, 1);
-  if (aces.size() == 3) {
-    expectAce(aces[2], ACCESS_ALLOWED_ACE_TYPE, OBJECT_INHERIT_ACE, FILE_GENERIC_READ, sidFromString(L"S-1-5-32-545").get());
-  }
+  ASSERT_NO_FATAL_FAILURE(expectTakenOver(aces, 1));
+  expectAce(aces[2], ACCESS_ALLOWED_ACE_TYPE, OBJECT_INHERIT_ACE, FILE_GENERIC_READ, sidFromString(L"S-1-5-32-545").get());
 }
 
 // On a real file (the raising paths run either way): owned by the caller's token owner, with exactly that DACL, protected.
@@ -296,15 +294,13 @@ TEST(ObjectSecurityTest, GrantAccessTakesOverAKey) {
   readKey(key, stored);
   EXPECT_TRUE(EqualSid(stored.owner, RunTime::Sid::owner(GetCurrentProcess()).get())) << sddlText(stored.descriptor);
   const auto aces = stored.aces();
-  expectTakenOver(aces, 3, DELETE | KEY_SET_VALUE, 1);
-  if (aces.size() == 5) {
-    // The denial of a SID outside the caller's token stays, ahead of every grant.
-    expectAce(aces[0], ACCESS_DENIED_ACE_TYPE, 0, KEY_SET_VALUE, sidFromString(L"S-1-5-32-546").get());
-    // The former allow entries, both explicit now, in either order.
-    std::vector<std::wstring> allowed = {sidString(aces[3].sid()), sidString(aces[4].sid())};
-    std::sort(allowed.begin(), allowed.end());
-    EXPECT_EQ(allowed, (std::vector<std::wstring>{sidString(stubborn.user.get()), L"S-1-5-32-545"}));
-  }
+  ASSERT_NO_FATAL_FAILURE(expectTakenOver(aces, 3, DELETE | KEY_SET_VALUE, 1));
+  // The denial of a SID outside the caller's token stays, ahead of every grant.
+  expectAce(aces[0], ACCESS_DENIED_ACE_TYPE, 0, KEY_SET_VALUE, sidFromString(L"S-1-5-32-546").get());
+  // The former allow entries, both explicit now, in either order.
+  std::vector<std::wstring> allowed = {sidString(aces[3].sid()), sidString(aces[4].sid())};
+  std::sort(allowed.begin(), allowed.end());
+  EXPECT_EQ(allowed, (std::vector<std::wstring>{sidString(stubborn.user.get()), L"S-1-5-32-545"}));
   EXPECT_EQ(RegDeleteKeyW(HKEY_CURRENT_USER, key.subKey.c_str()), ERROR_SUCCESS) << "the grant did not allow the delete";
 }
 

@@ -67,17 +67,13 @@ TEST(RunTimeSidTest, CurrentAndOwnerOfThisProcess) {
   RevertToSelf();
 }
 
-TEST(RunTimeSidTest, NonProcessHandleRaisesWithTheTokenText) {
+// A handle that is no process raises naming the token; every token handle is closed, whether the
+// call succeeds or raises, with or without a thread token.
+TEST(TokenHandleTest, ANonProcessRaisesNamingTheTokenAndNoHandleLeaks) {
   HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  const auto e = raised<vosexception>([&] { RunTime::Sid::owner(event); });
-  EXPECT_NE(e.message.find(L"Unable to open process token"), std::wstring::npos) << e.message;
-  EXPECT_EQ(e.sites.at(0).function, "RunTime::Sid::owner");
-  CloseHandle(event);
-}
-
-// Every token handle is closed, whether the call succeeds or raises, with or without a thread token.
-TEST(TokenHandleTest, NoHandleLeaksOnAnyPath) {
-  HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  const auto notAProcess = raised<vosexception>([&] { RunTime::Sid::owner(event); });
+  EXPECT_NE(notAProcess.message.find(L"Unable to open process token"), std::wstring::npos) << notAProcess.message;
+  EXPECT_EQ(notAProcess.sites.at(0).function, "RunTime::Sid::owner");
   const auto exercise = [event] {
     RunTime::Sid::current(GetCurrentProcess());
     RunTime::Sid::owner(GetCurrentProcess());
