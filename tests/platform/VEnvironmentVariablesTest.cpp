@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "diagnostics/vexception.h"
+#include "tests/platform/raised.h"
 
 namespace {
 // Builds a block from entries: each ends with a zero and the block with one more.
@@ -56,14 +57,9 @@ TEST(VEnvironmentVariables, ReadsTheProcessEnvironment) {
 TEST(VEnvironmentVariables, NullBlockRaisesWithItsSite) {
   VEnvironmentVariables env;
   env.load(block({L"KEEP=1"}).c_str());
-  try {
-    env.load(nullptr);
-    FAIL() << "no exception";
-  } catch (const vexception& e) {
-    EXPECT_EQ(e.message, L"Parameter is null");
-    ASSERT_EQ(e.sites.size(), 1u);
-    EXPECT_EQ(e.sites[0].function, "VEnvironmentVariables::load");
-    EXPECT_EQ(e.sites[0].line, 21);
-  }
+  const auto e = raised<vexception>([&] { env.load(nullptr); });
+  EXPECT_EQ(e.message, L"Parameter is null");
+  ASSERT_EQ(e.sites.size(), 1u);
+  EXPECT_EQ(e.sites.at(0).function + ":" + std::to_string(e.sites[0].line), "VEnvironmentVariables::load:21");
   EXPECT_EQ(env[L"KEEP"], L"1");
 }

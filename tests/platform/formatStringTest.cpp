@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "diagnostics/vexception.h"
+#include "tests/platform/raised.h"
 
 TEST(FormatString, NarrowFormsOfTheProvider) {
   EXPECT_EQ(formatString("NEW: %s", std::string("recyclerPath 1031")), "NEW: recyclerPath 1031");
@@ -46,19 +47,10 @@ TEST(FormatString, LongResultsAreWhole) {
 }
 
 TEST(FormatString, InvalidFormatRaisesArgumentException) {
-  try {
-    formatString(static_cast<const wchar_t*>(nullptr));
-    FAIL();
-  } catch (const ArgumentException& e) {
-    EXPECT_EQ(e.message, L"_scwprintf() failed: invalid arguments");
-    EXPECT_EQ(e.sites.at(0).function, "getFormatStringSize");
-    EXPECT_EQ(e.sites.at(0).line, 585);
-  }
-  try {
-    formatString(static_cast<const char*>(nullptr));
-    FAIL();
-  } catch (const ArgumentException& e) {
-    EXPECT_EQ(e.message, L"_scprintf() failed: invalid arguments");
-    EXPECT_EQ(e.sites.at(0).line, 574);
-  }
+  const auto wide = raised<ArgumentException>([] { formatString(static_cast<const wchar_t*>(nullptr)); });
+  EXPECT_EQ(wide.message, L"_scwprintf() failed: invalid arguments");
+  EXPECT_EQ(wide.sites.at(0).function + ":" + std::to_string(wide.sites[0].line), "getFormatStringSize:585");
+  const auto narrow = raised<ArgumentException>([] { formatString(static_cast<const char*>(nullptr)); });
+  EXPECT_EQ(narrow.message, L"_scprintf() failed: invalid arguments");
+  EXPECT_EQ(narrow.sites.at(0).line, 574);
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "diagnostics/vexception.h"
+#include "tests/platform/raised.h"
 
 TEST(ModuleName, NamesTheExecutableAndRaisesForAStaleHandle) {
   const std::wstring exe = moduleName(nullptr);
@@ -12,12 +13,8 @@ TEST(ModuleName, NamesTheExecutableAndRaisesForAStaleHandle) {
   for (wchar_t& c : kernel) c = towlower(c);
   EXPECT_NE(kernel.find(L"\\kernel32.dll"), std::wstring::npos) << kernel.size();
   HMODULE bogus = reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x10));
-  try {
-    moduleName(bogus);
-    FAIL() << "a bogus handle has no file name";
-  } catch (const vosexception& e) {
-    EXPECT_NE(e.code, 0u);
-    EXPECT_EQ(e.sites.at(0).function, "moduleName");
-    EXPECT_NE(e.message.find(L" at GetModuleFileName"), std::wstring::npos);
-  }
+  const auto e = raised<vosexception>([&] { moduleName(bogus); });
+  EXPECT_NE(e.code, 0u);
+  EXPECT_EQ(e.sites.at(0).function, "moduleName");
+  EXPECT_NE(e.message.find(L" at GetModuleFileName"), std::wstring::npos);
 }

@@ -6,6 +6,7 @@
 
 #include "diagnostics/vexception.h"
 #include "platform/RegistryKey.h"
+#include "tests/platform/raised.h"
 
 namespace {
 
@@ -111,15 +112,11 @@ TEST_F(Registry, StringLookupsReportMissingValuesAndRejectOtherTypes) {
 }
 
 TEST_F(Registry, GetstrOfAMissingValueRaisesFileNotFoundNamingKeyAndValue) {
-  try {
-    registry::getstr(HKEY_LOCAL_MACHINE, kTestKey, L"PRODUCT_ROOT_D", RegistryViewDefault);
-    FAIL() << "a missing value cannot be read";
-  } catch (const VFileNotFoundException& e) {
-    EXPECT_EQ(e.code, 2u);
-    EXPECT_NE(e.message.find(L" at lookup subKey=" + kTestKey + L" value=PRODUCT_ROOT_D"), std::wstring::npos);
-    EXPECT_EQ(e.sites.at(0).function, "registry::getstr");
-    EXPECT_EQ(e.sites.at(0).line, 763);
-  }
+  const auto e = raised<VFileNotFoundException>(
+      [] { registry::getstr(HKEY_LOCAL_MACHINE, kTestKey, L"PRODUCT_ROOT_D", RegistryViewDefault); });
+  EXPECT_EQ(e.code, 2u);
+  EXPECT_NE(e.message.find(L" at lookup subKey=" + kTestKey + L" value=PRODUCT_ROOT_D"), std::wstring::npos);
+  EXPECT_EQ(e.sites.at(0).function + ":" + std::to_string(e.sites[0].line), "registry::getstr:763");
 }
 
 TEST_F(Registry, NumberLookupsCheckStatusBeforeTypeAndTypeBeforeSize) {
@@ -175,30 +172,20 @@ TEST_F(Registry, The32BitViewIsSeparateFromThe64BitView) {
 }
 
 TEST_F(Registry, KeysRaiseAtTheCallThatFailed) {
-  try {
-    RegistryKey missing(HKEY_LOCAL_MACHINE, kTestKey + L"\\absent", KEY_READ, true);
-    FAIL() << "a missing key cannot be opened";
-  } catch (const VFileNotFoundException& e) {
-    EXPECT_NE(e.message.find(L" at RegOpenKeyEx subKey=" + kTestKey + L"\\absent"), std::wstring::npos);
-    EXPECT_EQ(e.sites.at(0).function, "registry::open");
-  }
+  const auto missing = raised<VFileNotFoundException>(
+      [] { RegistryKey(HKEY_LOCAL_MACHINE, kTestKey + L"\\absent", KEY_READ, true); });
+  EXPECT_NE(missing.message.find(L" at RegOpenKeyEx subKey=" + kTestKey + L"\\absent"), std::wstring::npos);
+  EXPECT_EQ(missing.sites.at(0).function, "registry::open");
   { RegistryKey created(HKEY_LOCAL_MACHINE, kTestKey + L"\\made", KEY_ALL_ACCESS, false); }
   RegistryKey reader(HKEY_LOCAL_MACHINE, kTestKey + L"\\made", KEY_QUERY_VALUE, true);
   ASSERT_NE(reader.get(), nullptr);
-  try {
-    registry::set(reader.get(), L"denied", DWORD{1});
-    FAIL() << "a key opened for queries only cannot be written";
-  } catch (const VAccessDeniedException& e) {
-    EXPECT_NE(e.message.find(L" at RegSetValueEx valueName=denied"), std::wstring::npos);
-    EXPECT_EQ(e.sites.at(0).function, "registry::set");
-    EXPECT_EQ(e.sites.at(0).line, 193);
-  }
-  try {
-    HKEY out = nullptr;
+  const auto denied = raised<VAccessDeniedException>([&] { registry::set(reader.get(), L"denied", DWORD{1}); });
+  EXPECT_NE(denied.message.find(L" at RegSetValueEx valueName=denied"), std::wstring::npos);
+  EXPECT_EQ(denied.sites.at(0).function + ":" + std::to_string(denied.sites[0].line), "registry::set:193");
+  HKEY out = nullptr;
+  const auto bogus = raised<VInvalidHandleException>([&] {
     registry::create(reinterpret_cast<HKEY>(static_cast<uintptr_t>(0x1234)), L"child", out, KEY_ALL_ACCESS);
-    FAIL() << "no key can be created under a bogus handle";
-  } catch (const VInvalidHandleException& e) {
-    EXPECT_EQ(e.sites.at(0).function, "registry::create");
-    EXPECT_NE(e.message.find(L" at RegCreateKeyEx subKey=child"), std::wstring::npos);
-  }
+  });
+  EXPECT_EQ(bogus.sites.at(0).function, "registry::create");
+  EXPECT_NE(bogus.message.find(L" at RegCreateKeyEx subKey=child"), std::wstring::npos);
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "diagnostics/vexception.h"
+#include "tests/platform/raised.h"
 
 TEST(StringConversion, RoundTripsThroughUtf8AndAnsi) {
   const std::wstring text = L"Tool.Name \u00e9\u4e2d";
@@ -45,12 +46,7 @@ TEST(StringConversion, InvalidCodePageRaisesWithParameterError) {
     EXPECT_NE(e.message.find(L" at Maps a wide-character (Unicode) string to a character stringz"), std::wstring::npos);
     EXPECT_EQ(e.sites.at(0).function, "cstr");
   }
-  try {
-    wstr("text", 12345);
-    FAIL();
-  } catch (const vosexception& e) {
-    EXPECT_EQ(e.code, 87u);
-    EXPECT_EQ(e.sites.at(0).function, "wstr");
-    EXPECT_EQ(e.sites.at(0).line, 35);
-  }
+  const auto e = raised<vosexception>([] { wstr("text", 12345); });
+  EXPECT_EQ(e.code, 87u);
+  EXPECT_EQ(e.sites.at(0).function + ":" + std::to_string(e.sites[0].line), "wstr:35");
 }

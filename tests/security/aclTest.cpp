@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <functional>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -10,6 +9,7 @@
 #include "diagnostics/vexception.h"
 #include "security/acl.h"
 #include "securityTestSupport.h"
+#include "tests/platform/raised.h"
 
 namespace {
 
@@ -39,14 +39,11 @@ std::vector<std::wstring> describe(const Acl& acl) {
   return result;
 }
 
-void expectCode87(const std::function<void()>& call, const wchar_t* text) {
-  try {
-    call();
-    FAIL() << "no raise";
-  } catch (const vosexception& e) {
-    EXPECT_EQ(e.code, 87u);
-    EXPECT_NE(e.message.find(text), std::wstring::npos) << e.message;
-  }
+template <class Call>
+void expectCode87(Call call, const wchar_t* text) {
+  const auto e = raised<vosexception>(call);
+  EXPECT_EQ(e.code, 87u);
+  EXPECT_NE(e.message.find(text), std::wstring::npos) << e.message;
 }
 
 TEST(AclOrderTest, CanonicalClassesNewestFirstAndCopyReverses) {
@@ -98,12 +95,7 @@ TEST(AclOrderTest, TypesWithoutOrderClassRaiseCode87) {
   const Ace allow = makeAce(ACCESS_ALLOWED_ACE_TYPE, 0, 1, L"S-1-1-0");
   expectCode87([&] { acl.add(&allow, 1); }, L"Unsupported ACE type in ACL");
 
-  try {
-    Ace::getSidOffset(4);
-    FAIL() << "type 4 has a SID offset";
-  } catch (const vexception& e) {
-    EXPECT_EQ(e.message, L"Unsupported ACE type (4)");
-  }
+  EXPECT_EQ(raised<vexception>([] { Ace::getSidOffset(4); }).message, L"Unsupported ACE type (4)");
 }
 
 TEST(AclSizeTest, CalculateSizeAndGeometricGrowth) {
@@ -229,12 +221,7 @@ TEST(AceObjectTest, FullLayoutReadAndPartialLayoutRefused) {
   EXPECT_THROW(Ace{partial}, vexception);
 
   const Ace plain = makeAce(ACCESS_ALLOWED_ACE_TYPE, 0, 1, L"S-1-1-0");
-  try {
-    plain.get_objectFlags();
-    FAIL() << "a plain ACE has object flags";
-  } catch (const vexception& e) {
-    EXPECT_EQ(e.message, L"Not X_X_OBJECT_ACE_TYPE");
-  }
+  EXPECT_EQ(raised<vexception>([&] { plain.get_objectFlags(); }).message, L"Not X_X_OBJECT_ACE_TYPE");
 }
 
 }  // namespace

@@ -11,7 +11,7 @@
 
 #include "security/access.h"
 #include "security/runtimeSid.h"
-#include "tests/support/removeTree.h"
+#include "tests/driver/childProcess.h"
 
 inline RunTime::Sid sidFromString(const wchar_t* text) {
   PSID raw = nullptr;
@@ -43,24 +43,14 @@ inline std::wstring sddlText(PSECURITY_DESCRIPTOR descriptor) {
 }
 
 // A new folder under the temporary path, removed with its files at the end of the test.
-class TempFolder {
- public:
-  TempFolder() {
-    wchar_t base[MAX_PATH];
-    GetTempPathW(MAX_PATH, base);
-    path = std::wstring(base) + L"kestrin-security-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-           std::to_wstring(GetTickCount64());
-    CreateDirectoryW(path.c_str(), nullptr);
-  }
-  ~TempFolder() { removeTree(path); }
+struct TempFolder : ScratchFolder {
+  TempFolder() : ScratchFolder(L"kestrin-security-") {}
+  // Makes an empty file name in the folder and returns its path.
   std::wstring file(const wchar_t* name) const {
     const std::wstring full = path + L"\\" + name;
-    HANDLE h = CreateFileW(full.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    CloseHandle(h);
+    CloseHandle(CreateFileW(full.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     return full;
   }
-
-  std::wstring path;
 };
 
 // A new key under HKEY_CURRENT_USER\Software with descriptor's owner and DACL (or the default ones).

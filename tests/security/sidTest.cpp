@@ -6,6 +6,7 @@
 #include "security/access.h"
 #include "security/vsid.h"
 #include "securityTestSupport.h"
+#include "tests/platform/raised.h"
 
 namespace {
 
@@ -41,13 +42,9 @@ TEST(RunTimeSidTest, ConstructionAndCopy) {
   EXPECT_EQ(sid.accountType, 8u);
 
   BYTE garbage[16] = {9, 9, 9};
-  try {
-    sid.copy(garbage);
-    FAIL() << "an invalid SID was copied";
-  } catch (const vosexception& e) {
-    EXPECT_NE(e.message.find(L"Invalid sid"), std::wstring::npos);
-    EXPECT_EQ(e.sites.at(0).function, "RunTime::Sid::copy");
-  }
+  const auto invalid = raised<vosexception>([&] { sid.copy(garbage); });
+  EXPECT_NE(invalid.message.find(L"Invalid sid"), std::wstring::npos);
+  EXPECT_EQ(invalid.sites.at(0).function, "RunTime::Sid::copy");
   EXPECT_EQ(sid.get(), nullptr);
 }
 
@@ -70,21 +67,13 @@ TEST(RunTimeSidTest, CurrentAndOwnerOfThisProcess) {
   RevertToSelf();
 }
 
-TEST(RunTimeSidTest, NonProcessHandleRaisesWithTheTokenText) {
+// A handle that is no process raises naming the token; every token handle is closed, whether the
+// call succeeds or raises, with or without a thread token.
+TEST(TokenHandleTest, ANonProcessRaisesNamingTheTokenAndNoHandleLeaks) {
   HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  try {
-    RunTime::Sid::owner(event);
-    FAIL() << "an event handle yielded a token";
-  } catch (const vosexception& e) {
-    EXPECT_NE(e.message.find(L"Unable to open process token"), std::wstring::npos) << e.message;
-    EXPECT_EQ(e.sites.at(0).function, "RunTime::Sid::owner");
-  }
-  CloseHandle(event);
-}
-
-// Every token handle is closed, whether the call succeeds or raises, with or without a thread token.
-TEST(TokenHandleTest, NoHandleLeaksOnAnyPath) {
-  HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  const auto notAProcess = raised<vosexception>([&] { RunTime::Sid::owner(event); });
+  EXPECT_NE(notAProcess.message.find(L"Unable to open process token"), std::wstring::npos) << notAProcess.message;
+  EXPECT_EQ(notAProcess.sites.at(0).function, "RunTime::Sid::owner");
   const auto exercise = [event] {
     RunTime::Sid::current(GetCurrentProcess());
     RunTime::Sid::owner(GetCurrentProcess());

@@ -15,6 +15,7 @@
 #include "security/removal/removeFile.h"
 #include "security/removal/uniqueName.h"
 #include "tests/driver/childProcess.h"
+#include "tests/platform/raised.h"
 
 namespace {
 
@@ -37,33 +38,19 @@ TEST_F(RemoveFile, AMissingFileCountsAsRemovedInBothModes) {
 
 TEST_F(RemoveFile, AMissingFolderRaisesCode3FromTheAttemptOrFromTheTakeOver) {
   const std::wstring path = folder.path + L"\\no folder\\file.txt";
-  try {
-    removeFile(path, false, false, 0, 0);
-    ADD_FAILURE() << "no exception";
-  } catch (const VPathNotFoundException& error) {
-    EXPECT_EQ(error.code, 3u);
-    EXPECT_NE(error.message.find(L" at DeleteFile '" + path + L"'"), std::wstring::npos) << cstr(error.message, CP_UTF8);
-    EXPECT_EQ(error.sites.at(0).function, "removeFile");
-  }
-  try {
-    removeFile(path, true, false, 0, 0);
-    ADD_FAILURE() << "no exception";
-  } catch (const vosexception& error) {
-    EXPECT_EQ(error.code, 3u);
-    EXPECT_NE(error.message.find(L"Unable to set the object (" + path + L") owner"), std::wstring::npos)
-        << cstr(error.message, CP_UTF8);
-  }
+  const auto attempt = raised<VPathNotFoundException>([&] { removeFile(path, false, false, 0, 0); });
+  EXPECT_NE(attempt.message.find(L" at DeleteFile '" + path + L"'"), std::wstring::npos)
+      << cstr(attempt.message, CP_UTF8);
+  EXPECT_EQ(attempt.sites.at(0).function, "removeFile");
+  const auto takeOver = raised<VPathNotFoundException>([&] { removeFile(path, true, false, 0, 0); });
+  EXPECT_NE(takeOver.message.find(L"Unable to set the object (" + path + L") owner"), std::wstring::npos)
+      << cstr(takeOver.message, CP_UTF8);
 }
 
 TEST_F(RemoveFile, AReadOnlyFileIsRefusedWithoutTakeOverAndRemovedWithIt) {
   const std::wstring path = makeFile(folder.path + L"\\readonly.txt");
   ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY));
-  try {
-    removeFile(path, false, false, 0, 0);
-    ADD_FAILURE() << "no exception";
-  } catch (const VAccessDeniedException& error) {
-    EXPECT_EQ(error.code, 5u);
-  }
+  EXPECT_THROW(removeFile(path, false, false, 0, 0), VAccessDeniedException);
   EXPECT_TRUE(exists(path));
   removeFile(path, true, false, 0, 0);
   EXPECT_FALSE(exists(path));
@@ -74,13 +61,8 @@ TEST_F(RemoveFile, AFileHeldOpenIsTriedFourTimesThenRaisesSharingViolation) {
   HANDLE held = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
   const auto start = std::chrono::steady_clock::now();
-  try {
-    removeFile(path, false, false, 3, 100);
-    ADD_FAILURE() << "no exception";
-  } catch (const VSharingViolationException& error) {
-    EXPECT_EQ(error.code, 32u);
-    EXPECT_NE(error.message.find(L"DeleteFile '" + path + L"'"), std::wstring::npos);
-  }
+  const auto sharing = raised<VSharingViolationException>([&] { removeFile(path, false, false, 3, 100); });
+  EXPECT_NE(sharing.message.find(L"DeleteFile '" + path + L"'"), std::wstring::npos);
   // Three pauses of 100 ms (a lower bound only: the pauses are the behaviour under test).
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
 
