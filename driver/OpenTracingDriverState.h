@@ -28,6 +28,13 @@ struct OpenTracingDriverState {
   std::unique_ptr<OpenTracingDriver::ISpanContextProvider> startSpan(const std::string& function, int32_t line,
                                                                        const std::string& name);
 
+  // Writes the calling thread's current span (the root span on a thread without one) into the
+  // environment for the child processes started afterwards; loads the provider and creates its
+  // tracer when no span was started yet. Does nothing when tracing was switched off meanwhile.
+  // Raises whatever loading or the provider raises. Serialised by lock with span starts, so the
+  // root span an injection may create is made once.
+  void injectSpan();
+
   // Switches tracing off for the process and ends the tracer (its root span and the wait for its
   // last spans) while the provider stays loaded and the state stays valid: for a process that
   // ends while other threads may still trace. Waits at most 2 s for a span start in progress; a
@@ -44,6 +51,10 @@ struct OpenTracingDriverState {
   OpenTracingDriver::GetTracerFn getTracer = nullptr;
   OpenTracingDriver::GetSpanContextFn getSpanContext = nullptr;
   OpenTracingDriver::InjectCurrentSpanFn injectCurrentSpan = nullptr;
+
+ private:
+  // The provider loaded and its tracer made, on the first call. Called with lock held.
+  void loadProvider();
 };
 
 static_assert(sizeof(std::atomic<uint8_t>) == 1 && std::atomic<uint8_t>::is_always_lock_free,
