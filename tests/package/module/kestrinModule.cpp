@@ -7,6 +7,8 @@
 //   kestrinmodule child   what the child runs: one span, in the trace the parent injected
 #include <windows.h>
 
+#include <process.h>
+
 #include <cstdio>
 #include <string>
 
@@ -36,22 +38,12 @@ int readNowhere(bool& destroyed) {
 
 void throwCode(unsigned int code, EXCEPTION_POINTERS*) { throw code; }
 
-// Runs this executable with "child", inheriting the environment the injection wrote.
-DWORD runChild() {
+// Runs this executable with "child", inheriting the environment the injection wrote; its exit code.
+int runChild() {
   wchar_t self[MAX_PATH];
-  if (GetModuleFileNameW(nullptr, self, MAX_PATH) == 0) return 1;
-  std::wstring commandLine = L"\"" + std::wstring(self) + L"\" child";
-  STARTUPINFOW startup{};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessW(self, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-    return 1;
-  WaitForSingleObject(process.hProcess, INFINITE);
-  DWORD exitCode = 1;
-  GetExitCodeProcess(process.hProcess, &exitCode);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return exitCode;
+  if (GetModuleFileNameW(nullptr, self, MAX_PATH) == 0) return -1;
+  const std::wstring quoted = L"\"" + std::wstring(self) + L"\"";
+  return static_cast<int>(_wspawnl(_P_WAIT, self, quoted.c_str(), L"child", nullptr));
 }
 
 }  // namespace
@@ -61,7 +53,7 @@ int wmain(int argc, wchar_t** argv) {
     const auto span = OpenTracingDriver::StartSpan("childWork", __LINE__, "");
     return span->IsEnabled() ? 0 : 1;
   }
-  DWORD childExit = 1;
+  int childExit = -1;
   {
     const auto span = OpenTracingDriver::StartSpan(__func__, __LINE__, "outer");
     inner();
@@ -69,7 +61,7 @@ int wmain(int argc, wchar_t** argv) {
     childExit = runChild();
   }
   std::printf("%s\n", formatString("tracing %s", OpenTracingDriver::IsEnabled() ? "on" : "off").c_str());
-  std::printf("child exit=%lu\n", childExit);
+  std::printf("child exit=%d\n", childExit);
   bool destroyed = false;
   unsigned int caught = 0;
   try {
