@@ -1,5 +1,7 @@
 #include "driver/OpenTracingDriverState.h"
 
+#include <new>
+
 #include "driver/VModule.h"
 #include "driver/readTracingEnabled.h"
 #include "platform/ScopedLock.h"
@@ -30,8 +32,9 @@ Fn resolve(HMODULE module, const char* name) {
 
 }  // namespace
 
-OpenTracingDriverState::OpenTracingDriverState() : enabled(readTracingEnabled() ? 1 : 0), lock(new CRITICAL_SECTION) {
-  InitializeCriticalSection(lock);
+OpenTracingDriverState::OpenTracingDriverState()
+    : enabled(readTracingEnabled() ? 1 : 0), lock(makeCriticalSection()) {
+  if (!lock) throw std::bad_alloc();
 }
 
 OpenTracingDriverState::~OpenTracingDriverState() {
@@ -41,12 +44,6 @@ OpenTracingDriverState::~OpenTracingDriverState() {
   }
   try {
     library.reset();
-  } catch (...) {
-  }
-  try {
-    DeleteCriticalSection(lock);
-    delete lock;
-    lock = nullptr;
   } catch (...) {
   }
 }
@@ -74,14 +71,14 @@ void OpenTracingDriverState::loadProvider() {
 std::unique_ptr<OpenTracingDriver::ISpanContextProvider> OpenTracingDriverState::startSpan(const std::string& function,
                                                                                           int32_t line,
                                                                                           const std::string& name) {
-  const ScopedLock scope(lock);
+  const ScopedLock scope(lock.get());
   if (enabled.load(std::memory_order_relaxed) == 0) return nullptr;
   loadProvider();
   return std::unique_ptr<OpenTracingDriver::ISpanContextProvider>(getSpanContext(tracer, function, line, name));
 }
 
 void OpenTracingDriverState::injectSpan() {
-  const ScopedLock scope(lock);
+  const ScopedLock scope(lock.get());
   if (enabled.load(std::memory_order_relaxed) == 0) return;
   loadProvider();
   injectCurrentSpan(tracer);
@@ -91,10 +88,10 @@ void OpenTracingDriverState::endTracing() noexcept {
   enabled.store(0, std::memory_order_relaxed);
   OpenTracingDriver::TracerPtr ending;
   // Given up, the tracer is left to the end of the process, which sends what its reporter holds.
-  if (!enterWithin(lock, kEndTracingLockWaitMs)) return;
+  if (!enterWithin(lock.get(), kEndTracingLockWaitMs)) return;
   {
     // No span is being started once the tracer is taken; later starts find tracing off.
-    const ScopedLock scope(lock, std::adopt_lock);
+    const ScopedLock scope(lock.get(), std::adopt_lock);
     ending = std::move(tracer);
   }
   try {

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "driver/LibraryPtr.h"
+#include "platform/UniqueHandle.h"
 #include "provider/providerEntryPoints.h"
 
 struct OpenTracingDriverState {
@@ -46,7 +47,7 @@ struct OpenTracingDriverState {
   std::atomic<uint8_t> enabled;
   OpenTracingDriver::TracerPtr tracer;
   std::unique_ptr<RunTime::LibraryPtr> library;
-  CRITICAL_SECTION* lock;
+  UniqueCriticalSection lock;
   // Valid once library is set; all three are resolved before any of them is stored.
   OpenTracingDriver::GetTracerFn getTracer = nullptr;
   OpenTracingDriver::GetSpanContextFn getSpanContext = nullptr;
@@ -59,7 +60,8 @@ struct OpenTracingDriverState {
 
 static_assert(sizeof(std::atomic<uint8_t>) == 1 && std::atomic<uint8_t>::is_always_lock_free,
               "the enabled flag is one plain byte to other modules");
-static_assert(sizeof(OpenTracingDriver::TracerPtr) == 8 && sizeof(std::unique_ptr<RunTime::LibraryPtr>) == 8,
+static_assert(sizeof(OpenTracingDriver::TracerPtr) == 8 && sizeof(std::unique_ptr<RunTime::LibraryPtr>) == 8 &&
+                  sizeof(UniqueCriticalSection) == 8,
               "owning pointers are plain pointers to other modules");
 // clang does not count libstdc++'s unique_ptr as standard-layout (its deleter is an empty base
 // inside a tuple), although its only field is the pointer: there the offsets below alone check

@@ -1,12 +1,15 @@
 #pragma once
 // The one owner of every kind of Windows resource the library holds: a kernel handle, a file
-// search, a registry key, a loaded library, a LocalAlloc block. The kind is a small traits type
-// naming the empty value, what counts as held and how it is closed; the owner closes what it holds
-// on every path, is moved but never copied, and never raises. Any thread may use an owner that it
-// alone holds; one owner is not shared between threads.
+// search, a registry key, a loaded library, a LocalAlloc block, a system-allocated SID, a critical
+// section. The kind is a small traits type naming the empty value, what counts as held and how it
+// is closed (a noexcept closer); the owner closes what it holds on every path, is moved but never
+// copied, and never raises. Closing keeps the thread's last error, so an owner that goes out of
+// scope between a failed call and the read of its error does not hide the cause. Any thread may
+// use an owner that it alone holds; one owner is not shared between threads.
 
 #include <windows.h>
 
+#include <new>
 #include <utility>
 
 template <class Traits>
@@ -29,10 +32,13 @@ class UniqueHandle {
   pointer get() const noexcept { return value_; }
   explicit operator bool() const noexcept { return Traits::held(value_); }
 
-  // Closes what is held and takes value instead.
+  // Closes what is held and takes value instead; the thread's last error stays as it was.
   void reset(pointer value = Traits::empty()) noexcept {
     const pointer old = std::exchange(value_, value);
-    if (Traits::held(old)) Traits::close(old);
+    if (!Traits::held(old)) return;
+    const DWORD error = GetLastError();
+    Traits::close(old);
+    SetLastError(error);
   }
 
   // Gives up ownership without closing.
@@ -57,6 +63,15 @@ struct NullEmptyTraits {
   static void close(pointer value) noexcept { Close(value); }
 };
 
+// Traits for resources named by a number with a "none" value of its own (a fiber-local slot).
+template <class Index, Index None, auto Close>
+struct IndexTraits {
+  using pointer = Index;
+  static constexpr pointer empty() noexcept { return None; }
+  static bool held(pointer value) noexcept { return value != None; }
+  static void close(pointer value) noexcept { Close(value); }
+};
+
 // Traits for kernel handles that use INVALID_HANDLE_VALUE for "none", and treat null as none too.
 template <auto Close>
 struct InvalidEmptyTraits {
@@ -71,11 +86,18 @@ inline void closeFind(HANDLE handle) noexcept { FindClose(handle); }
 inline void closeRegistryKey(HKEY key) noexcept { RegCloseKey(key); }
 inline void freeLibrary(HMODULE module) noexcept { FreeLibrary(module); }
 inline void freeLocal(void* memory) noexcept { LocalFree(memory); }
+inline void freeSid(PSID sid) noexcept { FreeSid(sid); }
+inline void deleteCriticalSection(CRITICAL_SECTION* section) noexcept {
+  DeleteCriticalSection(section);
+  delete section;
+}
 
 // A kernel object (mutex, thread, process, token): null when none is held.
 using UniqueKernelHandle = UniqueHandle<NullEmptyTraits<HANDLE, closeKernelHandle>>;
 // An open file: INVALID_HANDLE_VALUE when none is held, as CreateFileW reports it.
 using UniqueFileHandle = UniqueHandle<InvalidEmptyTraits<closeKernelHandle>>;
+// A duplicated handle: INVALID_HANDLE_VALUE when the source named none.
+using UniqueDuplicateHandle = UniqueHandle<InvalidEmptyTraits<closeKernelHandle>>;
 // A FindFirstFileW enumeration.
 using UniqueFindHandle = UniqueHandle<InvalidEmptyTraits<closeFind>>;
 using UniqueRegistryKey = UniqueHandle<NullEmptyTraits<HKEY, closeRegistryKey>>;
@@ -83,3 +105,14 @@ using UniqueLibrary = UniqueHandle<NullEmptyTraits<HMODULE, freeLibrary>>;
 // A block the system allocated with LocalAlloc for the caller (FormatMessageW, security calls).
 template <class T>
 using UniqueLocal = UniqueHandle<NullEmptyTraits<T*, freeLocal>>;
+// A SID that AllocateAndInitializeSid made.
+using UniqueSid = UniqueHandle<NullEmptyTraits<PSID, freeSid>>;
+// A critical section on the heap, initialised by makeCriticalSection.
+using UniqueCriticalSection = UniqueHandle<NullEmptyTraits<CRITICAL_SECTION*, deleteCriticalSection>>;
+
+// A new, initialised critical section; null when no memory is left.
+inline UniqueCriticalSection makeCriticalSection() noexcept {
+  auto* section = new (std::nothrow) CRITICAL_SECTION;
+  if (section != nullptr) InitializeCriticalSection(section);
+  return UniqueCriticalSection(section);
+}

@@ -8,11 +8,11 @@ constexpr SiteName kDuplicateSite{"VHandle::duplicate", 16};
 
 }  // namespace
 
-HANDLE VHandle::duplicate(HANDLE handle) {
-  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return INVALID_HANDLE_VALUE;
+UniqueDuplicateHandle VHandle::duplicate(HANDLE handle) {
+  UniqueDuplicateHandle copy;
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return copy;
   const HANDLE process = GetCurrentProcess();
-  HANDLE copy = nullptr;
-  if (!DuplicateHandle(process, handle, process, &copy, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+  if (!DuplicateHandle(process, handle, process, copy.put(), 0, FALSE, DUPLICATE_SAME_ACCESS)) {
     throwLastError(kDuplicateSite, L"Unable to duplicate handle");
   }
   return copy;

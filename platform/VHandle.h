@@ -3,11 +3,14 @@
 
 #include <windows.h>
 
+#include "platform/UniqueHandle.h"
+
 namespace VHandle {
 
-// A new handle to the same object, with the same access, that the caller owns and closes. Null
-// and INVALID_HANDLE_VALUE (which is also the current-process pseudo-handle) give
-// INVALID_HANDLE_VALUE without a system call. Raises through throwOSError on failure.
-HANDLE duplicate(HANDLE handle);
+// An owned copy: a new handle to the same object, with the same access. Null and
+// INVALID_HANDLE_VALUE (which is also the current-process pseudo-handle) give an owner of
+// INVALID_HANDLE_VALUE, which holds nothing, without a system call. Raises through throwOSError on
+// failure. Any thread.
+UniqueDuplicateHandle duplicate(HANDLE handle);
 
 }  // namespace VHandle

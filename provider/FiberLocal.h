@@ -12,25 +12,28 @@
 
 #include <new>
 
+#include "platform/UniqueHandle.h"
 #include "platform/processEnding.h"
+
+// Frees a fiber-local slot, except at the end of the process (see above).
+inline void freeFiberSlot(DWORD slot) noexcept {
+  if (!processIsEnding()) FlsFree(slot);
+}
 
 template <typename T>
 class FiberLocal {
  public:
   FiberLocal() : _slot(FlsAlloc(destroy)) {}
-  ~FiberLocal() {
-    if (_slot != FLS_OUT_OF_INDEXES && !processIsEnding()) FlsFree(_slot);
-  }
   FiberLocal(const FiberLocal&) = delete;
   FiberLocal& operator=(const FiberLocal&) = delete;
 
   // The calling thread's object. Throws std::bad_alloc when it cannot be made.
   T& get() {
-    auto* object = static_cast<T*>(FlsGetValue(_slot));
+    auto* object = static_cast<T*>(FlsGetValue(_slot.get()));
     if (object) return *object;
-    if (_slot == FLS_OUT_OF_INDEXES) throw std::bad_alloc();
+    if (!_slot) throw std::bad_alloc();
     object = new T();
-    if (!FlsSetValue(_slot, object)) {
+    if (!FlsSetValue(_slot.get(), object)) {
       delete object;
       throw std::bad_alloc();
     }
@@ -40,5 +43,5 @@ class FiberLocal {
  private:
   static void WINAPI destroy(void* object) { delete static_cast<T*>(object); }
 
-  const DWORD _slot;
+  const UniqueHandle<IndexTraits<DWORD, FLS_OUT_OF_INDEXES, freeFiberSlot>> _slot;
 };

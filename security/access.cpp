@@ -31,7 +31,7 @@ DWORD setDacl(const wchar_t* path, SE_OBJECT_TYPE type, const Acl& acl) {
 void enablePrivilege(const wchar_t* name) {
   constexpr char kSite[] = "RunTime::Access::enablePrivilege";
   const LUID luid = lookupPrivilege(name, L"Unable to find privilege (%s)", kSite);
-  TokenHandle token(openCallerToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, kSite));
+  const TokenHandle token = openCallerToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, kSite);
   TOKEN_PRIVILEGES privileges{};
   privileges.PrivilegeCount = 1;
   privileges.Privileges[0].Luid = luid;
@@ -47,7 +47,7 @@ void enablePrivilege(const wchar_t* name) {
 bool privilegeExist(const wchar_t* name) {
   constexpr char kSite[] = "RunTime::Access::privilegeExist";
   const LUID luid = lookupPrivilege(name, L"The privilege (%s) is not found", kSite);
-  TokenHandle token(openCallerToken(GetCurrentProcess(), TOKEN_QUERY, kSite));
+  const TokenHandle token = openCallerToken(GetCurrentProcess(), TOKEN_QUERY, kSite);
   const auto buffer = tokenInformation(token.get(), TokenPrivileges, L"Unable to get token privileges", kSite);
   const auto* privileges = reinterpret_cast<const TOKEN_PRIVILEGES*>(buffer.get());
   for (DWORD i = 0; i < privileges->PrivilegeCount; ++i) {
@@ -62,7 +62,7 @@ std::unique_ptr<BYTE[]> tokenGroups(HANDLE token) {
 }
 
 std::unique_ptr<BYTE[]> processTokenGroups(HANDLE process) {
-  TokenHandle token(openCallerToken(process, TOKEN_READ, "RunTime::Access::processTokenGroups"));
+  const TokenHandle token = openCallerToken(process, TOKEN_READ, "RunTime::Access::processTokenGroups");
   return tokenGroups(token.get());
 }
 

@@ -4,20 +4,20 @@
 
 namespace RunTime {
 
-HANDLE openCallerToken(HANDLE process, DWORD access, const char* function) {
-  HANDLE token = nullptr;
+TokenHandle openCallerToken(HANDLE process, DWORD access, const char* function) {
+  TokenHandle token;
   if (process != GetCurrentProcess()) {
-    if (!OpenProcessToken(process, access, &token)) {
+    if (!OpenProcessToken(process, access, token.put())) {
       throwLastError({function, __LINE__}, L"Unable to open process token");
     }
     return token;
   }
-  if (OpenThreadToken(GetCurrentThread(), access, FALSE, &token)) return token;
+  if (OpenThreadToken(GetCurrentThread(), access, FALSE, token.put())) return token;
   const DWORD error = GetLastError();
   if (error != ERROR_NO_TOKEN) {
     throwOSError(L"Unable to open a thread token", error, ExceptionSite(function, __LINE__));
   }
-  if (!OpenProcessToken(GetCurrentProcess(), access, &token)) {
+  if (!OpenProcessToken(GetCurrentProcess(), access, token.put())) {
     throwLastError({function, __LINE__}, L"Unable to open a process token");
   }
   return token;

@@ -12,8 +12,8 @@ namespace RunTime {
 
 using TokenHandle = UniqueKernelHandle;
 
-// Opens the token of process with access; failures raise with site function.
-HANDLE openCallerToken(HANDLE process, DWORD access, const char* function);
+// Opens the token of process with access; failures raise with site function. Any thread.
+TokenHandle openCallerToken(HANDLE process, DWORD access, const char* function);
 
 // GetTokenInformation into a new buffer of the needed size (the structures point into it);
 // failures raise with text.

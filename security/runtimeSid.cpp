@@ -11,7 +11,7 @@ namespace RunTime {
 namespace {
 
 Sid tokenSid(HANDLE process, TOKEN_INFORMATION_CLASS kind, const char* function) {
-  TokenHandle token(openCallerToken(process, TOKEN_READ, function));
+  const TokenHandle token = openCallerToken(process, TOKEN_READ, function);
   const auto buffer = tokenInformation(token.get(), kind, L"Unable to get token information", function);
   Sid result;
   result.copy(kind == TokenUser ? reinterpret_cast<const TOKEN_USER*>(buffer.get())->User.Sid
@@ -48,18 +48,12 @@ void Sid::copy(PSID raw) {
 }
 
 Sid::Sid(SID_IDENTIFIER_AUTHORITY authority, uint8_t count, const DWORD* values) {
-  PSID temporary = nullptr;
-  if (!AllocateAndInitializeSid(&authority, count, 0, 0, 0, 0, 0, 0, 0, 0, &temporary)) {
+  UniqueSid temporary;
+  if (!AllocateAndInitializeSid(&authority, count, 0, 0, 0, 0, 0, 0, 0, 0, temporary.put())) {
     throwLastError({"RunTime::Sid::Sid", __LINE__}, L"Unable to allocate and initialize sid");
   }
-  for (uint8_t i = 0; i < count; ++i) *GetSidSubAuthority(temporary, i) = values[i];
-  try {
-    copy(temporary);
-  } catch (...) {
-    FreeSid(temporary);
-    throw;
-  }
-  FreeSid(temporary);
+  for (uint8_t i = 0; i < count; ++i) *GetSidSubAuthority(temporary.get(), i) = values[i];
+  copy(temporary.get());
 }
 
 Sid Sid::current(HANDLE process) {

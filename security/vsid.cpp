@@ -4,17 +4,18 @@
 #include <utility>
 
 #include "diagnostics/vexception.h"
+#include "platform/UniqueHandle.h"
 
 namespace {
 
 VSID wellKnown(SID_IDENTIFIER_AUTHORITY authority, BYTE count, DWORD first, DWORD second,
                const char* function) {
-  VSID result;
-  PSID sid = nullptr;
-  if (!AllocateAndInitializeSid(&authority, count, first, second, 0, 0, 0, 0, 0, 0, &sid)) {
+  UniqueSid sid;
+  if (!AllocateAndInitializeSid(&authority, count, first, second, 0, 0, 0, 0, 0, 0, sid.put())) {
     throwLastError({function, __LINE__}, L"AllocateAndInitializeSid");
   }
-  result.sid = sid;
+  VSID result;
+  result.sid = sid.release();
   result.isCopy = false;
   return result;
 }
@@ -53,7 +54,7 @@ void VSID::release() {
   if (isCopy) {
     delete[] static_cast<BYTE*>(sid);
   } else {
-    FreeSid(sid);
+    UniqueSid(sid).reset();
   }
   sid = nullptr;
   isCopy = true;

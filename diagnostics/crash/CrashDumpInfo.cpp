@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cwchar>
+#include <new>
 
 #include "diagnostics/vexception.h"
 #include "platform/RegistryKey.h"
@@ -23,18 +24,15 @@ std::atomic<CrashDumpInfo*> registered{nullptr};
 }  // namespace
 
 CrashDumpInfo::CrashDumpInfo() noexcept {
-  InitializeCriticalSection(&writersLock);
   try {
+    if (!writersLock) throw std::bad_alloc();
     readSettings();
   } catch (...) {
     enabled = false;
   }
 }
 
-CrashDumpInfo::~CrashDumpInfo() {
-  handler.reset();
-  DeleteCriticalSection(&writersLock);
-}
+CrashDumpInfo::~CrashDumpInfo() { handler.reset(); }
 
 void CrashDumpInfo::readSettings() {
   RegistryKey key(HKEY_LOCAL_MACHINE, settingsKey, settingsAccess, false);

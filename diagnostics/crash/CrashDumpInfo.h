@@ -12,6 +12,7 @@
 #include <string>
 
 #include "diagnostics/crash/HeapCorruptionHandler.h"
+#include "platform/UniqueHandle.h"
 
 class CrashDumpInfo {
  public:
@@ -28,7 +29,7 @@ class CrashDumpInfo {
 
   // Serialises the dump writers of the process's threads (the name buffers are shared). The
   // lock is re-entrant, so a fault while dumping on the same thread does not deadlock.
-  CRITICAL_SECTION* writers() noexcept { return &writersLock; }
+  CRITICAL_SECTION* writers() noexcept { return writersLock.get(); }
 
   bool enabled = true;
   uint32_t maxCount = 10;
@@ -45,7 +46,7 @@ class CrashDumpInfo {
  private:
   void readSettings();
 
-  CRITICAL_SECTION writersLock;
+  UniqueCriticalSection writersLock = makeCriticalSection();  // null only when dumps are off
 };
 
 // The CrashDumpInfo through which this module's fault handlers dump, or null (no dumps). The

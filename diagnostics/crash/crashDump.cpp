@@ -43,7 +43,7 @@ std::wstring internalDumpMiniDump(const std::wstring& path, EXCEPTION_POINTERS* 
   callLogged(L"Unable to call internalDumpMiniDump(" + path + L")", "internalDumpMiniDump", ladderLine, [&] {
     MINIDUMP_EXCEPTION_INFORMATION exception{GetCurrentThreadId(), pointers, TRUE};
     VFile file = createDumpFile(path);
-    const UniqueKernelHandle copy(VHandle::duplicate(file.get()));
+    const auto copy = VHandle::duplicate(file.get());
     if (!MiniDumpWriteDump(GetCurrentProcess(), GetCurrentProcessId(), copy.get(), type,
                            pointers != nullptr ? &exception : nullptr, nullptr, nullptr)) {
       throwLastError(dumpSite, L"Unable to generate dump file");

@@ -54,12 +54,12 @@ TEST(DriverState, DecidesOnCreationAndLoadsNothingBeforeTheFirstSpan) {
   EXPECT_EQ(enabled.enabled.load(), 1);
   EXPECT_EQ(enabled.tracer, nullptr);
   EXPECT_EQ(enabled.library, nullptr);
-  EXPECT_NE(enabled.lock, nullptr);
+  EXPECT_NE(enabled.lock.get(), nullptr);
   EXPECT_EQ(enabled.getTracer, nullptr);
   EXPECT_EQ(enabled.getSpanContext, nullptr);
   EXPECT_EQ(enabled.injectCurrentSpan, nullptr);
-  EXPECT_TRUE(TryEnterCriticalSection(enabled.lock));
-  LeaveCriticalSection(enabled.lock);
+  EXPECT_TRUE(TryEnterCriticalSection(enabled.lock.get()));
+  LeaveCriticalSection(enabled.lock.get());
   values.setDword(KEY_WOW64_32KEY, 0);
   EXPECT_EQ(OpenTracingDriverState().enabled.load(), 0);
 }

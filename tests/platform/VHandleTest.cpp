@@ -12,14 +12,25 @@ namespace {
 
 TEST(VHandle, PseudoHandles) {
   const uintptr_t before = nextHandleValue();
-  EXPECT_EQ(VHandle::duplicate(nullptr), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(VHandle::duplicate(nullptr).get(), INVALID_HANDLE_VALUE);
   // Duplicated for real, the process pseudo-handle would give a new process handle.
-  EXPECT_EQ(VHandle::duplicate(GetCurrentProcess()), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(VHandle::duplicate(GetCurrentProcess()).get(), INVALID_HANDLE_VALUE);
   EXPECT_EQ(nextHandleValue(), before);
-  const HANDLE thread = VHandle::duplicate(GetCurrentThread());
+  const HANDLE thread = VHandle::duplicate(GetCurrentThread()).release();
   EXPECT_NE(thread, GetCurrentThread());
   EXPECT_EQ(GetThreadId(thread), GetCurrentThreadId());
-  EXPECT_TRUE(CloseHandle(thread));
+  EXPECT_TRUE(CloseHandle(thread)) << "the owner handed over a handle it had not closed";
+}
+
+// An owner that closes between a failed call and the read of its error must not hide the cause,
+// even when the close itself fails.
+TEST(VHandle, ClosingKeepsTheLastError) {
+  UniqueKernelHandle stale(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x7FFFFFF0)));
+  SetLastError(ERROR_ACCESS_DENIED);
+  stale.reset();
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_FALSE(CloseHandle(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x7FFFFFF0))));
+  EXPECT_NE(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED)) << "the close must have set an error of its own";
 }
 
 // Successful and failing constructions, waits, releases and duplications, many times over, leave
@@ -37,7 +48,7 @@ TEST(VHandle, NoHandleOutlivesSyncObjectsOnAnyPath) {
       VMutex unnamed(false, nullptr);
       EXPECT_TRUE(VMutex(false, name.c_str()).lock(0));
       EXPECT_EQ(unnamed.waitForSingleObject(10), static_cast<uint32_t>(WAIT_OBJECT_0));
-      CloseHandle(VHandle::duplicate(named.handle.get()));
+      EXPECT_TRUE(VHandle::duplicate(named.handle.get()));
       VHandle::duplicate(never);
     } catch (const VInvalidHandleException& e) {
       sites += e.sites.at(0).function + ":" + std::to_string(e.sites[0].line) + " ";

@@ -74,8 +74,8 @@ std::atomic<int> apcRuns{0};
 TEST(VMutex, AProcedureCallDoesNotRestartTheTimeOut) {
   VMutex mutex(false, nullptr);
   OtherOwner owner(mutex, false);
-  const HANDLE self = VHandle::duplicate(GetCurrentThread());
-  std::thread interrupter([self] {
+  const auto thread = VHandle::duplicate(GetCurrentThread());
+  std::thread interrupter([self = thread.get()] {
     Sleep(300);
     QueueUserAPC([](ULONG_PTR) { ++apcRuns; }, self, 0);
   });
@@ -83,7 +83,6 @@ TEST(VMutex, AProcedureCallDoesNotRestartTheTimeOut) {
   EXPECT_FALSE(mutex.lock(1000));
   const long long elapsed = millisecondsSince(start);
   interrupter.join();
-  CloseHandle(self);
   EXPECT_EQ(apcRuns, 1);
   // Restarting the time-out after the call ends at 1300 ms or later. The band allows for a loaded
   // 2-core machine waking the thread late (tens of ms) and a timer firing a little early.
