@@ -6,7 +6,6 @@
 
 namespace {
 
-constexpr char kSite[] = "ExclusiveTask::Initialize";
 
 }  // namespace
 
@@ -22,7 +21,7 @@ void ExclusiveTask::Initialize(const wchar_t* name, uint32_t timeout) {
 
   // Held here until acquired, so that a failed or timed-out wait leaves nothing to release.
   UniqueKernelHandle created(CreateMutexW(nullptr, FALSE, name));
-  if (!created) throwLastError({kSite, __LINE__}, L"create mutex ", name);
+  if (!created) throwLastError(KESTRIN_SITE, L"create mutex ", name);
   const DWORD result = WaitForSingleObject(created.get(), timeout);
   if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED) {
     mutex = std::move(created);
@@ -32,7 +31,7 @@ void ExclusiveTask::Initialize(const wchar_t* name, uint32_t timeout) {
   if (result == WAIT_TIMEOUT) {
     // Not an error the system recorded: the wait's own result is the code.
     throwOSError(std::wstring(L"WaitForSingleObject failed for mutex ") + (name != nullptr ? name : L""), WAIT_TIMEOUT,
-                 ExceptionSite(kSite, __LINE__));
+                 KESTRIN_SITE);
   }
-  throwLastError({kSite, __LINE__}, L"WaitForSingleObject failed for mutex ", name);
+  throwLastError(KESTRIN_SITE, L"WaitForSingleObject failed for mutex ", name);
 }

@@ -15,6 +15,31 @@ vosexception::vosexception(uint32_t code, const wchar_t* text, ExceptionSite sit
 
 uint32_t lastErrorCode() { return GetLastError(); }
 
+std::string qualifiedFunctionName(const char* signature) {
+  std::string name(signature);
+  for (const char* anonymous : {"{anonymous}::", "(anonymous namespace)::", "`anonymous-namespace'::"}) {
+    const std::string part(anonymous);
+    for (size_t at = name.find(part); at != std::string::npos; at = name.find(part, at)) name.erase(at, part.size());
+  }
+  // The name is what stands between the return type and the parameter list, outside template
+  // brackets: the first parenthesis there ends it, the last space before it starts it.
+  size_t begin = 0;
+  int depth = 0;
+  for (size_t i = 0; i < name.size(); ++i) {
+    const char c = name[i];
+    if (c == '<') {
+      ++depth;
+    } else if (c == '>') {
+      --depth;
+    } else if (depth == 0 && c == ' ') {
+      begin = i + 1;
+    } else if (depth == 0 && c == '(') {
+      return name.substr(begin, i - begin);
+    }
+  }
+  return name;
+}
+
 std::wstring getOSErrorMessage(uint32_t code, const wchar_t* text) {
   std::wstring result = L" (Error code " + std::to_wstring(code) + L")";
   if (text != nullptr) {

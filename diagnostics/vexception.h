@@ -9,12 +9,31 @@
 #include <type_traits>
 #include <vector>
 
-// A raising site's qualified function name and line as literals: built without allocating, so
-// that naming a site never disturbs the last error of the call that failed.
+// A raising site's function and line as literals: built without allocating, so that naming a
+// site never disturbs the last error of the call that failed. The function is a qualified name, or
+// a signature as the compiler writes it, of which the site keeps the qualified name.
+//
+// Two ways make one. A site whose line the product's logs and other modules know is fixed, whatever
+// the line in the source: each file that has such sites lists them once, as SiteName constants in
+// one table at its top. Every other site is taken from the compiler where it stands, with
+// KESTRIN_SITE.
 struct SiteName {
   const char* function;
   int32_t line;
 };
+
+// KESTRIN_FUNCTION names the function it stands in, for a helper that raises in its caller's name.
+#if defined(_MSC_VER) && !defined(__clang__)
+#define KESTRIN_FUNCTION __FUNCTION__
+#else
+#define KESTRIN_FUNCTION __PRETTY_FUNCTION__
+#endif
+#define KESTRIN_SITE (SiteName{KESTRIN_FUNCTION, __LINE__})
+
+// The qualified name in a function's signature as the compiler writes it ("int A::f(int)" gives
+// "A::f"; a lambda's gives the function it stands in); anonymous namespaces are left out. A plain
+// qualified name comes back as it is.
+std::string qualifiedFunctionName(const char* signature);
 
 // One place an exception was raised or passed through. The raising site leaves context empty;
 // a catch site describes what it was attempting.
@@ -25,7 +44,7 @@ struct ExceptionSite {
 
   ExceptionSite() = default;
   ExceptionSite(std::string function, int32_t line) : function(std::move(function)), line(line) {}
-  ExceptionSite(SiteName site) : function(site.function), line(site.line) {}
+  ExceptionSite(SiteName site) : function(qualifiedFunctionName(site.function)), line(site.line) {}
   ExceptionSite(std::wstring context, std::string function, int32_t line)
       : context(std::move(context)), function(std::move(function)), line(line) {}
 };

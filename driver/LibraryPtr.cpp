@@ -7,6 +7,7 @@
 namespace RunTime {
 
 namespace {
+// Fixed sites: the product's logs and other modules know these lines, whatever the source's own.
 constexpr SiteName kLoadLibrarySite{"RunTime::LibraryPtr::LibraryPtr", 1560};
 }  // namespace
 

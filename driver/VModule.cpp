@@ -4,6 +4,7 @@
 #include "platform/formatString.h"
 
 namespace {
+// Fixed sites: the product's logs and other modules know these lines, whatever the source's own.
 constexpr SiteName kGetProcAddressSite{"VModule::getProcAddress", 47};
 }  // namespace
 

@@ -5,6 +5,7 @@
 
 namespace {
 
+// Fixed sites: the product's logs and other modules know these lines, whatever the source's own.
 constexpr SiteName kFromFileTimeSite{"VDateTime::VDateTime", 40};
 
 void assign(VDateTime& stamp, const SYSTEMTIME& calendar) {

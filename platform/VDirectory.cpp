@@ -7,6 +7,7 @@
 
 namespace {
 
+// Fixed sites: the product's logs and other modules know these lines, whatever the source's own.
 constexpr SiteName kWrongNameSite{"VDirectory::createDirectory", 100};
 constexpr SiteName kMakeDirSite{"makeDir", 44};
 

@@ -7,6 +7,7 @@
 #include "platform/UniqueHandle.h"
 
 namespace {
+// Fixed sites: the product's logs and other modules know these lines, whatever the source's own.
 constexpr SiteName kLoadBlockSite{"VEnvironmentVariables::load", 10};
 constexpr SiteName kLoadNullSite{"VEnvironmentVariables::load", 21};
 

@@ -5,6 +5,7 @@
 
 namespace {
 
+// Fixed sites: the product's logs and other modules know these lines, whatever the source's own.
 constexpr SiteName kOpenSite{"VFile::open", 104};
 constexpr SiteName kWriteSite{"VFile::write", 130};
 constexpr SiteName kShortWriteSite{"VFile::write", 132};

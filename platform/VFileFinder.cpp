@@ -6,6 +6,7 @@
 
 namespace {
 
+// Fixed sites: the product's logs and other modules know these lines, whatever the source's own.
 constexpr SiteName kFirstSite{"VFileFinder::first", 390};
 constexpr SiteName kNextSite{"VFileFinder::next", 401};
 

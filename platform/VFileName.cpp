@@ -14,6 +14,7 @@
 
 namespace {
 
+// Fixed sites: the product's logs and other modules know these lines, whatever the source's own.
 constexpr SiteName kCombineSite{"VFileName::combine", 70};
 constexpr SiteName kRemoveFileSpecSite{"VFileName::removeFileSpec", 149};
 constexpr SiteName kExpandSite{"VFileName::expandEnvironmentStrings", 164};

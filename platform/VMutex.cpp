@@ -6,6 +6,7 @@
 
 namespace {
 
+// Fixed sites: the product's logs and other modules know these lines, whatever the source's own.
 constexpr SiteName kCreateNamedSite{"VMutex::VMutex", 194};
 constexpr SiteName kCreateUnnamedSite{"VMutex::VMutex", 197};
 constexpr SiteName kUnlockSite{"VMutex::unlock", 234};

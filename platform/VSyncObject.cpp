@@ -5,6 +5,7 @@
 
 namespace {
 
+// Fixed sites: the product's logs and other modules know these lines, whatever the source's own.
 constexpr SiteName kWaitSite{"VSyncObject::waitForSingleObject", 112};
 constexpr SiteName kLockSite{"VSyncObject::lock", 128};
 

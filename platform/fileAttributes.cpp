@@ -6,6 +6,7 @@
 
 namespace {
 
+// Fixed sites: the product's logs and other modules know these lines, whatever the source's own.
 constexpr SiteName kGetAttributesSite{"getFileAttributes", 51};
 constexpr SiteName kSetAttributesSite{"setFileAttributes", 58};
 constexpr SiteName kFileExistSite{"fileExist", 89};

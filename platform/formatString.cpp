@@ -13,6 +13,7 @@
 namespace formatDetail {
 
 namespace {
+// Fixed sites: the product's logs and other modules know these lines, whatever the source's own.
 constexpr SiteName kMeasureNarrowSite{"getFormatStringSize", 574};
 constexpr SiteName kMeasureWideSite{"getFormatStringSize", 585};
 constexpr SiteName kPrintNarrowSite{"formatString", 596};

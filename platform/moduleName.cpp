@@ -3,6 +3,7 @@
 #include "diagnostics/vexception.h"
 
 namespace {
+// Fixed sites: the product's logs and other modules know these lines, whatever the source's own.
 constexpr SiteName kModuleNameSite{"moduleName", 131};
 }  // namespace
 

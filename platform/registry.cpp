@@ -9,19 +9,21 @@
 
 namespace {
 
+// Fixed sites: the product's logs and other modules know these lines, whatever the source's own.
 constexpr SiteName kCreateSite{"registry::create", 42};
 constexpr SiteName kOpenSite{"registry::open", 49};
 constexpr SiteName kGetstrSite{"registry::getstr", 763};
-constexpr int32_t kSetNumberLine = 193;
-constexpr int32_t kSetTextLine = 207;
-constexpr int32_t kLookupNumberLine = 319;
-constexpr int32_t kLookupSubKeyNumberLine = 438;
-constexpr int32_t kLookupSubKeyTextLine = 562;
-constexpr int32_t kLookupTextLine = 661;
+constexpr SiteName kSetNumberSite{"registry::set", 193};
+constexpr SiteName kSetTextSite{"registry::set", 207};
+constexpr SiteName kLookupNumberTypeSite{"registry::lookup", 319};
+constexpr SiteName kLookupNumberSizeSite{"registry::lookup", 321};
+constexpr SiteName kLookupSubKeyNumberTypeSite{"registry::lookup", 438};
+constexpr SiteName kLookupSubKeyNumberSizeSite{"registry::lookup", 440};
+constexpr SiteName kLookupSubKeyTextSite{"registry::lookup", 562};
+constexpr SiteName kLookupTextSite{"registry::lookup", 661};
 
-[[noreturn]] void raiseBadValue(const wchar_t* what, const std::wstring& name, int32_t line) {
-  throw vexception(std::wstring(L"RegQueryValueEx invalid ") + what + L" of '" + name + L"'",
-                   ExceptionSite("registry::lookup", line));
+[[noreturn]] void raiseBadValue(const wchar_t* what, const std::wstring& name, SiteName site) {
+  throw vexception(std::wstring(L"RegQueryValueEx invalid ") + what + L" of '" + name + L"'", site);
 }
 
 // Opens parent\subKey for queries in view; the key stays null when the status is not 0.
@@ -52,24 +54,24 @@ bool isString(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ; }
 
 // Reads a 4-byte REG_DWORD; the type and size errors name the value as name.
 LSTATUS readNumber(HKEY key, const std::wstring& valueName, const std::wstring& name, DWORD& value,
-                   int32_t typeLine) {
+                   SiteName typeSite, SiteName sizeSite) {
   DWORD type = 0;
   DWORD data = 0;
   DWORD size = sizeof(data);
   const LSTATUS status =
       RegQueryValueExW(key, valueName.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&data), &size);
   if (status != ERROR_SUCCESS) return status;
-  if (type != REG_DWORD) raiseBadValue(L"type", name, typeLine);
-  if (size != sizeof(data)) raiseBadValue(L"size", name, typeLine + 2);
+  if (type != REG_DWORD) raiseBadValue(L"type", name, typeSite);
+  if (size != sizeof(data)) raiseBadValue(L"size", name, sizeSite);
   value = data;
   return ERROR_SUCCESS;
 }
 
-void setValue(HKEY key, const std::wstring& valueName, DWORD type, const void* data, DWORD size, int32_t line) {
+void setValue(HKEY key, const std::wstring& valueName, DWORD type, const void* data, DWORD size, SiteName site) {
   const LSTATUS status = RegSetValueExW(key, valueName.c_str(), 0, type, static_cast<const BYTE*>(data), size);
   if (status != ERROR_SUCCESS) {
     throwOSError(L"RegSetValueEx valueName=" + valueName, static_cast<uint32_t>(status),
-                 ExceptionSite("registry::set", line));
+                 site);
   }
 }
 
@@ -116,13 +118,13 @@ LSTATUS lookup(HKEY key, const std::wstring& valueName, std::wstring& value) {
   DWORD type = 0;
   const LSTATUS status = readText(key, valueName, text, type);
   if (status != ERROR_SUCCESS) return status;
-  if (!isString(type)) raiseBadValue(L"type", valueName, kLookupTextLine);
+  if (!isString(type)) raiseBadValue(L"type", valueName, kLookupTextSite);
   value = type == REG_EXPAND_SZ ? VFileName::expandEnvironmentStrings(text) : text;
   return ERROR_SUCCESS;
 }
 
 LSTATUS lookup(HKEY key, const std::wstring& valueName, DWORD& value) {
-  return readNumber(key, valueName, valueName, value, kLookupNumberLine);
+  return readNumber(key, valueName, valueName, value, kLookupNumberTypeSite, kLookupNumberSizeSite);
 }
 
 LSTATUS lookup(HKEY parent, const std::wstring& subKey, const std::wstring& valueName, DWORD& value,
@@ -130,7 +132,8 @@ LSTATUS lookup(HKEY parent, const std::wstring& subKey, const std::wstring& valu
   RegistryKey key;
   const LSTATUS status = openForQuery(parent, subKey, view, key);
   if (status != ERROR_SUCCESS) return status;
-  return readNumber(key.get(), valueName, subKey + L"\\" + valueName, value, kLookupSubKeyNumberLine);
+  return readNumber(key.get(), valueName, subKey + L"\\" + valueName, value, kLookupSubKeyNumberTypeSite,
+                    kLookupSubKeyNumberSizeSite);
 }
 
 LSTATUS lookup(HKEY parent, const std::wstring& subKey, const std::wstring& valueName, std::wstring& value,
@@ -144,7 +147,7 @@ LSTATUS lookup(HKEY parent, const std::wstring& subKey, const std::wstring& valu
     if (status != ERROR_SUCCESS) return status;
   }
   if (type != expectedType && !(isString(type) && isString(expectedType))) {
-    raiseBadValue(L"type", subKey + L"\\" + valueName, kLookupSubKeyTextLine);
+    raiseBadValue(L"type", subKey + L"\\" + valueName, kLookupSubKeyTextSite);
   }
   value = type == REG_EXPAND_SZ ? VFileName::expandEnvironmentStrings(text) : text;
   return ERROR_SUCCESS;
@@ -170,11 +173,11 @@ DWORD readDWORD(HKEY key, const std::wstring& valueName, DWORD defaultValue) {
 }
 
 void set(HKEY key, const std::wstring& valueName, const std::wstring& text) {
-  setValue(key, valueName, REG_SZ, text.c_str(), static_cast<DWORD>(text.size() * 2 + 2), kSetTextLine);
+  setValue(key, valueName, REG_SZ, text.c_str(), static_cast<DWORD>(text.size() * 2 + 2), kSetTextSite);
 }
 
 void set(HKEY key, const std::wstring& valueName, DWORD value) {
-  setValue(key, valueName, REG_DWORD, &value, sizeof(value), kSetNumberLine);
+  setValue(key, valueName, REG_DWORD, &value, sizeof(value), kSetNumberSite);
 }
 
 }  // namespace registry

@@ -8,6 +8,7 @@
 
 namespace {
 
+// Fixed sites: the product's logs and other modules know these lines, whatever the source's own.
 constexpr SiteName kCstrSite{"cstr", 16};
 constexpr SiteName kWstrSite{"wstr", 35};
 

@@ -26,9 +26,9 @@ jaegertracing::Config tracerConfig() {
       jaegertracing::baggage::RestrictionsConfig(false, "", std::chrono::steady_clock::duration::zero()));
 }
 
-// One Warning for an operator when the tracer lost spans on their way to the agent; nothing
-// when every span left.
-void logLostSpans(const jaegertracing::Tracer& tracer) {
+// One Warning for an operator when the tracer lost spans on their way to the agent, raised at
+// site; nothing when every span left.
+void logLostSpans(const jaegertracing::Tracer& tracer, SiteName site) {
   const jaegertracing::Tracer::Statistics counts = tracer.statistics();
   const uint64_t lost = counts.droppedQueueFull + counts.droppedTooLarge + counts.droppedOutOfMemory +
                         counts.droppedSendFailed;
@@ -40,7 +40,7 @@ void logLostSpans(const jaegertracing::Tracer& tracer) {
                    wstr(tracer.serviceName(), CP_UTF8), number(lost), number(counts.droppedQueueFull),
                    number(counts.droppedTooLarge), number(counts.droppedOutOfMemory),
                    number(counts.droppedSendFailed), number(counts.sendFailures)),
-      ExceptionSite("OpenTracingTracer::~OpenTracingTracer", __LINE__));
+      site);
   LogManager::instance().log(LogLevel::Warning, warning);
 }
 
@@ -59,7 +59,7 @@ OpenTracingTracer::~OpenTracingTracer() {
   Sleep(1000);
   try {
     tracer->Close();
-    if (const auto* jaeger = dynamic_cast<const jaegertracing::Tracer*>(tracer.get())) logLostSpans(*jaeger);
+    if (const auto* jaeger = dynamic_cast<const jaegertracing::Tracer*>(tracer.get())) logLostSpans(*jaeger, KESTRIN_SITE);
   } catch (...) {
   }
 }
@@ -68,6 +68,6 @@ OpenTracingTracer& OpenTracingTracer::of(OpenTracingDriver::TracerPtr& provider)
   auto* holder = dynamic_cast<OpenTracingTracer*>(provider.get());
   if (!holder)
     throw ArgumentException(L"The tracer provider is not this provider's tracer holder",
-                            ExceptionSite("OpenTracingTracer::of", __LINE__));
+                            KESTRIN_SITE);
   return *holder;
 }

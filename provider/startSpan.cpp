@@ -22,6 +22,6 @@ std::unique_ptr<opentracing::Span> startSpan(opentracing::string_view operationN
   auto span = tracer->StartSpanWithOptions(operationName, options);
   // The vector keeps its room for the next span, but no pointer to this parent.
   options.references.clear();
-  if (!span) throw vexception(L"The tracer started no span", ExceptionSite("startSpan", __LINE__));
+  if (!span) throw vexception(L"The tracer started no span", KESTRIN_SITE);
   return span;
 }

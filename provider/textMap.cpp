@@ -19,7 +19,7 @@ void parseTextMap(TextMap& map, const std::string& text, const std::string& keyV
                   const std::string& pairSeparator) {
   // An empty separator would be found at the same place forever.
   if (keyValueSeparator.empty() || pairSeparator.empty())
-    throw ArgumentException(L"Empty text-map separator", ExceptionSite("parseTextMap", __LINE__));
+    throw ArgumentException(L"Empty text-map separator", KESTRIN_SITE);
   size_t position = 0;
   for (;;) {
     const size_t separator = text.find(keyValueSeparator, position);

@@ -29,9 +29,8 @@ DWORD setDacl(const wchar_t* path, SE_OBJECT_TYPE type, const Acl& acl) {
 }  // namespace
 
 void enablePrivilege(const wchar_t* name) {
-  constexpr char kSite[] = "RunTime::Access::enablePrivilege";
-  const LUID luid = lookupPrivilege(name, L"Unable to find privilege (%s)", kSite);
-  const TokenHandle token = openCallerToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, kSite);
+  const LUID luid = lookupPrivilege(name, L"Unable to find privilege (%s)", KESTRIN_FUNCTION);
+  const TokenHandle token = openCallerToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, KESTRIN_FUNCTION);
   TOKEN_PRIVILEGES privileges{};
   privileges.PrivilegeCount = 1;
   privileges.Privileges[0].Luid = luid;
@@ -40,15 +39,14 @@ void enablePrivilege(const wchar_t* name) {
   const DWORD error = GetLastError();
   // AdjustTokenPrivileges succeeds without assigning a privilege the token lacks.
   if (!adjusted || error != ERROR_SUCCESS) {
-    throwOSError(formatString(L"Unable to adjust privilege (%s)", name), error, ExceptionSite(kSite, __LINE__));
+    throwOSError(formatString(L"Unable to adjust privilege (%s)", name), error, KESTRIN_SITE);
   }
 }
 
 bool privilegeExist(const wchar_t* name) {
-  constexpr char kSite[] = "RunTime::Access::privilegeExist";
-  const LUID luid = lookupPrivilege(name, L"The privilege (%s) is not found", kSite);
-  const TokenHandle token = openCallerToken(GetCurrentProcess(), TOKEN_QUERY, kSite);
-  const auto buffer = tokenInformation(token.get(), TokenPrivileges, L"Unable to get token privileges", kSite);
+  const LUID luid = lookupPrivilege(name, L"The privilege (%s) is not found", KESTRIN_FUNCTION);
+  const TokenHandle token = openCallerToken(GetCurrentProcess(), TOKEN_QUERY, KESTRIN_FUNCTION);
+  const auto buffer = tokenInformation(token.get(), TokenPrivileges, L"Unable to get token privileges", KESTRIN_FUNCTION);
   const auto* privileges = reinterpret_cast<const TOKEN_PRIVILEGES*>(buffer.get());
   for (DWORD i = 0; i < privileges->PrivilegeCount; ++i) {
     const LUID& held = privileges->Privileges[i].Luid;
@@ -62,7 +60,7 @@ std::unique_ptr<BYTE[]> tokenGroups(HANDLE token) {
 }
 
 std::unique_ptr<BYTE[]> processTokenGroups(HANDLE process) {
-  const TokenHandle token = openCallerToken(process, TOKEN_READ, "RunTime::Access::processTokenGroups");
+  const TokenHandle token = openCallerToken(process, TOKEN_READ, KESTRIN_FUNCTION);
   return tokenGroups(token.get());
 }
 
@@ -73,7 +71,7 @@ Acl getSecurity(const wchar_t* path, SE_OBJECT_TYPE type) {
                                              nullptr, &dacl, nullptr, descriptor.put());
   if (result != ERROR_SUCCESS) {
     throwOSError(formatString(L"Unable to get the object (%s) security info", displayPath(path)), result,
-                 ExceptionSite("RunTime::Access::getSecurity", __LINE__));
+                 KESTRIN_SITE);
   }
   if (dacl == nullptr) return Acl::everyoneFullControl();
   Acl acl;
@@ -89,7 +87,7 @@ void setOwner(const wchar_t* path, SE_OBJECT_TYPE type) {
                                              owner.get(), nullptr, nullptr, nullptr);
   if (result != ERROR_SUCCESS) {
     throwOSError(formatString(L"Unable to set the object (%s) owner", displayPath(path)), result,
-                 ExceptionSite("RunTime::Access::setOwner", __LINE__));
+                 KESTRIN_SITE);
   }
 }
 
@@ -102,7 +100,7 @@ void setSecurity(const wchar_t* path, SE_OBJECT_TYPE type, const Acl& source) {
   }
   if (result != ERROR_SUCCESS) {
     throwOSError(formatString(L"Unable to set the object (%s) security info", displayPath(path)), result,
-                 ExceptionSite("RunTime::Access::setSecurity", __LINE__));
+                 KESTRIN_SITE);
   }
 }
 

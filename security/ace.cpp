@@ -19,7 +19,7 @@ bool isObjectType(uint8_t type) { return type >= 5 && type <= 8; }
 
 const BYTE* objectField(const Ace& ace, DWORD offset, const char* function) {
   if (!isObjectType(ace.header()->AceType)) {
-    throw vexception(L"Not X_X_OBJECT_ACE_TYPE", ExceptionSite(function, __LINE__));
+    throw vexception(L"Not X_X_OBJECT_ACE_TYPE", SiteName{function, __LINE__});
   }
   return ace.ace.get() + offset;
 }
@@ -36,7 +36,7 @@ DWORD Ace::getSidOffset(uint8_t type) {
   if (type <= 3) return 8;
   if (isObjectType(type)) return 44;
   throw vexception(formatString(L"Unsupported ACE type (%d)", static_cast<int>(type)),
-                   ExceptionSite("RunTime::Ace::getSidOffset", __LINE__));
+                   KESTRIN_SITE);
 }
 
 DWORD Ace::sidOffset() const {
@@ -47,7 +47,7 @@ DWORD Ace::sidOffset() const {
     std::memcpy(&flags, ace.get() + kObjectFlagsOffset, sizeof flags);
     if ((flags & kBothGuidsPresent) != kBothGuidsPresent) {
       throw vexception(formatString(L"Unsupported object ACE layout (object flags %d)", static_cast<int>(flags)),
-                       ExceptionSite("RunTime::Ace::sidOffset", __LINE__));
+                       KESTRIN_SITE);
     }
   }
   return offset;
@@ -71,11 +71,11 @@ void Ace::init(uint8_t type, uint8_t flags, ACCESS_MASK mask, const Sid& sid) {
   const DWORD offset = getSidOffset(type);
   const DWORD length = GetLengthSid(sid.get());
   std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[offset + length]());
-  if (!buffer) throw vexception(L"Unable to allocate ACE", ExceptionSite("RunTime::Ace::init", __LINE__));
+  if (!buffer) throw vexception(L"Unable to allocate ACE", KESTRIN_SITE);
   ace = std::move(buffer);
   valid = true;
   if (!CopySid(length, ace.get() + offset, sid.get())) {
-    throwLastError({"RunTime::Ace::init", __LINE__}, L"Unable to copy SID");
+    throwLastError(KESTRIN_SITE, L"Unable to copy SID");
   }
   header()->AceType = type;
   header()->AceFlags = flags;

@@ -77,7 +77,7 @@ Acl copyOf(const Acl& source) {
 
 void Acl::install(DWORD size, const char* function) {
   std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[size]);
-  if (!buffer) throw vexception(L"Unable to allocate new ACL", ExceptionSite(function, __LINE__));
+  if (!buffer) throw vexception(L"Unable to allocate new ACL", SiteName{function, __LINE__});
   acl = std::move(buffer);
   valid = true;
   if (!InitializeAcl(get(), size, ACL_REVISION)) {
@@ -85,31 +85,31 @@ void Acl::install(DWORD size, const char* function) {
   }
 }
 
-void Acl::clear() { install(kInitialSize, "RunTime::Acl::clear"); }
+void Acl::clear() { install(kInitialSize, KESTRIN_FUNCTION); }
 
 void Acl::copy(const ACL* source) {
-  const auto sourceInfo = sizeInformation(source, "RunTime::Acl::copy");
+  const auto sourceInfo = sizeInformation(source, KESTRIN_FUNCTION);
   const DWORD sourceSize = sourceInfo.AclBytesInUse + sourceInfo.AclBytesFree;
   DWORD ownSize = 0;
   if (valid) {
-    const auto ownInfo = sizeInformation(get(), "RunTime::Acl::copy");
+    const auto ownInfo = sizeInformation(get(), KESTRIN_FUNCTION);
     ownSize = ownInfo.AclBytesInUse + ownInfo.AclBytesFree;
   }
   if (sourceSize <= ownSize) {
     if (!InitializeAcl(get(), ownSize, ACL_REVISION)) {
-      throwLastError({"RunTime::Acl::copy", __LINE__}, L"Unable to initialize ACL");
+      throwLastError(KESTRIN_SITE, L"Unable to initialize ACL");
     }
   } else {
-    install(sourceSize, "RunTime::Acl::copy");
+    install(sourceSize, KESTRIN_FUNCTION);
   }
   add(source);
 }
 
 void Acl::add(const ACL* source) {
-  const auto info = sizeInformation(source, "RunTime::Acl::add");
+  const auto info = sizeInformation(source, KESTRIN_FUNCTION);
   for (DWORD i = 0; i < info.AceCount; ++i) {
-    const ACE_HEADER* ace = rawAce(source, i, L"Unable to get ACL ACE", "RunTime::Acl::add");
-    addAt(get(), getInsertionIndex(ace), ace, "RunTime::Acl::add");
+    const ACE_HEADER* ace = rawAce(source, i, L"Unable to get ACL ACE", KESTRIN_FUNCTION);
+    addAt(get(), getInsertionIndex(ace), ace, KESTRIN_FUNCTION);
   }
 }
 
@@ -117,37 +117,37 @@ void Acl::add(const Ace* aces, DWORD count) {
   expand(nullptr, aces, count);
   for (DWORD i = 0; i < count; ++i) {
     if (findAce(aces[i], 0) >= 0) continue;
-    addAt(get(), getInsertionIndex(aces[i].header()), aces[i].header(), "RunTime::Acl::add");
+    addAt(get(), getInsertionIndex(aces[i].header()), aces[i].header(), KESTRIN_FUNCTION);
   }
 }
 
 uint32_t Acl::calculateSize(const ACL* other, const Ace* aces, DWORD count) const {
   uint32_t size = 8;
-  if (valid) size += sizeInformation(get(), "RunTime::Acl::calculateSize").AclBytesInUse;
-  if (other != nullptr) size += sizeInformation(other, "RunTime::Acl::calculateSize").AclBytesInUse;
+  if (valid) size += sizeInformation(get(), KESTRIN_FUNCTION).AclBytesInUse;
+  if (other != nullptr) size += sizeInformation(other, KESTRIN_FUNCTION).AclBytesInUse;
   for (DWORD i = 0; aces != nullptr && i < count; ++i) size += aces[i].header()->AceSize;
   return size;
 }
 
 void Acl::expand(const ACL* other, const Ace* aces, DWORD count) {
-  const auto info = sizeInformation(get(), "RunTime::Acl::expand");
+  const auto info = sizeInformation(get(), KESTRIN_FUNCTION);
   const uint32_t need = calculateSize(other, aces, count);
   if (need <= info.AclBytesInUse + info.AclBytesFree) return;
   const std::unique_ptr<BYTE[]> old = std::move(acl);
-  install(2 * need, "RunTime::Acl::expand");
+  install(2 * need, KESTRIN_FUNCTION);
   // Moved in their order, unlike add, so that growing keeps the newest ACE of a class first.
   const auto* source = reinterpret_cast<const ACL*>(old.get());
   for (DWORD i = 0; i < info.AceCount; ++i) {
-    addAt(get(), MAXDWORD, rawAce(source, i, L"Unable to get ACL ACE", "RunTime::Acl::expand"), "RunTime::Acl::expand");
+    addAt(get(), MAXDWORD, rawAce(source, i, L"Unable to get ACL ACE", KESTRIN_FUNCTION), KESTRIN_FUNCTION);
   }
 }
 
 int Acl::findAce(const Ace& ace, DWORD start) const {
-  const DWORD count = sizeInformation(get(), "RunTime::Acl::findAce").AceCount;
+  const DWORD count = sizeInformation(get(), KESTRIN_FUNCTION).AceCount;
   const Ace wanted(ace.header());
   const DWORD offset = wanted.sidOffset();
   for (DWORD i = start; i < count; ++i) {
-    const Ace candidate(rawAce(get(), i, L"Unable to get ACL ACE", "RunTime::Acl::findAce"));
+    const Ace candidate(rawAce(get(), i, L"Unable to get ACL ACE", KESTRIN_FUNCTION));
     if (candidate.header()->AceType != wanted.header()->AceType) continue;
     if (std::memcmp(candidate.ace.get(), wanted.ace.get(), offset) == 0 && EqualSid(candidate.sid(), wanted.sid())) {
       return static_cast<int>(i);
@@ -157,9 +157,9 @@ int Acl::findAce(const Ace& ace, DWORD start) const {
 }
 
 int Acl::findSid(PSID sid, DWORD start) const {
-  const DWORD count = sizeInformation(get(), "RunTime::Acl::findSid").AceCount;
+  const DWORD count = sizeInformation(get(), KESTRIN_FUNCTION).AceCount;
   for (DWORD i = start; i < count; ++i) {
-    const Ace candidate(rawAce(get(), i, L"Unable to get ACL ACE", "RunTime::Acl::findSid"));
+    const Ace candidate(rawAce(get(), i, L"Unable to get ACL ACE", KESTRIN_FUNCTION));
     if (EqualSid(candidate.sid(), sid)) return static_cast<int>(i);
   }
   return -1;
@@ -167,32 +167,32 @@ int Acl::findSid(PSID sid, DWORD start) const {
 
 Ace Acl::getAce(DWORD index) const {
   return Ace(rawAce(get(), index, formatString(L"Unable to get ACL ACE (%d)", static_cast<int>(index)),
-                    "RunTime::Acl::getAce"));
+                    KESTRIN_FUNCTION));
 }
 
 void Acl::deleteAce(DWORD index) {
   if (!DeleteAce(get(), index)) {
-    throwLastError({"RunTime::Acl::deleteAce", __LINE__},
+    throwLastError(KESTRIN_SITE,
                    [&] { return formatString(L"Unable to delete ACL ACE (%d)", static_cast<int>(index)); });
   }
 }
 
-DWORD Acl::aceCount() const { return sizeInformation(get(), "RunTime::Acl::aceCount").AceCount; }
+DWORD Acl::aceCount() const { return sizeInformation(get(), KESTRIN_FUNCTION).AceCount; }
 
-Acl::iterator Acl::end() const { return iterator(this, sizeInformation(get(), "RunTime::Acl::end").AceCount); }
+Acl::iterator Acl::end() const { return iterator(this, sizeInformation(get(), KESTRIN_FUNCTION).AceCount); }
 
 DWORD Acl::getInsertionIndex(const ACE_HEADER* ace) const {
   const int newClass = orderClass(ace);
   if (newClass < 0) {
     throwOSError(L"Invalid ACE type", ERROR_INVALID_PARAMETER,
-                 ExceptionSite("RunTime::Acl::getInsertionIndex", __LINE__));
+                 KESTRIN_SITE);
   }
-  const DWORD count = sizeInformation(get(), "RunTime::Acl::getInsertionIndex").AceCount;
+  const DWORD count = sizeInformation(get(), KESTRIN_FUNCTION).AceCount;
   for (DWORD i = 0; i < count; ++i) {
-    const int existing = orderClass(rawAce(get(), i, L"Unable to get ACL ACE", "RunTime::Acl::getInsertionIndex"));
+    const int existing = orderClass(rawAce(get(), i, L"Unable to get ACL ACE", KESTRIN_FUNCTION));
     if (existing < 0) {
       throwOSError(L"Unsupported ACE type in ACL", ERROR_INVALID_PARAMETER,
-                   ExceptionSite("RunTime::Acl::getInsertionIndex", __LINE__));
+                   KESTRIN_SITE);
     }
     if (existing >= newClass) return i;
   }

@@ -15,7 +15,7 @@ TokenHandle openCallerToken(HANDLE process, DWORD access, const char* function) 
   if (OpenThreadToken(GetCurrentThread(), access, FALSE, token.put())) return token;
   const DWORD error = GetLastError();
   if (error != ERROR_NO_TOKEN) {
-    throwOSError(L"Unable to open a thread token", error, ExceptionSite(function, __LINE__));
+    throwOSError(L"Unable to open a thread token", error, SiteName{function, __LINE__});
   }
   if (!OpenProcessToken(GetCurrentProcess(), access, token.put())) {
     throwLastError({function, __LINE__}, L"Unable to open a process token");
@@ -28,7 +28,7 @@ std::unique_ptr<BYTE[]> tokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS k
   DWORD size = 0;
   if (!GetTokenInformation(token, kind, nullptr, 0, &size)) {
     const DWORD error = GetLastError();
-    if (error != ERROR_INSUFFICIENT_BUFFER) throwOSError(text, error, ExceptionSite(function, __LINE__));
+    if (error != ERROR_INSUFFICIENT_BUFFER) throwOSError(text, error, SiteName{function, __LINE__});
   }
   std::unique_ptr<BYTE[]> buffer(new BYTE[size]);
   if (!GetTokenInformation(token, kind, buffer.get(), size, &size)) {

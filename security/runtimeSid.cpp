@@ -25,7 +25,7 @@ std::unique_ptr<BYTE[]> Sid::allocSidBuffer(DWORD length) {
   std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[length]);
   if (!buffer) {
     throw vexception(formatString(L"Unable to allocate (%d) bytes", static_cast<int>(length)),
-                     ExceptionSite("RunTime::Sid::allocSidBuffer", __LINE__));
+                     KESTRIN_SITE);
   }
   return buffer;
 }
@@ -37,12 +37,12 @@ void Sid::copy(PSID raw) {
   accountType = SidTypeUnknown;
   if (raw == nullptr) return;
   if (!IsValidSid(raw)) {
-    throwLastError({"RunTime::Sid::copy", __LINE__}, L"Invalid sid");
+    throwLastError(KESTRIN_SITE, L"Invalid sid");
   }
   const DWORD length = GetLengthSid(raw);
   auto buffer = allocSidBuffer(length);
   if (!CopySid(length, buffer.get(), raw)) {
-    throwLastError({"RunTime::Sid::copy", __LINE__}, L"Unable to copy sid");
+    throwLastError(KESTRIN_SITE, L"Unable to copy sid");
   }
   sid = std::move(buffer);
 }
@@ -50,18 +50,18 @@ void Sid::copy(PSID raw) {
 Sid::Sid(SID_IDENTIFIER_AUTHORITY authority, uint8_t count, const DWORD* values) {
   UniqueSid temporary;
   if (!AllocateAndInitializeSid(&authority, count, 0, 0, 0, 0, 0, 0, 0, 0, temporary.put())) {
-    throwLastError({"RunTime::Sid::Sid", __LINE__}, L"Unable to allocate and initialize sid");
+    throwLastError(KESTRIN_SITE, L"Unable to allocate and initialize sid");
   }
   for (uint8_t i = 0; i < count; ++i) *GetSidSubAuthority(temporary.get(), i) = values[i];
   copy(temporary.get());
 }
 
 Sid Sid::current(HANDLE process) {
-  return tokenSid(process, TokenUser, "RunTime::Sid::current");
+  return tokenSid(process, TokenUser, KESTRIN_FUNCTION);
 }
 
 Sid Sid::owner(HANDLE process) {
-  return tokenSid(process, TokenOwner, "RunTime::Sid::owner");
+  return tokenSid(process, TokenOwner, KESTRIN_FUNCTION);
 }
 
 Sid localSystemSid() {

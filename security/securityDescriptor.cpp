@@ -5,7 +5,6 @@
 
 namespace {
 
-constexpr char kSite[] = "SecurityDescriptor::SecurityDescriptor";
 
 }  // namespace
 
@@ -68,20 +67,20 @@ SecurityDescriptor::SecurityDescriptor(const SecurityEntryList& list, bool inher
   // Owned here until the descriptor is complete, so that every failure frees both blocks.
   UniqueLocal<ACL> ownedDacl;
   const DWORD result = SetEntriesInAclW(static_cast<ULONG>(grants.size()), grants.data(), nullptr, ownedDacl.put());
-  if (result != ERROR_SUCCESS) throwOSError(L"SetEntriesInAcl", result, ExceptionSite(kSite, __LINE__));
+  if (result != ERROR_SUCCESS) throwOSError(L"SetEntriesInAcl", result, KESTRIN_SITE);
   UniqueLocal<void> ownedDescriptor(LocalAlloc(LMEM_FIXED, SECURITY_DESCRIPTOR_MIN_LENGTH));
-  if (!ownedDescriptor) throw vexception(L"Out of memory", ExceptionSite(kSite, __LINE__));
+  if (!ownedDescriptor) throw vexception(L"Out of memory", KESTRIN_SITE);
   if (!InitializeSecurityDescriptor(ownedDescriptor.get(), SECURITY_DESCRIPTOR_REVISION)) {
-    throwLastError({kSite, __LINE__}, L"InitializeSecurityDescriptor");
+    throwLastError(KESTRIN_SITE, L"InitializeSecurityDescriptor");
   }
   if (!SetSecurityDescriptorDacl(ownedDescriptor.get(), TRUE, ownedDacl.get(), FALSE)) {
-    throwLastError({kSite, __LINE__}, L"SetSecurityDescriptorDacl");
+    throwLastError(KESTRIN_SITE, L"SetSecurityDescriptorDacl");
   }
   if (owner != nullptr && !SetSecurityDescriptorOwner(ownedDescriptor.get(), owner, FALSE)) {
-    throwLastError({kSite, __LINE__}, L"SetSecurityDescriptorOwner");
+    throwLastError(KESTRIN_SITE, L"SetSecurityDescriptorOwner");
   }
   if (group != nullptr && !SetSecurityDescriptorGroup(ownedDescriptor.get(), group, FALSE)) {
-    throwLastError({kSite, __LINE__}, L"SetSecurityDescriptorGroup");
+    throwLastError(KESTRIN_SITE, L"SetSecurityDescriptorGroup");
   }
   dacl = ownedDacl.release();
   descriptor = ownedDescriptor.release();

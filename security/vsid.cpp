@@ -62,13 +62,13 @@ void VSID::release() {
 
 VSID VSID::admins() {
   return wellKnown(SECURITY_NT_AUTHORITY, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS,
-                   "VSID::admins");
+                   KESTRIN_FUNCTION);
 }
 
 VSID VSID::everyone() {
-  return wellKnown(SECURITY_WORLD_SID_AUTHORITY, 1, SECURITY_WORLD_RID, 0, "VSID::everyone");
+  return wellKnown(SECURITY_WORLD_SID_AUTHORITY, 1, SECURITY_WORLD_RID, 0, KESTRIN_FUNCTION);
 }
 
 VSID VSID::system() {
-  return wellKnown(SECURITY_NT_AUTHORITY, 1, SECURITY_LOCAL_SYSTEM_RID, 0, "VSID::system");
+  return wellKnown(SECURITY_NT_AUTHORITY, 1, SECURITY_LOCAL_SYSTEM_RID, 0, KESTRIN_FUNCTION);
 }

@@ -16,8 +16,9 @@ namespace {
 
 const wchar_t settingsKey[] = L"SOFTWARE\\Kestrin\\Ondra Config\\Config";
 constexpr REGSAM settingsAccess = 0x20201;  // READ_CONTROL | KEY_QUERY_VALUE | KEY_WOW64_32KEY
-constexpr SiteName disabledSite{"CrashDumpInfo::getFileName", 139};
-constexpr SiteName tooLongSite{"CrashDumpInfo::getFileName", 147};
+// Fixed sites: the product's logs and other modules know these lines, whatever the source's own.
+constexpr SiteName kDisabledSite{"CrashDumpInfo::getFileName", 139};
+constexpr SiteName kTooLongSite{"CrashDumpInfo::getFileName", 147};
 
 std::atomic<CrashDumpInfo*> registered{nullptr};
 
@@ -60,7 +61,7 @@ void CrashDumpInfo::readSettings() {
 }
 
 const std::wstring& CrashDumpInfo::getFileName() {
-  if (!enabled) throw vexception(L"Crash dumping does not enabled", disabledSite);
+  if (!enabled) throw vexception(L"Crash dumping does not enabled", kDisabledSite);
   const VDateTime now;
   if (std::swprintf(stamp, std::size(stamp), L"%04d%02d%02d_%02d%02d%02d.dmp", now.year, now.month, now.day,
                     now.hour, now.minute, now.second) < 0) {
@@ -68,7 +69,7 @@ const std::wstring& CrashDumpInfo::getFileName() {
   }
   const std::wstring path = location + L"\\" + prefix + stamp;
   if (path.size() >= std::size(composed)) {
-    throw vexception(L"Crash dump path longer than 260 characters: " + path, tooLongSite);
+    throw vexception(L"Crash dump path longer than 260 characters: " + path, kTooLongSite);
   }
   std::wcsncpy(composed, path.c_str(), std::size(composed));
   fileName.assign(composed);

@@ -11,8 +11,9 @@
 
 namespace {
 
-constexpr SiteName moveSite{"removeFile", 87};
-constexpr SiteName deleteSite{"removeFile", 121};
+// Fixed sites: the product's logs and other modules know these lines, whatever the source's own.
+constexpr SiteName kMoveSite{"removeFile", 87};
+constexpr SiteName kDeleteSite{"removeFile", 121};
 
 }  // namespace
 
@@ -36,8 +37,8 @@ void removeFile(const std::wstring& path, bool takeOwnership, bool useRecycler, 
     removed = attempt();
   }
   if (!removed) {
-    if (useRecycler) throwLastError(moveSite, L"Move file '", path, L"' to '", target, L"'");
-    throwLastError(deleteSite, L"DeleteFile '", target, L"'");
+    if (useRecycler) throwLastError(kMoveSite, L"Move file '", path, L"' to '", target, L"'");
+    throwLastError(kDeleteSite, L"DeleteFile '", target, L"'");
   }
   if (useRecycler) DeleteFileW(target.c_str());
 }

@@ -7,7 +7,10 @@
 #include <opentracing/tracer.h>
 
 #include <sstream>
+#include <string>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "jaegertracing/Tracer.h"
 #include "tests/support/AgentListener.h"
@@ -172,5 +175,59 @@ TEST_F(JaegerPropagation, BinaryFormRoundTripsAndRejectsTruncation) {
     auto result = tracer->Extract(truncated);
     ASSERT_FALSE(result) << cut;
     EXPECT_EQ(opentracing::span_context_corrupted_error, result.error());
+  }
+}
+
+TEST_F(JaegerPropagation, HeaderValuesDecodeEscapesUpToTheLastCharacter) {
+  struct Case {
+    const char* sent;
+    const char* decoded;
+  };
+  for (const Case& c : {Case{"hello%20", "hello "}, Case{"%41", "A"}, Case{"a%3a%3A", "a::"}, Case{"a+b", "a b"},
+                        Case{"a%2", "a%2"}, Case{"a%", "a%"}, Case{"%g1x", "%g1x"}}) {
+    Headers headers;
+    headers.carrier.values["Uber-Trace-Id"] = "ab%3Acd%3A0%3A1";
+    headers.carrier.values["UberCtx-Item"] = c.sent;
+    auto context = tracer->Extract(static_cast<const opentracing::HTTPHeadersReader&>(headers));
+    ASSERT_TRUE(context && *context) << c.sent;
+    std::string item = "(none)";
+    (*context)->ForeachBaggageItem([&](const std::string& key, const std::string& value) {
+      if (key == "item") item = value;
+      return true;
+    });
+    EXPECT_EQ(c.decoded, item) << c.sent;
+  }
+}
+
+// OpenTracing's convention: a new span's parent is its first child-of reference, whatever its
+// place among the references; only without one is it the first follows-from.
+TEST_F(JaegerPropagation, TheFirstChildOfReferenceIsTheParentWhereverItStands) {
+  Carrier first, second;
+  first.values["uber-trace-id"] = "a1:a2:0:0";
+  second.values["uber-trace-id"] = "b1:b2:0:1";
+  const auto a = extract(first);
+  const auto b = extract(second);
+  ASSERT_TRUE(a && b);
+  using Refs = std::vector<std::pair<opentracing::SpanReferenceType, const opentracing::SpanContext*>>;
+  const auto childOf = opentracing::SpanReferenceType::ChildOfRef;
+  const auto followsFrom = opentracing::SpanReferenceType::FollowsFromRef;
+  struct Case {
+    Refs references;
+    const char* trace;
+    const char* parentAndFlags;
+  };
+  for (const Case& c : {Case{Refs{{followsFrom, a.get()}, {childOf, b.get()}}, "b1", ":b2:1"},
+                        Case{Refs{{childOf, b.get()}, {followsFrom, a.get()}}, "b1", ":b2:1"},
+                        Case{Refs{{followsFrom, a.get()}, {followsFrom, b.get()}}, "a1", ":a2:0"},
+                        Case{Refs{{followsFrom, b.get()}, {childOf, a.get()}, {childOf, b.get()}}, "a1", ":a2:0"}}) {
+    opentracing::StartSpanOptions options;
+    options.references = c.references;
+    auto span = tracer->StartSpanWithOptions("referring", options);
+    ASSERT_TRUE(span);
+    Carrier out;
+    ASSERT_TRUE(tracer->Inject(span->context(), static_cast<const opentracing::TextMapWriter&>(out)));
+    const std::string text = out.values.at("uber-trace-id");
+    EXPECT_EQ(c.trace, text.substr(0, text.find(':'))) << text;
+    EXPECT_EQ(c.parentAndFlags, text.substr(text.find(':', text.find(':') + 1))) << text;
   }
 }

@@ -6,10 +6,14 @@
 #include <opentracing/tracer.h>
 
 #include <algorithm>
+#include <atomic>
 #include <set>
 #include <thread>
+#include <vector>
 
 #include <windows.h>
+
+#include <tlhelp32.h>
 
 #include "jaegertracing/Tracer.h"
 #include "tests/support/AgentListener.h"
@@ -30,6 +34,17 @@ std::shared_ptr<jaegertracing::Tracer> ours(const std::shared_ptr<opentracing::T
   auto result = std::dynamic_pointer_cast<jaegertracing::Tracer>(tracer);
   EXPECT_TRUE(result);
   return result;
+}
+
+std::set<DWORD> threadsOfThisProcess() {
+  std::set<DWORD> ids;
+  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  THREADENTRY32 entry{sizeof entry};
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+    if (entry.th32OwnerProcessID == GetCurrentProcessId()) ids.insert(entry.th32ThreadID);
+  }
+  CloseHandle(snapshot);
+  return ids;
 }
 
 }  // namespace
@@ -352,4 +367,48 @@ TEST(JaegerReporting, TwoThreadsReportEverySpan) {
   std::set<uint64_t> ids;
   for (const auto& span : spans) ids.insert(span.spanId);
   EXPECT_EQ(spans.size(), ids.size());  // ids are unique across threads
+}
+
+// Senders that get no processor (their threads suspended, each perhaps in the middle of a send)
+// while four threads finish spans as fast as they go: the waiting datagrams of a lane reach their
+// bound and its finishing threads drop what finds no room. The statistics, summed over every
+// lane, hold each finished span in exactly one outcome.
+TEST(JaegerReporting, QueueFullDropsOfEveryLaneCountInTheStatistics) {
+  AgentListener listener(0, AgentListener::Record::SummaryOnly);
+  const std::set<DWORD> before = threadsOfThisProcess();
+  auto tracer = ours(jaegertracing::Tracer::make("drops.test", config(listener, 100, std::chrono::minutes(10))));
+  std::vector<HANDLE> senders;
+  for (DWORD id : threadsOfThisProcess()) {
+    if (!before.count(id)) senders.push_back(OpenThread(THREAD_SUSPEND_RESUME, FALSE, id));
+  }
+  ASSERT_FALSE(senders.empty());
+  std::atomic<bool> stop{false};
+  std::atomic<uint64_t> finished{0};
+  const std::string padding(30000, 'f');
+  std::vector<std::thread> finishing;
+  for (int k = 0; k < 4; ++k) {
+    finishing.emplace_back([&] {
+      while (!stop) {
+        tracer->StartSpan("flood")->SetTag("padding", padding);
+        ++finished;
+      }
+    });
+  }
+  // A sender stopped outside a send leaves its lane to the finishing threads, which send
+  // themselves: stopped again until drops show.
+  for (int attempt = 0; attempt < 30 && tracer->statistics().droppedQueueFull == 0; ++attempt) {
+    Sleep(20);
+    for (HANDLE sender : senders) SuspendThread(sender);
+    Sleep(400);
+    for (HANDLE sender : senders) ResumeThread(sender);
+  }
+  stop = true;
+  for (auto& thread : finishing) thread.join();
+  for (HANDLE sender : senders) CloseHandle(sender);
+  tracer->Close();
+  const auto stats = tracer->statistics();
+  EXPECT_GT(stats.droppedQueueFull, 0u);
+  EXPECT_EQ(finished.load(), stats.reported + stats.droppedQueueFull);
+  EXPECT_EQ(0u, stats.droppedSendFailed + stats.droppedOutOfMemory + stats.droppedClosed + stats.lostAtExit)
+      << stats.droppedSendFailed << " failed in " << stats.sendFailures << " datagrams";
 }

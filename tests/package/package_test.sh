@@ -60,13 +60,60 @@ assert childWork["parentSpanId"] == childRoot["spanId"], (childWork, childRoot)
 assert all(s["traceIdLow"] == root["traceIdLow"] and s["traceIdHigh"] == root["traceIdHigh"] for s in spans), spans
 PY
 
-# The operator's ZIP: the DLLs that go beside the executables, the event message file, the guide.
+# The operator's ZIP: the DLLs that go beside the executables, the event message file, the guide;
+# the symbols ZIP: the debug information of the DLLs built here.
 (cd "$work" && cpack --config "$build/CPackConfig.cmake" -B "$work/zip" >/dev/null)
-zip=$(ls "$work"/zip/*.zip)
+zip=$(ls "$work"/zip/*-win64.zip)
+symbols=$(ls "$work"/zip/*-win64-symbols.zip)
 listing=$(/usr/bin/python3 -c 'import sys, zipfile; print("\n".join(zipfile.ZipFile(sys.argv[1]).namelist()))' "$zip")
 for file in opentracingprovider.dll jaegertracing.dll libopentracing.dll libstdc++-6.dll libgcc_s_seh-1.dll \
             libwinpthread-1.dll eventmsg.dll operator-guide.md; do
   grep -q "/$file\$" <<<"$listing" || fail "the ZIP lacks $file"
 done
-! grep -q '\.h$\|\.a$\|cmake$' <<<"$listing" || fail "the ZIP carries development files"
-echo "package_test: module built against the installed prefix traced 3 spans and its child 2 in the same trace; $(basename "$zip") holds the runtime"
+! grep -q '\.h$\|\.a$\|cmake$\|\.debug$' <<<"$listing" || fail "the ZIP carries development files or symbols"
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+# Every DLL stripped; ours carry the version resource and a debug link to a symbol file of the
+# symbols ZIP whose CRC matches.
+/usr/bin/python3 - "$zip" "$symbols" "$version" "$work/unzipped" <<'PY' || fail "the ZIPs' DLLs are not as shipped"
+import os, re, struct, subprocess, sys, zipfile, zlib
+runtime, symbols, version, out = sys.argv[1:5]
+zipfile.ZipFile(runtime).extractall(out + "/runtime")
+zipfile.ZipFile(symbols).extractall(out + "/symbols")
+files = {name: os.path.join(d, name) for part in ("runtime", "symbols") for d, _, names in os.walk(out + "/" + part)
+         for name in names}
+def sections(path):
+    listing = subprocess.run(["x86_64-w64-mingw32-objdump", "-h", path], capture_output=True, text=True, check=True)
+    return re.findall(r"^\s*\d+ (\S+)", listing.stdout, re.M)
+def debuglink(path):
+    subprocess.run(["x86_64-w64-mingw32-objcopy", "--dump-section", ".gnu_debuglink=" + out + "/link", path,
+                    out + "/scratch"], check=True, capture_output=True)
+    data = open(out + "/link", "rb").read()
+    name = data.split(b"\0", 1)[0]
+    return name.decode(), struct.unpack_from("<I", data, (len(name) + 4) & ~3)[0]
+def fixed_version(path):
+    data = open(path, "rb").read()
+    at = data.find(struct.pack("<I", 0xFEEF04BD))
+    assert at > 0, path + " has no version resource"
+    ms, ls, pms, pls = struct.unpack_from("<4I", data, at + 8)
+    assert (ms, ls) == (pms, pls), path
+    return "%d.%d.%d" % (ms >> 16, ms & 0xFFFF, ls >> 16), ls & 0xFFFF
+dlls = [name for name in files if name.endswith(".dll")]
+assert len(dlls) == 7, dlls
+for name in dlls:
+    assert not [s for s in sections(files[name]) if s.startswith(".debug")], name + " is not stripped"
+for name in ("opentracingprovider.dll", "jaegertracing.dll", "eventmsg.dll"):
+    assert fixed_version(files[name]) == (version, 0), (name, fixed_version(files[name]), version)
+    text = open(files[name], "rb").read()
+    for value in ("CompanyName", "FileDescription", "ProductName", "LegalCopyright", version):
+        assert value.encode("utf-16-le") in text, (name, value)
+for name in ("opentracingprovider.dll", "jaegertracing.dll", "libopentracing.dll"):
+    link, crc = debuglink(files[name])
+    assert link == name + ".debug" and link in files, (name, link)
+    assert zlib.crc32(open(files[link], "rb").read()) == crc, name + ": the symbol file's CRC differs"
+    assert ".debug_info" in sections(files[link]), link
+assert sorted(n for n in files if n.endswith(".debug")) == sorted(n + ".debug" for n in
+       ("opentracingprovider.dll", "jaegertracing.dll", "libopentracing.dll")), files
+PY
+echo "package_test: module built against the installed prefix traced 3 spans and its child 2 in the same trace;" \
+     "$(basename "$zip") holds the" \
+     "stripped runtime ($(du -k "$zip" | cut -f1) KB), $(basename "$symbols") its symbols"

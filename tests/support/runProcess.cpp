@@ -1,5 +1,7 @@
 #include "tests/support/runProcess.h"
 
+#include <atomic>
+#include <string>
 #include <thread>
 
 namespace {
@@ -40,6 +42,7 @@ ProcessResult runProcess(const std::wstring& application, const std::wstring& ar
     result.output = "CreateProcess failed with error " + std::to_string(GetLastError());
     return result;
   }
+  result.processId = process.dwProcessId;
   writeEnd.close();
   std::thread reader([&] {
     char buffer[4096];
@@ -56,4 +59,65 @@ ProcessResult runProcess(const std::wstring& application, const std::wstring& ar
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
   return result;
+}
+
+std::string unixPath(const std::wstring& path) {
+  using ToUnix = char* (CDECL*)(const wchar_t*);
+  const auto toUnix = reinterpret_cast<ToUnix>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  char* unix = toUnix != nullptr ? toUnix(path.c_str()) : nullptr;
+  const std::string result = unix != nullptr ? unix : "";
+  HeapFree(GetProcessHeap(), 0, unix);
+  return result;
+}
+
+std::string wineCommand(const std::wstring& program) {
+  return "/bin/bash '" KESTRIN_SOURCE_DIR "/scripts/wine-run.sh' '" + unixPath(program) + "'";
+}
+
+namespace {
+
+std::string readSmallFile(const std::wstring& path) {
+  std::string bytes;
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return bytes;
+  char buffer[64];
+  DWORD read = 0;
+  if (ReadFile(file, buffer, sizeof buffer, &read, nullptr)) bytes.assign(buffer, read);
+  CloseHandle(file);
+  return bytes;
+}
+
+}  // namespace
+
+int runLinuxShell(const std::wstring& folder, const std::string& command, DWORD waitLimitMs) {
+  static std::atomic<int> runs{0};
+  const std::wstring name = L"linux" + std::to_wstring(++runs);
+  const std::string here = unixPath(folder);
+  const std::string script = "cd '" + here + "' && " + command + "\necho $? >" + std::string(name.begin(), name.end()) +
+                             ".part; mv " + std::string(name.begin(), name.end()) + ".part " +
+                             std::string(name.begin(), name.end()) + ".rc\n";
+  const std::wstring scriptPath = folder + L"\\" + name + L".sh";
+  HANDLE file = CreateFileW(scriptPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  DWORD written = 0;
+  const bool saved = file != INVALID_HANDLE_VALUE &&
+                     WriteFile(file, script.data(), static_cast<DWORD>(script.size()), &written, nullptr) &&
+                     written == script.size();
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  if (!saved || here.empty()) return -1;
+  std::wstring commandLine = L"Z:\\bin\\sh " + std::wstring(here.begin(), here.end()) + L"/" + name + L".sh";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    return -1;
+  }
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  const std::wstring rc = folder + L"\\" + name + L".rc";
+  for (DWORD waited = 0; waited < waitLimitMs && GetFileAttributesW(rc.c_str()) == INVALID_FILE_ATTRIBUTES; waited += 50) {
+    Sleep(50);
+  }
+  const std::string status = readSmallFile(rc);
+  return status.empty() ? -1 : std::stoi(status);
 }

@@ -1,5 +1,5 @@
 #pragma once
-// Test support: running a Windows child process to its end and collecting what it prints.
+// Test support: running a Windows child process, or a Linux shell command beside Wine, to its end.
 
 #include <windows.h>
 
@@ -8,6 +8,7 @@
 struct ProcessResult {
   DWORD exitCode = 0;
   bool finished = false;  // false when the process had to be killed after the wait limit
+  DWORD processId = 0;    // the id the process had while it ran
   std::string output;     // standard output and standard error together
 };
 
@@ -15,3 +16,15 @@ struct ProcessResult {
 // at most waitLimitMs; a process still running then is terminated.
 ProcessResult runProcess(const std::wstring& application, const std::wstring& arguments,
                          const std::wstring& directory = L"", DWORD waitLimitMs = 120000);
+
+// The Linux path of a Windows path; empty when Wine gives none.
+std::string unixPath(const std::wstring& path);
+
+// The Linux command that runs the Windows program at path under Wine as the tests run, in the
+// build's own prefix; arguments follow it.
+std::string wineCommand(const std::wstring& program);
+
+// Runs command with the Linux shell in folder (a Windows path) and waits for it, at most
+// waitLimitMs. Wine cannot wait on a Linux process's handle: the end is seen through a file the
+// command leaves in folder. Its exit status; -1 when it did not start or end.
+int runLinuxShell(const std::wstring& folder, const std::string& command, DWORD waitLimitMs = 120000);

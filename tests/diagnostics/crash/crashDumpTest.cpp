@@ -121,7 +121,12 @@ class DumpCleanUp : public CrashDumps {
       CloseHandle(file);
       time.dwHighDateTime += 0x100;  // a few days apart
     }
+    // Named like a dump and newer than all of them, but a folder: neither counted nor removed.
+    CreateDirectoryW(folderNamedLikeADump().c_str(), nullptr);
+    std::ofstream(std::filesystem::path(folderNamedLikeADump() + L"\\kept.txt")).put('x');
   }
+
+  std::wstring folderNamedLikeADump() const { return dumps() + L"\\newest.dmp"; }
 };
 
 TEST_F(DumpCleanUp, FreeLibraryKeepsTheNewestMaxCount) {
@@ -130,6 +135,7 @@ TEST_F(DumpCleanUp, FreeLibraryKeepsTheNewestMaxCount) {
   ASSERT_EQ(result.exitCode, 0u) << result.output;
   EXPECT_EQ(dumpNames(dumps()), (std::vector<std::wstring>{L"b.dmp", L"c.dmp"}));
   EXPECT_TRUE(exists(dumps() + L"\\old.ZIP"));
+  EXPECT_TRUE(exists(folderNamedLikeADump() + L"\\kept.txt"));
 }
 
 TEST_F(DumpCleanUp, ProcessExitWithMaxCountZeroRemovesEveryDump) {
@@ -138,6 +144,7 @@ TEST_F(DumpCleanUp, ProcessExitWithMaxCountZeroRemovesEveryDump) {
   ASSERT_EQ(result.exitCode, 0u) << result.output;
   EXPECT_TRUE(dumpNames(dumps()).empty());
   EXPECT_TRUE(exists(dumps() + L"\\old.ZIP"));
+  EXPECT_TRUE(exists(folderNamedLikeADump() + L"\\kept.txt"));
 }
 
 TEST_F(DumpCleanUp, ADumpHeldOpenElsewhereIsSkippedAndTheRestGo) {

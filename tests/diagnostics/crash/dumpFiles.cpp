@@ -12,7 +12,7 @@ std::vector<std::wstring> dumpNames(const std::wstring& folder) {
   const UniqueFindHandle find(FindFirstFileW((folder + L"\\*.dmp").c_str(), &entry));
   if (!find) return names;
   do {
-    names.push_back(entry.cFileName);
+    if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(entry.cFileName);
   } while (FindNextFileW(find.get(), &entry));
   std::sort(names.begin(), names.end());
   return names;

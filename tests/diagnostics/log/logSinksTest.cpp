@@ -192,6 +192,7 @@ TEST_F(LogSinks, TwoProcessesOfTwoThreadsWriteWholeLinesInOrder) {
   EXPECT_EQ(text.find(L'\xFEFF'), std::wstring::npos) << "a second byte-order mark";
   const std::wregex line(L"\\d{4}/\\d{2}/\\d{2} \\d{2}:\\d{2}:\\d{2}\\.\\d{3} (\\d+) (\\d+) ([AB])\\.([12])\\.(\\d+)");
   std::map<std::wstring, int> next;
+  std::map<std::wstring, std::wstring> threadOf;  // writer to the thread id its lines carry
   size_t count = 0;
   for (size_t start = 0; start < text.size();) {
     const size_t end = text.find(L"\r\n", start);
@@ -201,10 +202,15 @@ TEST_F(LogSinks, TwoProcessesOfTwoThreadsWriteWholeLinesInOrder) {
     ASSERT_TRUE(std::regex_match(one, parts, line)) << "line " << count;
     const std::wstring writer = parts[3].str() + parts[4].str();
     ASSERT_EQ(std::stoi(parts[5].str()), next[writer]++) << "out of order";
+    // Each line names its writer's process and thread.
+    ASSERT_EQ(std::stoul(parts[1].str()), runs[parts[3].str() == L"A" ? 0 : 1].processId) << "line " << count;
+    ASSERT_EQ(threadOf.emplace(writer, parts[2].str()).first->second, parts[2].str()) << "line " << count;
     ++count;
     start = end + 2;
   }
   EXPECT_EQ(count, 8000u);
+  EXPECT_NE(threadOf[L"A1"], threadOf[L"A2"]);
+  EXPECT_NE(threadOf[L"B1"], threadOf[L"B2"]);
 }
 
 TEST_F(LogSinks, RegistrationCreatesTheLogWithItsLimitsAndKeepsThoseOfAnExistingOne) {

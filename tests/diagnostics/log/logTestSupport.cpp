@@ -18,51 +18,14 @@ ProcessResult runLogHost(const std::wstring& arguments) {
   return runProcess(VFileName::combine(VFileName::directory(moduleName(nullptr)), L"loghost.exe"), arguments);
 }
 
-namespace {
-
-std::string unixPath(const std::wstring& path) {
-  using ToUnix = char* (CDECL*)(const wchar_t*);
-  const auto toUnix = reinterpret_cast<ToUnix>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-  char* unix = toUnix != nullptr ? toUnix(path.c_str()) : nullptr;
-  const std::string result = unix != nullptr ? unix : "";
-  HeapFree(GetProcessHeap(), 0, unix);
-  return result;
-}
-
-void writeFile(const std::wstring& path, const std::string& bytes) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  DWORD written = 0;
-  WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-  CloseHandle(file);
-}
-
-}  // namespace
-
 UnixRun runLogHostUnix(const std::wstring& folder, const std::string& environment, const std::string& arguments) {
   static int runs = 0;
   const std::wstring run = folder + L"\\run" + std::to_wstring(++runs);
   CreateDirectoryW(run.c_str(), nullptr);
-  const std::string host = unixPath(VFileName::combine(VFileName::directory(moduleName(nullptr)), L"loghost.exe"));
-  const std::string here = unixPath(run);
-  writeFile(run + L"\\run.sh", "cd '" + here + "' && env " + environment + " /bin/bash '" KESTRIN_SOURCE_DIR
-                                    "/scripts/wine-run.sh' '" + host + "' " + arguments +
-                                    " >out 2>err </dev/null; echo $? >rc.part; mv rc.part rc\n");
-  std::wstring command = L"Z:\\bin\\sh " + std::wstring(here.begin(), here.end()) + L"/run.sh";
-  STARTUPINFOW startup{};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION process{};
+  const std::wstring host = VFileName::combine(VFileName::directory(moduleName(nullptr)), L"loghost.exe");
   UnixRun result;
-  if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-    return result;
-  }
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  for (int wait = 0; wait < 1200 && GetFileAttributesW((run + L"\\rc").c_str()) == INVALID_FILE_ATTRIBUTES; ++wait) {
-    Sleep(100);
-  }
-  const std::string rc = readBytes(run + L"\\rc");
-  if (!rc.empty()) result.exitCode = std::stoi(rc);
+  result.exitCode = runLinuxShell(run, "env " + environment + " " + wineCommand(host) + " " + arguments +
+                                           " >out 2>err </dev/null");
   result.out = readBytes(run + L"\\out");
   result.err = readBytes(run + L"\\err");
   return result;
