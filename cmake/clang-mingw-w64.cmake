@@ -8,6 +8,8 @@ set(CMAKE_C_COMPILER clang)
 set(CMAKE_C_COMPILER_TARGET x86_64-w64-mingw32)
 set(CMAKE_CXX_COMPILER clang++)
 set(CMAKE_CXX_COMPILER_TARGET x86_64-w64-mingw32)
+# GNU's dlltool: the delay-import libraries of cmake/KestrinImports.cmake use its options.
+set(CMAKE_DLLTOOL x86_64-w64-mingw32-dlltool)
 
 # GCC's libstdc++ keeps its thread-local variables (those of std::call_once among them) in
 # emulated TLS, as MinGW's GCC does for all code: clang must reach them the same way.
