@@ -2,14 +2,16 @@
 # driver and the logging at the top (docs/architecture.md draws them). A layer sees only its own
 # headers and those of the layers it names: each header is linked into an include folder of its
 # layer's own, so an include that runs up the layers does not compile. The folders keep the
-# subsystems; a layer may take files from more than one folder where the design calls across them.
+# subsystems; a layer may stand above a layer of another folder where one subsystem builds on
+# another's.
 #
 # kestrin_layer(name [HEADERS h...] [INTERNAL h...] [SOURCES s...] [DEPENDS layer...]
 #               [INTERNALS_OF layer...] [LIBS lib...])
 #   HEADERS are what modules of the product include, and are installed. INTERNAL headers serve
 #   the layer itself, are never installed and are seen by no layer above, except one that names
-#   this layer in INTERNALS_OF: a crossing the design needs, which stops at that layer. Without
-#   SOURCES the layer is header-only. Every layer is installed as Kestrin::<name without "kestrin_">.
+#   this layer in INTERNALS_OF: a crossing docs/architecture.md gives the reason for, which stops at
+#   that layer. Without SOURCES the layer is header-only. Every layer is installed as
+#   Kestrin::<name without "kestrin_">.
 # kestrin_stage_headers(target scope h...)
 #   Gives any target (a DLL, test support) its headers in the same way, without installing them.
 
