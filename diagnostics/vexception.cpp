@@ -15,6 +15,16 @@ vosexception::vosexception(uint32_t code, const wchar_t* text, ExceptionSite sit
 
 uint32_t lastErrorCode() { return GetLastError(); }
 
+std::wstring systemMessage(uint32_t code) {
+  // Inserts are ignored: the caller has no arguments for them, and without the flag the call
+  // either fails or reads arguments that do not exist.
+  UniqueLocal<wchar_t> buffer;
+  const DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0x400, reinterpret_cast<wchar_t*>(buffer.put()), 0, nullptr);
+  return length != 0 && buffer ? std::wstring(buffer.get(), length) : std::wstring();
+}
+
 std::string qualifiedFunctionName(const char* signature) {
   std::string name(signature);
   for (const char* anonymous : {"{anonymous}::", "(anonymous namespace)::", "`anonymous-namespace'::"}) {
@@ -46,16 +56,9 @@ std::wstring getOSErrorMessage(uint32_t code, const wchar_t* text) {
     result += L" at ";
     result += text;
   }
-  UniqueLocal<wchar_t> buffer;
-  const DWORD length = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0x400, reinterpret_cast<wchar_t*>(buffer.put()), 0, nullptr);
-  if (length != 0 && buffer) {
-    std::wstring system(buffer.get(), length);
-    while (!system.empty() && (system.back() == L'\r' || system.back() == L'\n')) system.pop_back();
-    return system + result;
-  }
-  return L"Unknown error" + result;
+  std::wstring system = systemMessage(code);
+  while (!system.empty() && (system.back() == L'\r' || system.back() == L'\n')) system.pop_back();
+  return (system.empty() ? L"Unknown error" : system) + result;
 }
 
 namespace {

@@ -49,6 +49,16 @@ struct ExceptionSite {
       : context(std::move(context)), function(std::move(function)), line(line) {}
 };
 
+// The source lines of the five handlers that end a catch ladder, in ladder order: each handler
+// names its own line in the site it adds, so a logged site tells which handler caught.
+struct LadderLines {
+  int32_t standardException;    // std::exception
+  int32_t familyException;      // vexception and its subclasses
+  int32_t comError;             // _com_error
+  int32_t structuredException;  // cwrpexception
+  int32_t anyOther;             // anything else
+};
+
 // Root of the family: a message and the sites, in the order they were added.
 class vexception {
  public:
@@ -118,6 +128,10 @@ KESTRIN_OS_EXCEPTION(VNoSuchMemberException)            // 1387
 KESTRIN_OS_EXCEPTION(VPasswordTooShortException)        // 2245
 
 #undef KESTRIN_OS_EXCEPTION
+
+// The system's own text for a Windows error code or an HRESULT, as FormatMessageW gives it with
+// its inserts ("%1") left as they are and its line breaks kept; empty when the system has none.
+std::wstring systemMessage(uint32_t code);
 
 // The system's text for code (trailing line breaks removed, "Unknown error" when it has none),
 // then " (Error code N)", then " at " and text when text is not null.

@@ -13,7 +13,8 @@ constexpr SiteName kMakeDirSite{"makeDir", 44};
 
 void makeDir(const std::wstring& directory, SECURITY_ATTRIBUTES* attributes) {
   const std::wstring systemPath = VFileName::longPath(directory);
-  if (!CreateDirectoryW(systemPath.c_str(), attributes)) {
+  // A folder another process made since the existence test is as good as one made here.
+  if (!CreateDirectoryW(systemPath.c_str(), attributes) && GetLastError() != ERROR_ALREADY_EXISTS) {
     throwLastError(kMakeDirSite, [&] { return formatString(L"CreateDirectory(%s)", directory); });
   }
 }

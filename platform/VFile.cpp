@@ -44,3 +44,9 @@ void VFile::write(const void* data, uint32_t count, bool whole) {
     throw vexception(formatString(L"Unable to write %d bytes into file '", count) + name + L"'", kShortWriteSite);
   }
 }
+
+uint64_t VFile::size() const {
+  LARGE_INTEGER bytes{};
+  if (!GetFileSizeEx(handle.get(), &bytes)) throwLastError(KESTRIN_SITE, L"Unable to get the size of file '", name, L"'");
+  return static_cast<uint64_t>(bytes.QuadPart);
+}

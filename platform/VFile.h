@@ -27,6 +27,9 @@ class VFile {
   // bytes were written (vexception naming the count and the file).
   void write(const void* data, uint32_t count, bool whole);
 
+  // GetFileSizeEx; raises when it fails.
+  uint64_t size() const;
+
   HANDLE get() const { return handle.get(); }
   const std::wstring& fileName() const { return name; }
 

@@ -11,8 +11,10 @@
 
 namespace {
 
-constexpr SiteName dumpSite{"internalDumpMiniDump", 311};
-constexpr int32_t ladderLine = 322;
+// Fixed sites: the product's logs and other modules know these lines, whatever the source's own.
+constexpr SiteName kDumpSite{"internalDumpMiniDump", 311};
+constexpr LadderLines kLadderLines{322, 327, 332, 336, 340};
+
 // Names tried for one dump before giving up: the path itself, then "_2" up to this suffix.
 constexpr int lastSuffix = 99;
 
@@ -40,13 +42,13 @@ void writeCrashDump(EXCEPTION_POINTERS* pointers, CrashDumpInfo& info) {
 
 std::wstring internalDumpMiniDump(const std::wstring& path, EXCEPTION_POINTERS* pointers, MINIDUMP_TYPE type) {
   std::wstring written;
-  callLogged(L"Unable to call internalDumpMiniDump(" + path + L")", "internalDumpMiniDump", ladderLine, [&] {
+  callLogged(L"Unable to call internalDumpMiniDump(" + path + L")", "internalDumpMiniDump", kLadderLines, [&] {
     MINIDUMP_EXCEPTION_INFORMATION exception{GetCurrentThreadId(), pointers, TRUE};
     VFile file = createDumpFile(path);
     const auto copy = VHandle::duplicate(file.get());
     if (!MiniDumpWriteDump(GetCurrentProcess(), GetCurrentProcessId(), copy.get(), type,
                            pointers != nullptr ? &exception : nullptr, nullptr, nullptr)) {
-      throwLastError(dumpSite, L"Unable to generate dump file");
+      throwLastError(kDumpSite, L"Unable to generate dump file");
     }
     written = file.fileName();
   });

@@ -31,14 +31,17 @@ namespace {
 
 constexpr wchar_t kByteOrderMark = 0xFEFF;
 constexpr size_t kLongestLine = 0x7FFFFFFF / sizeof(wchar_t);
+// Fixed sites: the product's logs and other modules know these lines, whatever the source's own.
 constexpr SiteName kTooLongSite{"LogFile::write", 90};
 
-// Opens the day's file, creating the log folder first when it is missing: without it every line
-// of a fresh installation would be lost.
+// Opens the day's file for appending only, creating it and, when it is missing, the log folder:
+// without the folder every line of a fresh installation would be lost. The system places each
+// write of such a handle at the end of the file as it is then, so no writer can overwrite another's
+// line from a stale position. Read access is what the turn lock below needs; it writes nothing.
 void openLogFile(VFile& file, const std::wstring& directory, const std::wstring& path) {
   const auto open = [&] {
-    file.open(VFileName::longPath(path), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL);
+    file.open(VFileName::longPath(path), FILE_APPEND_DATA | FILE_READ_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+              FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL);
   };
   try {
     open();
@@ -47,6 +50,44 @@ void openLogFile(VFile& file, const std::wstring& directory, const std::wstring&
     open();
   }
 }
+
+// A writer's turn at a log file, shared by the writers of every session: the mutex orders those of
+// one session only, and an append is one step on a local volume but not on every file system a log
+// folder can be on. The lock is on one byte far beyond the end of any log, so it never stands in a
+// reader's way, and the system drops it with the handle of a writer that dies. A writer that does
+// not get its turn within kLongestTurnWait writes anyway rather than hold up its host.
+class FileTurn {
+ public:
+  explicit FileTurn(HANDLE file) : file(file) {
+    const ULONGLONG giveUpAt = GetTickCount64() + kLongestTurnWait;
+    for (int tries = 0;; ++tries) {
+      OVERLAPPED at = turnByte();
+      if (LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
+        held = true;
+        return;
+      }
+      if (GetLastError() != ERROR_LOCK_VIOLATION || GetTickCount64() >= giveUpAt) return;
+      Sleep(tries < 20 ? 0 : 1);
+    }
+  }
+  ~FileTurn() {
+    OVERLAPPED at = turnByte();
+    if (held) UnlockFileEx(file, 0, 1, 0, &at);
+  }
+  FileTurn(const FileTurn&) = delete;
+  FileTurn& operator=(const FileTurn&) = delete;
+
+ private:
+  static constexpr ULONGLONG kLongestTurnWait = 2000;  // milliseconds
+  static OVERLAPPED turnByte() {
+    OVERLAPPED at{};
+    at.OffsetHigh = 0x100;  // 1 TiB
+    return at;
+  }
+
+  HANDLE file;
+  bool held = false;
+};
 
 // The log's switch and root as the registry holds them now; null when the log is off.
 std::shared_ptr<LogTarget> readTarget(const std::wstring& name, bool enabledByDefault) {
@@ -101,11 +142,10 @@ void LogFile::write(const std::wstring& text) {
       VFileName::combine(directory, L"kestrinlog_" + name + VDateTime().dateStamp() + L".log");
   VFile file;
   openLogFile(file, directory, path);
-  int32_t high = 0;
-  const uint32_t low = file.seek(0, &high, FILE_END);
+  const FileTurn turn(file.get());
   // The whole line, with the mark in front when the file is new, goes out in one write.
   std::wstring line;
-  if (low == 0 && high == 0) line += kByteOrderMark;
+  if (file.size() == 0) line += kByteOrderMark;
   line += VDateTime().format(L"/");
   line += formatString(L" %lu %lu ", static_cast<unsigned long>(GetCurrentProcessId()),
                        static_cast<unsigned long>(GetCurrentThreadId()));

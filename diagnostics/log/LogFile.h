@@ -1,9 +1,11 @@
 #pragma once
 // One named log: lines appended to "kestrinlog_" + name + yyyymmdd + ".log" (UTF-16 LE, one
 // byte-order mark) in PRODUCT_ROOT_D\admin\logs, by every process and thread that logs under the
-// name, serialised by the mutex "kestrinlog_" + name + "_mutex". The file is opened and closed for
-// every line, so the date of each line picks its file. Used by one thread; the file and mutex are
-// shared.
+// name. The mutex "kestrinlog_" + name + "_mutex" orders the writers of one session; writers of
+// other sessions, which see another mutex, take turns through a lock on the file and append only,
+// so no line is lost or torn whoever writes. The file is opened and closed for every line, so the
+// date of each line picks its file.
+// Used by one thread; the file and mutex are shared.
 
 #include <memory>
 #include <string>

@@ -17,6 +17,9 @@
 
 namespace {
 
+// Fixed sites: the product's logs and other modules know these lines, whatever the source's own.
+constexpr SiteName kRegisterSite{"LogManager::getEventLog", 212};
+
 constexpr int kLevelCount = 6;
 constexpr uint32_t kDebugCheckEvery = 16;
 
@@ -80,7 +83,6 @@ void LogManager::log(LogLevel level, const vexception& error) {
 }
 
 HANDLE LogManager::getEventLog() {
-  constexpr SiteName kRegisterSite{"LogManager::getEventLog", 212};
   ScopedLock<SRWLOCK> lock(&eventLock);
   if (eventLog) return eventLog.get();
   if (sourceName.empty()) sourceName = VFileName::fileName(moduleName(nullptr));

@@ -44,9 +44,17 @@ std::wstring bstrText(BSTR text) { return text == nullptr ? std::wstring() : std
 }  // namespace
 
 std::wstring comErrorMessage(const _com_error& error) {
-  static_assert(sizeof(TCHAR) == sizeof(wchar_t), "the COM support must word its messages in UTF-16");
-  const TCHAR* message = error.ErrorMessage();
-  return message == nullptr ? std::wstring() : std::wstring(message);
+  const auto code = static_cast<uint32_t>(error.Error());
+  std::wstring text = systemMessage(code);
+  if (!text.empty()) {
+    if (text.back() == L'\n') text.pop_back();
+    if (!text.empty() && text.back() == L'\r') text.pop_back();
+    return text;
+  }
+  if (code >= 0x80040200u && code <= 0x8004FFFFu && (code & 0xFFFFu) != 0x200u) {
+    return formatString(L"IDispatch error #%d", static_cast<int>((code - 0x200u) & 0xFFFFu));
+  }
+  return formatString(L"Unknown error 0x%0lX", static_cast<unsigned long>(code));
 }
 
 vexception describeComError(const _com_error& error, const std::wstring& context, const char* function,

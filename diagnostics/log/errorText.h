@@ -13,7 +13,8 @@ class _com_error;
 std::wstring formatExceptionText(const vexception& error);
 
 // The message text of a COM error as the compiler's COM support words it: the system's text
-// without its trailing line break, else "IDispatch error #N" or "Unknown error 0x...".
+// (systemMessage: inserts such as "%1" left in place) without its trailing line break, else
+// "IDispatch error #N" or "Unknown error 0x...".
 std::wstring comErrorMessage(const _com_error& error);
 
 // A new vexception describing a caught COM error: its message text, " (COM Error %08X" (or

@@ -3,6 +3,7 @@
 #include "diagnostics/ExclusiveTask.h"
 #include "diagnostics/log/LogManager.h"
 #include "diagnostics/log/productSettings.h"
+#include "diagnostics/vexception.h"
 #include "platform/RegistryKey.h"
 #include "platform/VFileName.h"
 #include "platform/moduleName.h"
@@ -36,17 +37,43 @@ void configureEventLogLimits(const std::wstring& logName) {
   registry::set(log.get(), L"Retention", kRetention);
 }
 
+namespace {
+
+// Whether the source's key already holds the values a registration writes. A value of another
+// type counts as not holding them.
+bool registrationStands(const std::wstring& sourceKey, const std::wstring& messageFile) {
+  try {
+    DWORD types = 0;
+    std::wstring file;
+    return registry::lookup(HKEY_LOCAL_MACHINE, sourceKey, L"TypesSupported", types, RegistryViewDefault) == 0 &&
+           types == kTypesSupported &&
+           registry::lookup(HKEY_LOCAL_MACHINE, sourceKey, L"EventMessageFile", file, REG_SZ, RegistryViewDefault) ==
+               0 &&
+           file == messageFile;
+  } catch (const vexception&) {
+    return false;
+  }
+}
+
+}  // namespace
+
 HANDLE registerEventSource(const std::wstring& source) {
+  const std::wstring logName = L"Kestrin";
+  const std::wstring sourceKey = kEventLogRoot + logName + L"\\" + source;
+  const std::wstring messageFile = VFileName::combine(productRoot(), L"admin\\bin64\\eventmsg.dll");
   HANDLE opened = nullptr;
   DWORD error = 0;
+  // A registration that stands is used as it is, without the machine-wide mutex or a write: a
+  // process that may read but not change the event log's keys (a standard user's) reports
+  // through the registration an installer or a service made.
+  if (registrationStands(sourceKey, messageFile)) return RegisterEventSourceW(nullptr, source.c_str());
   {
     ExclusiveTask registration;
     registration.Initialize(kRegistrationMutex, INFINITE);
-    const std::wstring logName = L"Kestrin";
     configureEventLogLimits(logName);
-    const RegistryKey key(HKEY_LOCAL_MACHINE, kEventLogRoot + logName + L"\\" + source, KEY_SET_VALUE, false);
+    const RegistryKey key(HKEY_LOCAL_MACHINE, sourceKey, KEY_SET_VALUE, false);
     registry::set(key.get(), L"TypesSupported", kTypesSupported);
-    registry::set(key.get(), L"EventMessageFile", VFileName::combine(productRoot(), L"admin\\bin64\\eventmsg.dll"));
+    registry::set(key.get(), L"EventMessageFile", messageFile);
     opened = RegisterEventSourceW(nullptr, source.c_str());
     error = GetLastError();
   }

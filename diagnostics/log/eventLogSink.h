@@ -15,9 +15,11 @@ class LogManager;
 // so that the next one registers it again.
 bool reportToEventLog(LogManager& manager, LogLevel level, const std::wstring& text);
 
-// Creates the log's key with its limits when missing, writes TypesSupported and EventMessageFile
-// for source, then opens it; all under the global registration mutex. Returns the handle of
-// RegisterEventSourceW (null when it fails); raises on registry failures.
+// Opens source (RegisterEventSourceW). When its key does not yet hold TypesSupported 7 and the
+// product's EventMessageFile, first creates the log's key with its limits when missing and writes
+// those two values, all under the global registration mutex; a registration that stands is only
+// read. Returns the handle (null when it fails); raises on registry failures and when
+// PRODUCT_ROOT_D cannot be read.
 HANDLE registerEventSource(const std::wstring& source);
 
 // Creates the key of the event log logName with MaxSize 8 MiB and Retention 0 when it is

@@ -1,16 +1,19 @@
 #pragma once
 // The catch ladder of a function that traces its work: whatever its body raises marks the
 // function's span as failed (SetError with the context text), tags the span with the kind of
-// the exception and its text, and leaves as a vexception carrying the caller's site.
+// the exception and its text, and leaves as a vexception carrying the caller's site (context,
+// function, the line of the handler that caught it).
+//   constexpr LadderLines ladder{1075, 1081, 1087, 1093, 1099};
 //   auto span = OpenTracingDriver::StartSpan("recyclerPath", __LINE__, "");
 //   return callTraced(*span, formatString(L"Unable to call recyclerPath(%s)", path.c_str()),
-//                     "recyclerPath", 120, [&] { ... });
+//                     "recyclerPath", ladder, [&] { ... });
 // Call it on the thread that owns the span.
 
 #include <cstdint>
 #include <string>
 #include <utility>
 
+#include "diagnostics/vexception.h"
 #include "provider/ISpanContextProvider.h"
 
 // Marks span with the exception being handled and throws it on; call it only from a catch block.
@@ -21,15 +24,15 @@
 //   "cwrpexception"    the structured-exception text         new vexception with that text, site
 //   "unknown"          "..."                                 new vexception "Unexpected error", site
 [[noreturn]] void traceCurrentException(OpenTracingDriver::ISpanContextProvider& span, const std::wstring& context,
-                                        const char* function, int32_t line);
+                                        const char* function, const LadderLines& lines);
 
 // Runs body and returns what it returns; an exception leaves through traceCurrentException.
 template <class Body>
 decltype(auto) callTraced(OpenTracingDriver::ISpanContextProvider& span, const std::wstring& context,
-                          const char* function, int32_t line, Body&& body) {
+                          const char* function, const LadderLines& lines, Body&& body) {
   try {
     return std::forward<Body>(body)();
   } catch (...) {
-    traceCurrentException(span, context, function, line);
+    traceCurrentException(span, context, function, lines);
   }
 }

@@ -15,9 +15,10 @@
 
 namespace {
 
-constexpr int32_t spanLine = 1031;
-constexpr int32_t ladderLine = 1075;
-constexpr SiteName volumeSite{"recyclerPath", 1036};
+// Fixed sites: the product's logs and other modules know these lines, whatever the source's own.
+constexpr int32_t kSpanLine = 1031;
+constexpr LadderLines kLadderLines{1075, 1081, 1087, 1093, 1099};
+constexpr SiteName kVolumeSite{"recyclerPath", 1036};
 
 // Creates folder with the recycler descriptor unless it exists. A creation that fails because
 // another process made the folder meanwhile is not a failure.
@@ -34,13 +35,13 @@ void makeRecyclerFolder(const std::wstring& folder) {
 }  // namespace
 
 std::wstring recyclerPath(const std::wstring& path) {
-  const auto span = OpenTracingDriver::StartSpan("recyclerPath", spanLine, "");
+  const auto span = OpenTracingDriver::StartSpan("recyclerPath", kSpanLine, "");
   const SeTranslatorScope translator(translateStructuredException);
   ThreadCancelation::CancelationPoint cancelation(1);
-  return callTraced(*span, formatString(L"Unable to call recyclerPath(%s)", path), "recyclerPath", ladderLine, [&] {
+  return callTraced(*span, formatString(L"Unable to call recyclerPath(%s)", path), "recyclerPath", kLadderLines, [&] {
     wchar_t volume[MAX_PATH + 1] = {};
     if (!GetVolumePathNameW(path.c_str(), volume, MAX_PATH)) {
-      throwLastError(volumeSite, [&] { return formatString(L"GetVolumePathName(%s) failed", path); });
+      throwLastError(kVolumeSite, [&] { return formatString(L"GetVolumePathName(%s) failed", path); });
     }
     const std::wstring folder = VFileName::combine(volume, L"Recycler");
     makeRecyclerFolder(folder);

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <memory>
 #include <string>
 #include <thread>
@@ -34,7 +33,8 @@ TEST(ExclusiveTask, ASecondProcessWaitsUntilTheHolderIsDestroyed) {
   auto holder = std::make_unique<ExclusiveTask>();
   holder->Initialize(name.c_str(), INFINITE);
   std::string child;
-  std::thread waiter([&] { child = probe(name + L" infinite " + acquiredName); });
+  // A finite wait, long enough to outlast the hold.
+  std::thread waiter([&] { child = probe(name + L" 30000 " + acquiredName); });
   // A process starts in well under a second here; 3 s gives it time to reach its wait.
   EXPECT_EQ(WaitForSingleObject(acquired, 3000), static_cast<DWORD>(WAIT_TIMEOUT)) << "got in while held";
   holder.reset();
@@ -61,7 +61,6 @@ TEST(ExclusiveTask, ATimedOutWaitRaises258AndHoldsNothing) {
   holder.Initialize(name.c_str(), INFINITE);
   std::thread([&name] {  // another thread: the mutex is recursive for its owner
     const uintptr_t before = nextHandleValue();
-    const auto start = std::chrono::steady_clock::now();
     try {
       ExclusiveTask late;
       late.Initialize(name.c_str(), 200);
@@ -72,7 +71,6 @@ TEST(ExclusiveTask, ATimedOutWaitRaises258AndHoldsNothing) {
       EXPECT_NE(e.message.find(L" at WaitForSingleObject failed for mutex " + name), std::wstring::npos);
       EXPECT_EQ(e.sites.at(0).function, "ExclusiveTask::Initialize");
     }
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(190));  // it did wait
     EXPECT_EQ(nextHandleValue(), before) << "the timed-out task kept its mutex";
   }).join();
 

@@ -13,37 +13,23 @@
 
 #include "diagnostics/LogSettings.h"
 #include "driver/OpenTracingDriverState.h"
+#include "platform/UniqueHandle.h"
 #include "platform/VFileName.h"
 #include "platform/moduleName.h"
 
 // Each test runs in a process of its own, so every test starts without a context.
 namespace {
 
-std::wstring besideExecutable(const std::wstring& relative) {
-  return VFileName::combine(VFileName::directory(moduleName(nullptr)), relative);
+// A module of the test's folder, freed at the end of the scope unless reset before.
+UniqueLibrary load(const std::wstring& relative) {
+  UniqueLibrary module(LoadLibraryW(VFileName::combine(VFileName::directory(moduleName(nullptr)), relative).c_str()));
+  EXPECT_TRUE(module) << "cannot load module, error " << GetLastError();
+  return module;
 }
 
-// A module of the test, freed at the end of the scope unless freed before.
-class Module {
- public:
-  explicit Module(const std::wstring& relative) : handle(LoadLibraryW(besideExecutable(relative).c_str())) {
-    EXPECT_NE(handle, nullptr) << "cannot load module, error " << GetLastError();
-  }
-  ~Module() { free(); }
-  Module(const Module&) = delete;
-  Module& operator=(const Module&) = delete;
-
-  void free() {
-    if (handle != nullptr) FreeLibrary(handle);
-    handle = nullptr;
-  }
-
-  HMODULE handle;
-};
-
-ExecuteContext* contextOf(const Module& sample) {
+ExecuteContext* contextOf(const UniqueLibrary& sample) {
   using Fn = ExecuteContext* (*)();
-  auto fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(sample.handle, "SampleModuleExecuteContext")));
+  auto fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(sample.get(), "SampleModuleExecuteContext")));
   return fn != nullptr ? fn() : nullptr;
 }
 
@@ -99,21 +85,21 @@ TEST(ExecuteContext, AModuleLoadedLaterAdoptsTheContextAndGivesItBackAtUnload) {
   ExecuteContext* context = getExecuteContext();
   bool tracerDestroyed = false;
   context->driverState->tracer.reset(new TracerWatch(tracerDestroyed));
-  Module sample(L"samplemodule.dll");
-  EXPECT_EQ(exportedSlot(sample.handle), nullptr);
+  UniqueLibrary sample = load(L"samplemodule.dll");
+  EXPECT_EQ(exportedSlot(sample.get()), nullptr);
   EXPECT_EQ(contextOf(sample), context);
-  EXPECT_EQ(exportedSlot(sample.handle), context);
+  EXPECT_EQ(exportedSlot(sample.get()), context);
   EXPECT_EQ(context->referenceCount.load(), 2u);
-  sample.free();
+  sample.reset();
   EXPECT_EQ(context->referenceCount.load(), 1u);
   EXPECT_FALSE(tracerDestroyed);
   EXPECT_EQ(getExecuteContext(), context);
 }
 
 TEST(ExecuteContext, SearchPassesOverEmptySlotsAndReachesModulesBeyondTheFirst256) {
-  std::vector<std::unique_ptr<Module>> empty;
-  for (int i = 1; i <= 300; ++i) empty.push_back(std::make_unique<Module>(L"nullslot\\nullslot" + std::to_wstring(i) + L".dll"));
-  Module sample(L"samplemodule.dll");
+  std::vector<UniqueLibrary> empty;
+  for (int i = 1; i <= 300; ++i) empty.push_back(load(L"nullslot\\nullslot" + std::to_wstring(i) + L".dll"));
+  UniqueLibrary sample = load(L"samplemodule.dll");
   ExecuteContext* context = contextOf(sample);
   ASSERT_NE(context, nullptr);
   EXPECT_EQ(context->referenceCount.load(), 1u);
@@ -122,7 +108,7 @@ TEST(ExecuteContext, SearchPassesOverEmptySlotsAndReachesModulesBeyondTheFirst25
   DWORD needed = 0;
   ASSERT_TRUE(K32EnumProcessModules(GetCurrentProcess(), modules.data(), 1024 * sizeof(HMODULE), &needed));
   modules.resize(needed / sizeof(HMODULE));
-  const auto position = std::find(modules.begin(), modules.end(), sample.handle) - modules.begin();
+  const auto position = std::find(modules.begin(), modules.end(), sample.get()) - modules.begin();
   ASSERT_GE(position, 256) << "the context must sit beyond the first enumeration buffer";
 
   EXPECT_EQ(getExecuteContext(), context);
@@ -130,7 +116,7 @@ TEST(ExecuteContext, SearchPassesOverEmptySlotsAndReachesModulesBeyondTheFirst25
 }
 
 TEST(ExecuteContext, TheLastModuleToLetGoDestroysItWhileTheLoaderUnloadsThatModule) {
-  Module sample(L"samplemodule.dll");
+  UniqueLibrary sample = load(L"samplemodule.dll");
   ExecuteContext* adopted = contextOf(sample);
   ASSERT_NE(adopted, nullptr);
   EXPECT_EQ(adopted->referenceCount.load(), 1u);
@@ -143,7 +129,7 @@ TEST(ExecuteContext, TheLastModuleToLetGoDestroysItWhileTheLoaderUnloadsThatModu
   settings->listeners.sentinel->next = settings->listeners.sentinel->previous = node;
   settings->listeners.size = 1;
 
-  sample.free();
+  sample.reset();
   EXPECT_TRUE(tracerDestroyed);
   ExecuteContext* fresh = getExecuteContext();
   EXPECT_EQ(fresh->referenceCount.load(), 1u);
@@ -171,6 +157,6 @@ TEST(LogSettings, CreatedZeroedWithAnEmptyListOnceForEveryModule) {
   EXPECT_EQ(sentinel->listener, nullptr);
   EXPECT_EQ(settings->listeners.size, 0u);
 
-  Module sample(L"samplemodule.dll");
+  UniqueLibrary sample = load(L"samplemodule.dll");
   EXPECT_EQ(getLogSettings(contextOf(sample)), settings);
 }

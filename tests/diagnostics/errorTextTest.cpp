@@ -9,15 +9,12 @@ TEST(ExceptionText, MessageAloneWithoutSites) {
 }
 
 TEST(ExceptionText, OneLinePerSiteInOrder) {
-  try {
-    throwOSError(L"Unknown thing", 0x2fffffffu, ExceptionSite("ExclusiveTask::Initialize", 45));
-  } catch (vexception& e) {
-    e.sites.emplace_back(L"Unable to call internalDumpMiniDump(C:\\d.dmp)", "internalDumpMiniDump", 311);
-    EXPECT_EQ(formatExceptionText(e),
-              L"Unknown error (Error code 805306367) at Unknown thing"
-              L"\n   at (ExclusiveTask::Initialize line 45)"
-              L"\n   at Unable to call internalDumpMiniDump(C:\\d.dmp)(internalDumpMiniDump line 311)");
-  }
+  vosexception e(0x2fffffffu, L"Unknown thing", ExceptionSite("ExclusiveTask::Initialize", 45));
+  e.sites.emplace_back(L"Unable to call internalDumpMiniDump(C:\\d.dmp)", "internalDumpMiniDump", 311);
+  EXPECT_EQ(formatExceptionText(e),
+            L"Unknown error (Error code 805306367) at Unknown thing"
+            L"\n   at (ExclusiveTask::Initialize line 45)"
+            L"\n   at Unable to call internalDumpMiniDump(C:\\d.dmp)(internalDumpMiniDump line 311)");
 }
 
 TEST(ExceptionText, NegativeLinesAndWideContextsAreKept) {

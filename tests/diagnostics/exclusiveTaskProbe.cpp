@@ -1,5 +1,5 @@
 // exclusive_task_probe NAME TIMEOUT|abandon [ACQUIRED]: a second process for the exclusive-task
-// tests. Initialises a task of NAME with TIMEOUT ms ("infinite": no limit), sets the event
+// tests. Initialises a task of NAME with TIMEOUT ms, sets the event
 // ACQUIRED when named, prints "acquired" and destroys the task; a raise prints "code=N". With
 // "abandon" it waits without limit and ends the process without destroying the task.
 #include <windows.h>
@@ -13,10 +13,9 @@
 int wmain(int argc, wchar_t** argv) {
   if (argc < 3) return 2;
   const bool abandon = std::wcscmp(argv[2], L"abandon") == 0;
-  const bool infinite = abandon || std::wcscmp(argv[2], L"infinite") == 0;
   try {
     ExclusiveTask task;
-    task.Initialize(argv[1], infinite ? INFINITE : std::wcstoul(argv[2], nullptr, 10));
+    task.Initialize(argv[1], abandon ? INFINITE : std::wcstoul(argv[2], nullptr, 10));
     if (argc > 3) SetEvent(OpenEventW(EVENT_MODIFY_STATE, FALSE, argv[3]));
     std::printf("acquired\n");
     std::fflush(stdout);

@@ -40,27 +40,23 @@ class ProviderHosts : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(ProviderHosts, TheServiceIsTheExecutableWithoutItsLastExtension) {
-  ASSERT_EQ(runHost(L"Tool.Name.exe"), 0u);
-  EXPECT_TRUE(hostTraced(agent.flushAndWait(2, {"Tool.Name"}), "Tool.Name", "Root Span for module: Tool.Name"));
-}
-
-TEST_F(ProviderHosts, AnExecutableNameInTheAnsiCodePageArrivesAsUtf8) {
-  if (GetACP() != 1252) GTEST_SKIP() << "the ANSI code page is " << GetACP() << ", not 1252";
-  // The service name is "Caf" and 0xE9 in the ANSI code page; the agent gets it in UTF-8.
-  ASSERT_EQ(runHost(L"Caf\u00e9.exe"), 0u);
-  const std::string service = "Caf\xC3\xA9";
-  EXPECT_TRUE(hostTraced(agent.flushAndWait(2, {service}), service, "Root Span for module: " + service));
-}
-
-TEST_F(ProviderHosts, CharactersOutsideTheAnsiCodePageBecomeItsDefaultCharacter) {
+// The service is the executable's name without its last extension, in the ANSI code page (a
+// character outside it becomes the code page's default character) and sent in UTF-8.
+TEST_F(ProviderHosts, TheServiceIsTheExecutableNameWithoutItsLastExtension) {
   CPINFOEXW codePage = {};
   ASSERT_TRUE(GetCPInfoExW(CP_ACP, 0, &codePage));
-  if (codePage.MaxCharSize != 1) GTEST_SKIP() << "ANSI code page " << codePage.CodePage << " is not a single-byte one";
-  // A runic letter is in no single-byte Windows code page.
-  ASSERT_EQ(runHost(L"Tool\u16A0Rune.exe"), 0u);
-  const std::string service = std::string("Tool") + static_cast<char>(codePage.DefaultChar[0]) + "Rune";
-  EXPECT_TRUE(hostTraced(agent.flushAndWait(2, {service}), service, "Root Span for module: " + service));
+  if (GetACP() != 1252) GTEST_SKIP() << "the ANSI code page is " << GetACP() << ", not 1252";
+  // A runic letter is in no single-byte Windows code page; 0xE9 is in 1252.
+  const struct {
+    const wchar_t* executable;
+    std::string service;
+  } hosts[] = {{L"Tool.Name.exe", "Tool.Name"},
+               {L"Caf\u00e9.exe", "Caf\xC3\xA9"},
+               {L"Tool\u16A0Rune.exe", std::string("Tool") + static_cast<char>(codePage.DefaultChar[0]) + "Rune"}};
+  for (const auto& host : hosts) {
+    ASSERT_EQ(runHost(host.executable), 0u);
+    EXPECT_TRUE(hostTraced(agent.flushAndWait(2, {host.service}), host.service, "Root Span for module: " + host.service));
+  }
 }
 
 TEST_F(ProviderHosts, SpansLostOnTheWayLeaveOneWarningInTheDaysLogAndNoneOtherwise) {

@@ -10,10 +10,9 @@
 
 using OpenTracingDriver::TracerPtr;
 
-namespace {
-
 // Each thread k opens and closes spans "NEW: t<k> <i>" (function t<k>, line i) one after another.
-void traceFromThreads(int threads, int spansEach) {
+TEST(ProviderLoad, SixtyFourThreadsAtFullSpeedLoseNoSpan) {
+  const int threads = 64, spansEach = 10000;
   AgentPortListener agent(testsupport::AgentListener::Record::SummaryOnly);
   const ProviderLibrary provider;
   TracerPtr tracer(provider.getTracer());
@@ -44,9 +43,3 @@ void traceFromThreads(int threads, int spansEach) {
     EXPECT_EQ(0, summary.missingBelow("NEW: t" + std::to_string(k), spansEach)) << "thread " << k;
   }
 }
-
-}  // namespace
-
-TEST(ProviderLoad, SixtyFourThreadsAtFullSpeedLoseNoSpan) { traceFromThreads(64, 10000); }
-
-TEST(ProviderLoad, ThirtyTwoThreadsAtFullSpeedLoseNoSpan) { traceFromThreads(32, 10000); }

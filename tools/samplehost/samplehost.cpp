@@ -42,13 +42,15 @@ void report(const char* step, OpenTracingDriver::ISpanContextProvider& span) {
 }
 
 constexpr SiteName kMalformedSite{"parseRecord", 49};
+// The lines of parseRecord's handlers, as its log lines name them.
+constexpr LadderLines kParseRecordLadder{53, 54, 55, 56, 57};
 
 // Record 1 is malformed: its span is marked as failed and the error is logged, as a function
 // does that reports a failure and carries on.
 void parseRecord(int thread) {
   const auto span = StartSpan("parseRecord", __LINE__, "");
   span->SetTag("thread", std::to_string(thread));
-  callLogged(formatString(L"Unable to call parseRecord(%d)", thread), "parseRecord", __LINE__, [&] {
+  callLogged(formatString(L"Unable to call parseRecord(%d)", thread), "parseRecord", kParseRecordLadder, [&] {
     if (thread != 1) return;
     span->SetError("record 1 is malformed");
     throw vexception(L"record 1 is malformed", kMalformedSite);

@@ -7,12 +7,12 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
-#include <sstream>
 
 #include "platform/VDateTime.h"
 #include "platform/formatString.h"
 #include "platform/stringConversion.h"
 #include "tests/diagnostics/crash/dumpFiles.h"
+#include "tests/diagnostics/log/logTestSupport.h"
 #include "tests/support/productSettings.h"
 #include "tests/driver/childProcess.h"
 
@@ -88,27 +88,21 @@ TEST_F(CrashDumps, ADumpThatCannotBeWrittenIsLoggedAsAnErrorAndTheHostGoesOn) {
   EXPECT_NE(result.output.find("host handler ran 1"), std::string::npos) << result.output;
   EXPECT_NE(result.output.find("Unable to call internalDumpMiniDump("), std::string::npos) << result.output;
 
-  WIN32_FIND_DATAW entry;
-  HANDLE find = FindFirstFileW((root.path + L"\\admin\\logs\\kestrinlog_debug*.log").c_str(), &entry);
-  ASSERT_NE(find, INVALID_HANDLE_VALUE);
-  FindClose(find);
-  std::ifstream file(std::filesystem::path(root.path + L"\\admin\\logs\\" + entry.cFileName), std::ios::binary);
-  std::stringstream bytes;
-  bytes << file.rdbuf();
-  const std::string raw = bytes.str();
-  const std::wstring text(reinterpret_cast<const wchar_t*>(raw.data()), raw.size() / sizeof(wchar_t));
-  const std::wstring expected = L"Error: ";
-  const size_t line = text.find(expected);
+  const std::wstring text = fromUtf16(readBytes(todaysLogFile(root.path, L"debug")));
+  const size_t line = text.find(L"Error: ");
   ASSERT_NE(line, std::wstring::npos) << cstr(text, CP_UTF8);
   EXPECT_NE(text.find(L"Open file '" + blocker + L"\\crashhost", line), std::wstring::npos) << cstr(text, CP_UTF8);
   EXPECT_NE(text.find(L"Unable to call internalDumpMiniDump(" + blocker + L"\\crashhost", line), std::wstring::npos);
   EXPECT_NE(text.find(L"(internalDumpMiniDump line ", line), std::wstring::npos);
 }
 
-// Clean-up at unload: dump files of distinct ages, the oldest first in `ages`.
+// Clean-up at unload: dump files of distinct ages.
 class DumpCleanUp : public CrashDumps {
  protected:
-  DumpCleanUp() {
+  DumpCleanUp() { makeDumps(); }
+
+  // Creates what is missing and sets the files' times again.
+  void makeDumps() {
     CreateDirectoryW((root.path + L"\\etc").c_str(), nullptr);
     CreateDirectoryW(dumps().c_str(), nullptr);
     // Oldest first; the packed dump is older than all of them and must stay anyway.
@@ -129,22 +123,26 @@ class DumpCleanUp : public CrashDumps {
   std::wstring folderNamedLikeADump() const { return dumps() + L"\\newest.dmp"; }
 };
 
-TEST_F(DumpCleanUp, FreeLibraryKeepsTheNewestMaxCount) {
-  settings.set(L"CrashDumpsMaxCount", 2);
-  const ProcessResult result = runProcess(host(), L"load free");
-  ASSERT_EQ(result.exitCode, 0u) << result.output;
-  EXPECT_EQ(dumpNames(dumps()), (std::vector<std::wstring>{L"b.dmp", L"c.dmp"}));
-  EXPECT_TRUE(exists(dumps() + L"\\old.ZIP"));
-  EXPECT_TRUE(exists(folderNamedLikeADump() + L"\\kept.txt"));
-}
-
-TEST_F(DumpCleanUp, ProcessExitWithMaxCountZeroRemovesEveryDump) {
-  settings.set(L"CrashDumpsMaxCount", 0);
-  const ProcessResult result = runProcess(host(), L"load");
-  ASSERT_EQ(result.exitCode, 0u) << result.output;
-  EXPECT_TRUE(dumpNames(dumps()).empty());
-  EXPECT_TRUE(exists(dumps() + L"\\old.ZIP"));
-  EXPECT_TRUE(exists(folderNamedLikeADump() + L"\\kept.txt"));
+// At FreeLibrary or at the host's exit, the newest CrashDumpsMaxCount dumps stay; with dumps
+// switched off nothing goes. Packed dumps and folders are never counted nor removed.
+TEST_F(DumpCleanUp, KeepsTheNewestMaxCountOnlyWhenDumpsAreOn) {
+  const struct {
+    int enabled, maxCount;
+    const wchar_t* mode;
+    std::vector<std::wstring> left;
+  } runs[] = {{1, 2, L"load free", {L"b.dmp", L"c.dmp"}},
+              {1, 0, L"load", {}},
+              {0, 0, L"load free", {L"a.dmp", L"b.dmp", L"c.dmp", L"d.dmp", L"e.dmp"}}};
+  for (const auto& run : runs) {
+    makeDumps();
+    settings.set(L"CrashDumpsEnabled", run.enabled);
+    settings.set(L"CrashDumpsMaxCount", run.maxCount);
+    const ProcessResult result = runProcess(host(), run.mode);
+    ASSERT_EQ(result.exitCode, 0u) << result.output;
+    EXPECT_EQ(dumpNames(dumps()), run.left) << "max count " << run.maxCount << ", " << cstr(run.mode, CP_UTF8);
+    EXPECT_TRUE(exists(dumps() + L"\\old.ZIP"));
+    EXPECT_TRUE(exists(folderNamedLikeADump() + L"\\kept.txt"));
+  }
 }
 
 TEST_F(DumpCleanUp, ADumpHeldOpenElsewhereIsSkippedAndTheRestGo) {
@@ -170,14 +168,6 @@ TEST_F(DumpCleanUp, ADumpHeldOpenElsewhereIsSkippedAndTheRestGo) {
   CloseHandle(holder.hProcess);
   ASSERT_EQ(result.exitCode, 0u) << result.output;
   EXPECT_EQ(dumpNames(dumps()), std::vector<std::wstring>{L"a.dmp"});
-}
-
-TEST_F(DumpCleanUp, DumpsOffRemoveNothing) {
-  settings.set(L"CrashDumpsEnabled", 0);
-  settings.set(L"CrashDumpsMaxCount", 0);
-  const ProcessResult result = runProcess(host(), L"load free");
-  ASSERT_EQ(result.exitCode, 0u) << result.output;
-  EXPECT_EQ(dumpNames(dumps()).size(), 5u);
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 //   crashhost heap <threads>       loads the provider, raises heap corruption on that many threads
 //                                  at once and reports how often its own later handler ran
 //   crashhost load [free]          loads the provider (and frees it again)
-//   crashhost loadtime             prints how long LoadLibraryW of the provider took, in microseconds
 //   crashhost hold <file> <ms>     holds file open without delete sharing for ms
 //   crashhost sleep <ms> [event]   signals the named event when running, then sleeps
 //   crashhost recycler <path> <event>  waits for the named event, then prints recyclerPath(path)
@@ -63,15 +62,6 @@ int wmain(int argc, wchar_t** argv) {
     HMODULE provider = loadProvider();
     std::printf("loaded\n");
     if (argc > 2 && std::wstring(argv[2]) == L"free") FreeLibrary(provider);
-    return 0;
-  }
-  if (mode == L"loadtime") {
-    LARGE_INTEGER frequency, start, end;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&start);
-    loadProvider();
-    QueryPerformanceCounter(&end);
-    std::printf("%lld\n", (end.QuadPart - start.QuadPart) * 1000000 / frequency.QuadPart);
     return 0;
   }
   if (mode == L"hold" && argc > 3) {

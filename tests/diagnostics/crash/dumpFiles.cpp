@@ -23,9 +23,6 @@ DumpFacts readDump(const std::wstring& path) {
   const UniqueFileHandle file(
       CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
   if (!file) return facts;
-  LARGE_INTEGER size;
-  GetFileSizeEx(file.get(), &size);
-  facts.size = static_cast<uint64_t>(size.QuadPart);
   const UniqueKernelHandle mapping(CreateFileMappingW(file.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
   if (!mapping) return facts;
   void* view = MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0);

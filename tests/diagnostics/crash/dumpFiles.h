@@ -20,7 +20,6 @@ struct DumpFacts {
   uint32_t exceptionThread = 0; // the exception stream's thread, 0 when there is none
   uint32_t exceptionCode = 0;
   bool threadListed = false;    // the exception's thread is in the dump's thread list
-  uint64_t size = 0;
 };
 
 // Reads the header, exception stream and thread list of the minidump at path.

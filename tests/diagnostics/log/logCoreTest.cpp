@@ -133,31 +133,47 @@ class Listening {
 
 const std::wstring kAccessDenied = getOSErrorMessage(5, L"open thing");
 
+// Each handler of the ladders names its own line.
+constexpr LadderLines kLadder{120, 124, 128, 132, 136};
+
 const wchar_t* const kExpectedTexts[] = {
     L"standard failure\n   at Unable to call work(x)(work line 120)",
     nullptr,  // built from the system's text in the test
-    L"IDispatch error #1 (COM Error 80040201)\n   at Unable to call work(x)\n   at (work line 120)",
-    L"C structured exception: 0xc0000005\n   at Unable to call work(x)(work line 120)",
-    L"Unexpected error\n   at Unable to call work(x)(work line 120)",
+    L"IDispatch error #1 (COM Error 80040201)\n   at Unable to call work(x)\n   at (work line 128)",
+    L"C structured exception: 0xc0000005\n   at Unable to call work(x)(work line 132)",
+    L"Unexpected error\n   at Unable to call work(x)(work line 136)",
 };
 
 std::wstring expectedText(int kind) {
-  if (kind == 1) return kAccessDenied + L"\n   at (openThing line 77)\n   at Unable to call work(x)(work line 120)";
+  if (kind == 1) return kAccessDenied + L"\n   at (openThing line 77)\n   at Unable to call work(x)(work line 124)";
   return kExpectedTexts[kind];
 }
 
 }  // namespace
 
-TEST(ComErrorText, SystemTextIDispatchErrorAndUnknownCode) {
-  const HRESULT withText = E_ACCESSDENIED;
-  std::wstring expected = systemText(withText);
-  ASSERT_FALSE(expected.empty()) << "the system has no text for E_ACCESSDENIED";
-  if (expected.back() == L'\n') expected.pop_back();
-  if (expected.back() == L'\r') expected.pop_back();
-  EXPECT_EQ(comErrorMessage(_com_error(withText)), expected);
-  EXPECT_EQ(comErrorMessage(_com_error(static_cast<HRESULT>(0x80040201))), L"IDispatch error #1");
-  EXPECT_EQ(comErrorMessage(_com_error(static_cast<HRESULT>(0x80040200))), L"Unknown error 0x80040200");
-  EXPECT_EQ(comErrorMessage(_com_error(static_cast<HRESULT>(0x8123ABCD))), L"Unknown error 0x8123ABCD");
+// The system's text comes with its inserts left in place: "Bad EXE format for %1." and the like.
+TEST(ComErrorText, SystemTextWithAndWithoutInsertsIDispatchErrorAndUnknownCode) {
+  const struct {
+    HRESULT code;
+    const wchar_t* insert;  // what the system's text must hold, or null for no system text
+    const wchar_t* fallback;
+  } cases[] = {
+      {E_ACCESSDENIED, L"", nullptr},
+      {HRESULT_FROM_WIN32(ERROR_BAD_EXE_FORMAT), L"%1", nullptr},
+      {static_cast<HRESULT>(0x80040201), nullptr, L"IDispatch error #1"},
+      {static_cast<HRESULT>(0x8004FFFF), nullptr, L"IDispatch error #65023"},
+      {static_cast<HRESULT>(0x80040200), nullptr, L"Unknown error 0x80040200"},
+      {static_cast<HRESULT>(0x8123ABCD), nullptr, L"Unknown error 0x8123ABCD"},
+  };
+  for (const auto& one : cases) {
+    std::wstring expected = one.fallback != nullptr ? one.fallback : systemText(one.code);
+    if (one.insert != nullptr) {
+      ASSERT_NE(expected.find(one.insert), std::wstring::npos) << std::hex << one.code << " has no such system text";
+      if (expected.back() == L'\n') expected.pop_back();
+      if (expected.back() == L'\r') expected.pop_back();
+    }
+    EXPECT_EQ(comErrorMessage(_com_error(one.code)), expected) << std::hex << one.code;
+  }
 }
 
 TEST(ComErrorText, DescriptionFromSetErrorInfo) {
@@ -230,9 +246,9 @@ TEST(LoggingLadder, EachHandlerLogsAnErrorWithTheCallersSite) {
   Recorder recorder;
   Listening listening(&recorder);
   for (int kind = 0; kind < 5; ++kind) {
-    EXPECT_FALSE(callLogged(L"Unable to call work(x)", "work", 120, [kind] { raiseKind(kind); }));
+    EXPECT_FALSE(callLogged(L"Unable to call work(x)", "work", kLadder, [kind] { raiseKind(kind); }));
   }
-  EXPECT_TRUE(callLogged(L"Unable to call work(x)", "work", 120, [] {}));
+  EXPECT_TRUE(callLogged(L"Unable to call work(x)", "work", kLadder, [] {}));
   ASSERT_EQ(recorder.texts.size(), 5u);
   for (int kind = 0; kind < 5; ++kind) {
     EXPECT_EQ(recorder.levels[kind], 3);
@@ -249,7 +265,7 @@ TEST(TracingLadder, EachHandlerTagsTheSpanMarksTheErrorAndThrowsOn) {
     const auto span = OpenTracingDriver::StartSpan("work", 110, "ladder " + std::to_string(kind));
     ASSERT_TRUE(span->IsEnabled());
     try {
-      callTraced(*span, L"Unable to call work(x)", "work", 120, [kind]() -> int { raiseKind(kind); return 0; });
+      callTraced(*span, L"Unable to call work(x)", "work", kLadder, [kind]() -> int { raiseKind(kind); return 0; });
       ADD_FAILURE() << "nothing thrown on";
     } catch (const vexception& error) {
       EXPECT_EQ(formatExceptionText(error), expectedText(kind)) << kinds[kind];

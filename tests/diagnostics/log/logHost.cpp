@@ -2,13 +2,20 @@
 //   loghost log L text [L text ...]   logs each text at its level through this module's LogManager
 //   loghost modules text1 text2       text1 from this module, then text2 from logmodule.dll
 //   loghost listen L text             as log, with a listener that prints "[listener L]" to stdout
+//   loghost failreport L text [...]   as log, but the system refuses the process's first event
+//                                     report (Wine's never fails: it only prints what it gets)
 //   loghost mutex L text              as log; the exit code is then OpenMutexW's error for
 //                                     "kestrinlog_debug_mutex" (0 when it exists)
-//   loghost lines name count tag      two threads each write count lines "tag.T.n" to log name
+//   loghost lines name count tag [gate]
+//                                     two threads each write count lines "tag.T.n" to log name;
+//                                     with a gate folder, first creates gate\ready.tag and waits
+//                                     for gate\go, so that writers started apart write at once
 //   loghost date name                 writes one line to log name and prints its date stamp
 #include <windows.h>
 
+#include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
 #include <string>
 #include <thread>
@@ -48,16 +55,64 @@ void addListener(ILogListener* listener) {
   ++settings.listeners.size;
 }
 
+void waitAtGate(const std::wstring& gate, const std::wstring& tag) {
+  CloseHandle(CreateFileW((gate + L"\\ready." + tag).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  while (GetFileAttributesW((gate + L"\\go").c_str()) == INVALID_FILE_ATTRIBUTES) Sleep(1);
+}
+
+using ReportEventFunction = decltype(&ReportEventW);
+ReportEventFunction systemReportEvent = nullptr;
+std::atomic<int> refusalsLeft{1};
+
+BOOL WINAPI refusingReportEvent(HANDLE source, WORD type, WORD category, DWORD id, PSID user, WORD count, DWORD size,
+                                LPCWSTR* strings, LPVOID data) {
+  if (refusalsLeft.fetch_sub(1) > 0) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  return systemReportEvent(source, type, category, id, user, count, size, strings, data);
+}
+
+// Points this executable's import of ReportEventW at refusingReportEvent.
+bool refuseFirstReport() {
+  auto* base = reinterpret_cast<BYTE*>(GetModuleHandleW(nullptr));
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+  const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+  for (auto* dll = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress); dll->Name != 0; ++dll) {
+    if (_stricmp(reinterpret_cast<const char*>(base + dll->Name), "advapi32.dll") != 0) continue;
+    auto* name = reinterpret_cast<IMAGE_THUNK_DATA*>(base + dll->OriginalFirstThunk);
+    auto* slot = reinterpret_cast<IMAGE_THUNK_DATA*>(base + dll->FirstThunk);
+    for (; name->u1.AddressOfData != 0; ++name, ++slot) {
+      if (IMAGE_SNAP_BY_ORDINAL(name->u1.Ordinal)) continue;
+      const auto* byName = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + name->u1.AddressOfData);
+      if (std::strcmp(reinterpret_cast<const char*>(byName->Name), "ReportEventW") != 0) continue;
+      DWORD protection = 0;
+      VirtualProtect(&slot->u1.Function, sizeof(slot->u1.Function), PAGE_READWRITE, &protection);
+      systemReportEvent = reinterpret_cast<ReportEventFunction>(slot->u1.Function);
+      slot->u1.Function = reinterpret_cast<ULONG_PTR>(&refusingReportEvent);
+      VirtualProtect(&slot->u1.Function, sizeof(slot->u1.Function), protection, &protection);
+      return true;
+    }
+  }
+  return false;
+}
+
 int writeLines(const wchar_t* name, int count, const std::wstring& tag) {
+  std::atomic<int> failed{0};
   const auto work = [&](int thread) {
-    for (int n = 0; n < count; ++n) {
-      LogFile(name, true).write(tag + L"." + std::to_wstring(thread) + L"." + std::to_wstring(n));
+    try {
+      for (int n = 0; n < count; ++n) {
+        LogFile(name, true).write(tag + L"." + std::to_wstring(thread) + L"." + std::to_wstring(n));
+      }
+    } catch (const vexception& error) {
+      std::fprintf(stderr, "%ls\n", error.message.c_str());
+      failed = 1;
     }
   };
   std::thread second(work, 2);
   work(1);
   second.join();
-  return 0;
+  return failed;
 }
 
 }  // namespace
@@ -71,6 +126,9 @@ int wmain(int argc, wchar_t** argv) {
       static PrintingListener listener;
       LogManager::instance();  // the first module of the process sets the switches
       addListener(&listener);
+      logAll(argc, argv, 2);
+    } else if (command == L"failreport") {
+      if (!refuseFirstReport()) return 3;
       logAll(argc, argv, 2);
     } else if (command == L"mutex") {
       logAll(argc, argv, 2);
@@ -87,7 +145,8 @@ int wmain(int argc, wchar_t** argv) {
       if (logInModule == nullptr) return 3;
       LogManager::instance().log(LogLevel::Error, vexception(argv[2], ExceptionSite("loghost", 82)));
       logInModule(static_cast<int>(LogLevel::Error), argv[3]);
-    } else if (command == L"lines" && argc == 5) {
+    } else if (command == L"lines" && (argc == 5 || argc == 6)) {
+      if (argc == 6) waitAtGate(argv[5], argv[4]);
       return writeLines(argv[2], std::wcstol(argv[3], nullptr, 10), argv[4]);
     } else if (command == L"date" && argc == 3) {
       std::printf("%ls", VDateTime().dateStamp().c_str());

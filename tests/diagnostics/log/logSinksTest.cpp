@@ -93,6 +93,82 @@ TEST_F(LogSinks, WithDebugAnInfoReachesTheFileAndTheEventLogButNotTheConsole) {
   EXPECT_EQ(run.out, "") << "on the console";
 }
 
+// Wine's report prints each insertion string on the channel of the event's type and, on its
+// fixme channel, the call's arguments with the type itself, which tells success from information.
+TEST_F(LogSinks, EachLevelIsReportedWithItsEventType) {
+  values.set(L"Debug", 1);
+  const struct {
+    const char* text;
+    const char* channel;
+    const char* type;
+  } levels[] = {{"info", "trace", "0x0004"},
+                {"warning", "warn", "0x0002"},
+                {"result", "trace", "0x0000"},
+                {"error", "err", "0x0001"},
+                {"unexpected", "err", "0x0001"}};
+  const UnixRun run = runLogHostUnix(root, std::string(kAllEventChannels) + ",fixme+advapi",
+                                     "log 0 info 1 warning 2 result 3 error 4 unexpected");
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  std::vector<std::string> types;  // of the reports in order
+  const std::regex report("ReportEventW \\([0-9A-Fa-f]+,(0x[0-9a-f]{4}),");
+  for (std::sregex_iterator at(run.err.begin(), run.err.end(), report), end; at != end; ++at) {
+    types.push_back((*at)[1].str());
+  }
+  ASSERT_EQ(types.size(), 5u) << run.err;
+  for (size_t level = 0; level < 5; ++level) {
+    EXPECT_EQ(types[level], levels[level].type) << levels[level].text;
+    EXPECT_TRUE(eventLine(run.err, levels[level].channel, std::string("L\"") + levels[level].text + "\\n"))
+        << levels[level].text << " not on " << levels[level].channel;
+  }
+}
+
+// A standard user's process may read the event log's keys but not change them; where the source's
+// registration stands it reports through it.
+TEST_F(LogSinks, AProcessThatMayOnlyReadAStandingRegistrationReportsThroughIt) {
+  removeKestrinEventLog();
+  ASSERT_EQ(runLogHost(L"log 3 registering").exitCode, 0u);
+  HKEY key = nullptr;
+  const std::wstring source = std::wstring(kEventLogKey) + L"\\loghost.exe";
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, source.c_str(), 0, WRITE_DAC, &key), ERROR_SUCCESS);
+  SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+  PSID everyone = nullptr;
+  AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone);
+  alignas(DWORD) BYTE aclBytes[256];
+  auto* acl = reinterpret_cast<ACL*>(aclBytes);
+  InitializeAcl(acl, sizeof(aclBytes), ACL_REVISION);
+  AddAccessAllowedAce(acl, ACL_REVISION, KEY_READ, everyone);
+  SECURITY_DESCRIPTOR readOnly;
+  InitializeSecurityDescriptor(&readOnly, SECURITY_DESCRIPTOR_REVISION);
+  SetSecurityDescriptorDacl(&readOnly, TRUE, acl, FALSE);
+  const LSTATUS set = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &readOnly);
+  RegCloseKey(key);
+  FreeSid(everyone);
+  ASSERT_EQ(set, ERROR_SUCCESS);
+  HKEY writable = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, source.c_str(), 0, KEY_SET_VALUE, &writable), ERROR_ACCESS_DENIED);
+
+  const UnixRun run = runLogHostUnix(root, kAllEventChannels, "log 3 'read only'");
+  removeKestrinEventLog();
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_TRUE(eventLine(run.err, "err", "L\"read only\\n")) << run.err;
+}
+
+// A refused report closes the source; the next report registers and opens it again.
+TEST_F(LogSinks, AfterAFailedReportTheNextRegistersTheSourceAgain) {
+  const UnixRun run =
+      runLogHostUnix(root, std::string(kAllEventChannels) + ",fixme+advapi", "failreport 3 refused 3 'after it'");
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  std::vector<std::string> calls;
+  const std::regex call(":advapi:(RegisterEventSourceW|DeregisterEventSource|ReportEventW) ");
+  for (std::sregex_iterator at(run.err.begin(), run.err.end(), call), end; at != end; ++at) {
+    calls.push_back((*at)[1].str());
+  }
+  EXPECT_EQ(calls, (std::vector<std::string>{"RegisterEventSourceW", "DeregisterEventSource", "RegisterEventSourceW",
+                                             "ReportEventW", "DeregisterEventSource"}))
+      << run.err;
+  EXPECT_TRUE(eventLine(run.err, "err", "L\"after it\\n")) << run.err;
+}
+
 TEST_F(LogSinks, ConsoleMessagesOfTwoModulesAreSeparatedByOneNewlineInUtf8) {
   const ProcessResult run = runLogHost(L"modules first \"second \u00e9\u2192\u2713\"");
   ASSERT_EQ(run.exitCode, 0u) << run.output;
@@ -177,40 +253,64 @@ TEST_F(LogSinks, ASwitchOrRootChangedBetweenTwoLinesTakesEffectWithTheNextLine) 
   EXPECT_FALSE(has(first, L"three") || has(second, L"three"));
 }
 
-TEST_F(LogSinks, TwoProcessesOfTwoThreadsWriteWholeLinesInOrder) {
-  const std::wstring host = VFileName::combine(VFileName::directory(moduleName(nullptr)), L"loghost.exe");
-  ProcessResult runs[2];
-  std::thread second([&] { runs[1] = runProcess(host, L"lines race 2000 B"); });
-  runs[0] = runProcess(host, L"lines race 2000 A");
-  second.join();
-  ASSERT_EQ(runs[0].exitCode, 0u);
-  ASSERT_EQ(runs[1].exitCode, 0u);
+// Two Wine prefixes are two servers, which share files but no named objects: writers there have
+// no mutex in common, as a service in session 0 and a tool in a desktop session on Windows. Two
+// processes here and one in a second prefix (kept beside this one), two threads each, are held at
+// a gate until all have started and then write to one new file at once.
+TEST_F(LogSinks, WritersWithAndWithoutACommonMutexWriteWholeLinesInOrderUnderOneMark) {
+  constexpr int kLines = 2000;
+  const std::string folder = unixPath(root);
+  std::string shared = "Z:" + folder;  // the same folder by the same name in both prefixes
+  std::replace(shared.begin(), shared.end(), '/', '\\');
+  values.set(L"PRODUCT_ROOT_D", std::wstring(shared.begin(), shared.end()));
+  CreateDirectoryW((root + L"\\gate").c_str(), nullptr);
+  const std::string second =
+      unixPath(VFileName::directory(VFileName::directory(moduleName(nullptr)))) + "/wineprefix-second";
+  const std::string host =
+      wineCommand(VFileName::combine(VFileName::directory(moduleName(nullptr)), L"loghost.exe"));
+  const std::string lines = " lines race " + std::to_string(kLines) + " ";
+  const std::string gate = " '" + shared + "\\gate'";
+  const int status = runLinuxShell(
+      root,
+      "{ "
+      "WINEPREFIX='" + second + "' " + wineCommand(L"C:\\windows\\system32\\reg.exe") + " add "
+      "'HKLM\\SOFTWARE\\Kestrin\\Ondra Config\\Config' /v PRODUCT_ROOT_D /t REG_SZ /d '" + shared + "' /reg:32 /f\n" +
+      host + lines + "A" + gate + " & a=$!\n" +
+      host + lines + "B" + gate + " & b=$!\n" +
+      "WINEPREFIX='" + second + "' " + host + lines + "C" + gate + " & c=$!\n" +
+      "for t in A B C; do until [ -e '" + folder + "/gate/ready.'$t ]; do sleep 0.05; done; done\n"
+      "touch '" + folder + "/gate/go'\n"
+      "wait $a && wait $b && wait $c; } >race.out 2>&1 </dev/null",
+      280000);
+  ASSERT_EQ(status, 0) << readBytes(root + L"\\race.out");
+
   const std::string bytes = readBytes(todaysLogFile(root, L"race"));
   ASSERT_GE(bytes.size(), 2u);
   EXPECT_EQ(bytes.substr(0, 2), "\xFF\xFE");
   const std::wstring text = fromUtf16(bytes.substr(2));
   EXPECT_EQ(text.find(L'\xFEFF'), std::wstring::npos) << "a second byte-order mark";
-  const std::wregex line(L"\\d{4}/\\d{2}/\\d{2} \\d{2}:\\d{2}:\\d{2}\\.\\d{3} (\\d+) (\\d+) ([AB])\\.([12])\\.(\\d+)");
+  const std::wregex line(L"\\d{4}/\\d{2}/\\d{2} \\d{2}:\\d{2}:\\d{2}\\.\\d{3} (\\d+) (\\d+) ([ABC])\\.([12])\\.(\\d+)");
   std::map<std::wstring, int> next;
-  std::map<std::wstring, std::wstring> threadOf;  // writer to the thread id its lines carry
+  std::map<std::wstring, std::wstring> processOf;  // process to the process id its lines carry
+  std::map<std::wstring, std::wstring> threadOf;   // writer to the thread id its lines carry
   size_t count = 0;
   for (size_t start = 0; start < text.size();) {
     const size_t end = text.find(L"\r\n", start);
     ASSERT_NE(end, std::wstring::npos) << "an unfinished line";
     std::wsmatch parts;
     const std::wstring one = text.substr(start, end - start);
-    ASSERT_TRUE(std::regex_match(one, parts, line)) << "line " << count;
+    ASSERT_TRUE(std::regex_match(one, parts, line)) << "line " << count << " is torn";
     const std::wstring writer = parts[3].str() + parts[4].str();
-    ASSERT_EQ(std::stoi(parts[5].str()), next[writer]++) << "out of order";
+    ASSERT_EQ(std::stoi(parts[5].str()), next[writer]++) << "a line of a writer lost or out of order";
     // Each line names its writer's process and thread.
-    ASSERT_EQ(std::stoul(parts[1].str()), runs[parts[3].str() == L"A" ? 0 : 1].processId) << "line " << count;
+    ASSERT_EQ(processOf.emplace(parts[3].str(), parts[1].str()).first->second, parts[1].str()) << "line " << count;
     ASSERT_EQ(threadOf.emplace(writer, parts[2].str()).first->second, parts[2].str()) << "line " << count;
     ++count;
     start = end + 2;
   }
-  EXPECT_EQ(count, 8000u);
-  EXPECT_NE(threadOf[L"A1"], threadOf[L"A2"]);
-  EXPECT_NE(threadOf[L"B1"], threadOf[L"B2"]);
+  EXPECT_EQ(count, 6u * kLines);
+  EXPECT_NE(processOf[L"A"], processOf[L"B"]);
+  for (const std::wstring process : {L"A", L"B", L"C"}) EXPECT_NE(threadOf[process + L"1"], threadOf[process + L"2"]);
 }
 
 TEST_F(LogSinks, RegistrationCreatesTheLogWithItsLimitsAndKeepsThoseOfAnExistingOne) {
