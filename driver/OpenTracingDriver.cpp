@@ -42,6 +42,14 @@ std::unique_ptr<ISpanContextProvider> StartSpan(const std::string& function, int
   }
 }
 
+void InjectCurrentSpan() {
+  try {
+    if (IsEnabled()) getExecuteContext()->driverState->injectSpan();
+  } catch (...) {
+    Disable();
+  }
+}
+
 bool IsEnabled() {
   try {
     return getExecuteContext()->driverState->enabled.load(std::memory_order_relaxed) != 0;

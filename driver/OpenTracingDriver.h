@@ -15,6 +15,13 @@ namespace OpenTracingDriver {
 // the creating thread, innermost first.
 std::unique_ptr<ISpanContextProvider> StartSpan(const std::string& function, int32_t line, const std::string& name);
 
+// Hands the trace on to the child processes started afterwards: writes the calling thread's
+// current span (the process's root span on a thread without one) into the process environment,
+// which children inherit. Call it just before starting a child; injections from two threads
+// overwrite each other. Does nothing when tracing is off; never raises: a failure switches
+// tracing off for the process, as in StartSpan. Any thread.
+void InjectCurrentSpan();
+
 // Whether the process traces; false when the state cannot be reached.
 bool IsEnabled();
 

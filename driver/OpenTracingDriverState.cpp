@@ -48,11 +48,7 @@ OpenTracingDriverState::~OpenTracingDriverState() {
   }
 }
 
-std::unique_ptr<OpenTracingDriver::ISpanContextProvider> OpenTracingDriverState::startSpan(const std::string& function,
-                                                                                          int32_t line,
-                                                                                          const std::string& name) {
-  const ScopedLock scope(lock.get());
-  if (enabled.load(std::memory_order_relaxed) == 0) return nullptr;
+void OpenTracingDriverState::loadProvider() {
   if (!library) {
     // Only the executable's own folder: a provider elsewhere on the search path is not ours.
     auto loaded = std::make_unique<RunTime::LibraryPtr>(
@@ -70,7 +66,22 @@ std::unique_ptr<OpenTracingDriver::ISpanContextProvider> OpenTracingDriverState:
     library = std::move(loaded);
   }
   if (!tracer) tracer.reset(getTracer());
+}
+
+std::unique_ptr<OpenTracingDriver::ISpanContextProvider> OpenTracingDriverState::startSpan(const std::string& function,
+                                                                                          int32_t line,
+                                                                                          const std::string& name) {
+  const ScopedLock scope(lock.get());
+  if (enabled.load(std::memory_order_relaxed) == 0) return nullptr;
+  loadProvider();
   return std::unique_ptr<OpenTracingDriver::ISpanContextProvider>(getSpanContext(tracer, function, line, name));
+}
+
+void OpenTracingDriverState::injectSpan() {
+  const ScopedLock scope(lock.get());
+  if (enabled.load(std::memory_order_relaxed) == 0) return;
+  loadProvider();
+  injectCurrentSpan(tracer);
 }
 
 void OpenTracingDriverState::endTracing() noexcept {

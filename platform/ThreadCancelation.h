@@ -17,11 +17,12 @@ class CancelationPoint {
   CancelationPoint& operator=(const CancelationPoint&) = delete;
 
  private:
-  void* first = nullptr;
-  int32_t second = 1;
-  int16_t third = 0;
-  int8_t fourth = 0;
-  void* fifth = nullptr;
+  // The marker's fixed layout, which nothing here reads.
+  [[maybe_unused]] void* first = nullptr;
+  [[maybe_unused]] int32_t second = 1;
+  [[maybe_unused]] int16_t third = 0;
+  [[maybe_unused]] int8_t fourth = 0;
+  [[maybe_unused]] void* fifth = nullptr;
 };
 
 }  // namespace ThreadCancelation

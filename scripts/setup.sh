@@ -13,12 +13,13 @@ as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
 }
 
-# Debian packages: the cross compiler, Wine, the build tools, the independent Thrift decoder and
-# the SVG renderer the trace-picture test draws with.
+# Debian packages: the cross compiler, clang and lld (the second compiler the library is built
+# with), Wine, the build tools, the independent Thrift decoder, the SVG renderer the trace-picture
+# test draws with and Graphviz, which draws the layers.
 packages=(
-  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools clang lld
   wine wine64 cmake ninja-build googletest xz-utils dpkg-dev
-  python3-thrift thrift-compiler ruby-jaeger-client librsvg2-bin
+  python3-thrift thrift-compiler ruby-jaeger-client librsvg2-bin graphviz
 )
 missing=()
 for p in "${packages[@]}"; do

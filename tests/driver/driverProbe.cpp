@@ -3,6 +3,8 @@
 //   driver_probe enabled             whether the process traces
 //   driver_probe span [PROVIDER_DIR] a span, the driver state it left, and one more span after
 //                                    copying PROVIDER_DIR's provider beside the executable
+//   driver_probe inject              an injection, and what it left: tracing, the variable set,
+//                                    the provider loaded
 #include <windows.h>
 
 #include <cstdio>
@@ -44,6 +46,13 @@ int wmain(int argc, wchar_t** argv) {
     std::printf("\n");
     return 0;
   }
-  std::fprintf(stderr, "usage: driver_probe enabled | span [PROVIDER_DIR]\n");
+  if (command == L"inject") {
+    OpenTracingDriver::InjectCurrentSpan();
+    std::printf("tracing=%d variable=%d loaded=%d\n", OpenTracingDriver::IsEnabled() ? 1 : 0,
+                GetEnvironmentVariableW(L"KESTRIN_OPENTRACING_SPAN_CONTEXT_DATA", nullptr, 0) != 0 ? 1 : 0,
+                GetModuleHandleW(L"opentracingprovider.dll") != nullptr ? 1 : 0);
+    return 0;
+  }
+  std::fprintf(stderr, "usage: driver_probe enabled | span [PROVIDER_DIR] | inject\n");
   return 2;
 }

@@ -99,3 +99,15 @@ TEST(StartSpan, AProviderWithoutAllThreeExportsIsNeitherKeptNorUsed) {
   EXPECT_EQ(run.exitCode, 0u);
   EXPECT_EQ(run.output, "first=0 tracing=0 library=0 entries=0 loaded=0\r\n");
 }
+
+// An injection never raises into the host: a provider that cannot be loaded switches tracing off,
+// as a span start does, and leaves the variable alone.
+TEST(InjectCurrentSpan, AProviderMissingBesideTheExecutableSwitchesTracingOff) {
+  TracingSwitch values;
+  values.setDword(KEY_WOW64_32KEY, 1);
+  ScratchFolder folder(L"kestrin_inject_");
+  const std::wstring host = folder.placeHost(L"driver_probe.exe", L"driver_probe.exe");
+  const ProcessResult run = runProcess(host, L"inject", folder.path);
+  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_EQ(run.output, "tracing=0 variable=0 loaded=0\r\n");
+}

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The installed prefix as another module of the product uses it: install this build, configure
 # and build a small module against the prefix alone, run it beside the installed DLLs with
-# tracing switched on, and see its spans at the agent listener. Then pack the operator's ZIP and
-# check what it holds. Usage: package_test.sh <source-dir> <build-dir>
+# tracing switched on, and see its spans and those of the child it hands its trace to at the
+# agent listener, and a fault it translates caught. Then pack the operator's ZIP and check what
+# it holds. Usage: package_test.sh <source-dir> <build-dir>
 set -euo pipefail
 src=$1
 build=$2
@@ -30,23 +31,33 @@ cp "$work/module/kestrinmodule.exe" "$work/prefix/bin/"
 WINEPREFIX="$build/wineprefix" "$src/scripts/wine-run.sh" reg add 'HKLM\SOFTWARE\Kestrin\Ondra Config\Config' /v opentracing_enabled /t REG_DWORD \
   /d 1 /reg:32 /f >/dev/null
 /usr/bin/python3 "$src/tools/agent/agent_listener.py" --port 6831 --ready "$work/ready" --json "$work/spans.jsonl" \
-  --count 3 --max-seconds 60 --quiet &
+  --count 5 --max-seconds 60 --quiet &
 listener=$!
 trap 'kill $listener 2>/dev/null || true; WINEPREFIX="$build/wineprefix" "$src/scripts/wine-run.sh" reg delete "HKLM\\SOFTWARE\\Kestrin\\Ondra Config\\Config" /v opentracing_enabled /reg:32 /f >/dev/null 2>&1 || true' EXIT
 for _ in $(seq 100); do [ -f "$work/ready" ] && break; sleep 0.1; done
 [ -f "$work/ready" ] || fail "the agent listener did not start"
 out=$("$src/scripts/wine-run.sh" "$work/prefix/bin/kestrinmodule.exe")
-[ "$(tr -d '\r' <<<"$out")" = "tracing on" ] || fail "the module says: $out"
-wait $listener || fail "the listener did not receive the module's three spans"
+[ "$(tr -d '\r' <<<"$out")" = $'tracing on\nchild exit=0\nfault=0xc0000005 destroyed=1' ] || fail "the module says: $out"
+wait $listener || fail "the listener did not receive the five spans of the module and its child"
 /usr/bin/python3 - "$work/spans.jsonl" <<'PY' || fail "the spans are not the module's"
 import json, sys
 spans = [json.loads(line) for line in open(sys.argv[1])]
-names = [s["operationName"] for s in spans]
-assert len(spans) == 3 and all(s["service"] == "kestrinmodule" for s in spans), spans
-assert any(n.startswith("Root Span for module: kestrinmodule") for n in names), names
-assert any(n.startswith("NEW: outer") for n in names), names
-inner = [s for s in spans if s["operationName"].startswith("CHILD: inner")]
-assert len(inner) == 1 and {"key": "installed", "type": "STRING", "value": "yes"} in inner[0]["tags"], inner
+def one(prefix):
+    found = [s for s in spans if s["operationName"].startswith(prefix)]
+    assert len(found) == 1, (prefix, spans)
+    return found[0]
+assert len(spans) == 5 and all(s["service"] == "kestrinmodule" for s in spans), spans
+root = one("Root Span for module: kestrinmodule")
+outer = one("NEW: outer")
+inner = one("CHILD: inner")
+assert outer["parentSpanId"] == root["spanId"] and inner["parentSpanId"] == outer["spanId"], spans
+assert {"key": "installed", "type": "STRING", "value": "yes"} in inner["tags"], inner
+# The child's root span continues the span that was current at the injection.
+childRoot = one("Propagated Root Span for module: kestrinmodule")
+childWork = one("NEW: childWork")
+assert childRoot["parentSpanId"] == outer["spanId"], (childRoot, outer)
+assert childWork["parentSpanId"] == childRoot["spanId"], (childWork, childRoot)
+assert all(s["traceIdLow"] == root["traceIdLow"] and s["traceIdHigh"] == root["traceIdHigh"] for s in spans), spans
 PY
 
 # The operator's ZIP: the DLLs that go beside the executables, the event message file, the guide;
@@ -103,5 +114,6 @@ for name in ("opentracingprovider.dll", "jaegertracing.dll", "libopentracing.dll
 assert sorted(n for n in files if n.endswith(".debug")) == sorted(n + ".debug" for n in
        ("opentracingprovider.dll", "jaegertracing.dll", "libopentracing.dll")), files
 PY
-echo "package_test: module built against the installed prefix traced 3 spans; $(basename "$zip") holds the" \
+echo "package_test: module built against the installed prefix traced 3 spans and its child 2 in the same trace;" \
+     "$(basename "$zip") holds the" \
      "stripped runtime ($(du -k "$zip" | cut -f1) KB), $(basename "$symbols") its symbols"

@@ -28,8 +28,6 @@
 #include "diagnostics/log/LogManager.h"
 #include "diagnostics/log/loggedCall.h"
 #include "driver/OpenTracingDriver.h"
-#include "driver/OpenTracingDriverState.h"
-#include "platform/ScopedLock.h"
 #include "platform/formatString.h"
 #include "platform/VFileName.h"
 #include "platform/moduleName.h"
@@ -74,14 +72,6 @@ int traceInModule(HMODULE module, const char* function) {
   using TraceFn = int (*)(const char*);
   auto trace = reinterpret_cast<TraceFn>(reinterpret_cast<void*>(GetProcAddress(module, "SampleModuleTrace")));
   return trace != nullptr ? trace(function) : -1;
-}
-
-// Writes the current span into the environment for the child, under the driver's lock, which
-// also serialises the creation of the root span that an injection may need.
-void injectCurrentSpan() {
-  OpenTracingDriverState& state = *getExecuteContext()->driverState;
-  const ScopedLock scope(state.lock.get());
-  if (state.library && state.tracer) state.injectCurrentSpan(state.tracer);
 }
 
 DWORD runChild() {
@@ -130,7 +120,7 @@ int trace() {
   const int moduleTraced = traceInModule(module, "moduleWork");
   std::printf("moduleWork traced=%d\n", moduleTraced);
   if (module != nullptr) FreeLibrary(module);
-  injectCurrentSpan();
+  OpenTracingDriver::InjectCurrentSpan();
   const DWORD childExit = runChild();
   std::printf("child exit=%lu\n", childExit);
   return moduleTraced >= 0 && childExit == 0 ? 0 : 1;

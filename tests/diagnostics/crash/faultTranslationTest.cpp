@@ -1,5 +1,5 @@
-// Hardware faults inside a translated scope, in this process: built with -fnon-call-exceptions,
-// as the guarded code of the library is.
+// Hardware faults inside a translated scope, in this process: built with -fnon-call-exceptions
+// because it links the crash layer, as every module installing the translator does.
 #include <gtest/gtest.h>
 
 #include <windows.h>
