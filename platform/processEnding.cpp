@@ -1,6 +1,36 @@
 #include "platform/processEnding.h"
 
 #include <windows.h>
+#include <tlhelp32.h>
+
+#include <atomic>
+
+namespace {
+
+// Threads of the process that may run now: those running when the module loaded and those started
+// since, less those that ended through the loader. A thread stopped by ExitProcess never ends
+// through it, so at the end of the process any count above one (the exiting thread) means one
+// may have been stopped. -1 until the module's DllMain reports its load.
+std::atomic<long> threads{-1};
+
+// Many, when the system gives no snapshot: no end of the process then counts as clean.
+constexpr long kUnknownThreads = 1 << 20;
+
+long threadsOfThisProcess() noexcept {
+  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return kUnknownThreads;
+  const DWORD self = GetCurrentProcessId();
+  long count = 0;
+  THREADENTRY32 entry{};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+    if (entry.th32OwnerProcessID == self) ++count;
+  }
+  CloseHandle(snapshot);
+  return count > 0 ? count : kUnknownThreads;
+}
+
+}  // namespace
 
 bool processIsEnding() noexcept {
   // Exported by ntdll (and by Wine) though not declared by every SDK. Looked up on each call,
@@ -9,4 +39,26 @@ bool processIsEnding() noexcept {
   const auto query = reinterpret_cast<Query>(
       reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlDllShutdownInProgress")));
   return query != nullptr && query() != FALSE;
+}
+
+void countThreads(unsigned long reason) noexcept {
+  switch (reason) {
+    case DLL_PROCESS_ATTACH:
+      threads = threadsOfThisProcess();
+      break;
+    case DLL_THREAD_ATTACH:
+      ++threads;
+      break;
+    case DLL_THREAD_DETACH:
+      --threads;
+      break;
+    default:
+      break;
+  }
+}
+
+bool processEndStoppedThreads() noexcept {
+  if (!processIsEnding()) return false;
+  const long count = threads.load();
+  return count < 0 || count > 1;
 }
