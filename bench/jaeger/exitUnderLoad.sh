@@ -5,10 +5,10 @@
 #   bash bench/jaeger/exitUnderLoad.sh [build folder, build] [exits per mode, 100] [test rounds, 20]
 set -uo pipefail
 
-build=$(cd "${1:-build}" && pwd)
+here=$(cd "$(dirname "$0")/../.." && pwd)
+build=$(cd "$here" && cd "${1:-build}" && pwd) || exit 2
 perMode=${2:-100}
 rounds=${3:-20}
-here=$(cd "$(dirname "$0")/../.." && pwd)
 
 loads=()
 for _ in $(seq "$(nproc)"); do
