@@ -10,7 +10,7 @@ namespace {
 // Threads of the process that may run now: those running when the module loaded and those started
 // since, less those that ended through the loader. A thread stopped by ExitProcess never ends
 // through it, so at the end of the process any count above one (the exiting thread) means one
-// may have been stopped. -1 until the module's DllMain reports its load.
+// may have been stopped. -1 while not counted. Changed under the loader lock only.
 std::atomic<long> threads{-1};
 
 // Many, when the system gives no snapshot: no end of the process then counts as clean.
@@ -41,20 +41,12 @@ bool processIsEnding() noexcept {
   return query != nullptr && query() != FALSE;
 }
 
+void startThreadCount() noexcept { threads = threadsOfThisProcess(); }
+
 void countThreads(unsigned long reason) noexcept {
-  switch (reason) {
-    case DLL_PROCESS_ATTACH:
-      threads = threadsOfThisProcess();
-      break;
-    case DLL_THREAD_ATTACH:
-      ++threads;
-      break;
-    case DLL_THREAD_DETACH:
-      --threads;
-      break;
-    default:
-      break;
-  }
+  if (threads.load() < 0) return;
+  if (reason == DLL_THREAD_ATTACH) ++threads;
+  if (reason == DLL_THREAD_DETACH) --threads;
 }
 
 bool processEndStoppedThreads() noexcept {

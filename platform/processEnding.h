@@ -9,14 +9,17 @@
 
 bool processIsEnding() noexcept;
 
-// Keeps the count of the process's threads for processEndStoppedThreads: the module's DllMain
-// passes every reason it is called with (the threads running when it loads are counted then).
+// Starts counting the process's threads for processEndStoppedThreads: those running now (a
+// snapshot of the system's, which takes a while), then those started and ended, which the
+// module's DllMain passes to countThreads. Called under the loader lock, from a static
+// initialiser of a module that has work worth doing at a clean end of the process.
+void startThreadCount() noexcept;
 void countThreads(unsigned long reason) noexcept;
 
 // At the end of the process: whether ExitProcess may have stopped another thread in the middle of
 // its work, so that a lock it took (the heap's among them) may never be released. Known only in
-// a module whose DllMain calls countThreads; elsewhere any end of the process may have. False
-// while the process runs.
+// a module that counts its threads; elsewhere any end of the process may have. False while the
+// process runs.
 bool processEndStoppedThreads() noexcept;
 
 // A static object whose destruction frees memory or takes locks: destroyed at unload and at an

@@ -12,7 +12,11 @@ namespace {
 
 class ProviderCrashDumps {
  public:
-  ProviderCrashDumps() noexcept { registerCrashDumpInfo(&info); }
+  // The clean-up at the end of the process needs to know whether the end stopped a thread.
+  ProviderCrashDumps() noexcept {
+    registerCrashDumpInfo(&info);
+    if (info.enabled) startThreadCount();
+  }
   ~ProviderCrashDumps() {
     registerCrashDumpInfo(nullptr);
     if (info.enabled) removeSurplusDumps(info.location, info.maxCount);
