@@ -16,6 +16,16 @@ std::atomic<long> threads{-1};
 // Many, when the system gives no snapshot: no end of the process then counts as clean.
 constexpr long kUnknownThreads = 1 << 20;
 
+using ShutdownQuery = BOOLEAN(NTAPI*)();
+
+// Exported by ntdll (and by Wine) though not declared by every SDK. Looked up when the module
+// loads: the fiber-local destructors ask at every thread's end, where a lookup would take the
+// loader's lock inside the system's lock of fiber-local data, the reverse of the order a thread
+// starting up takes them in; and not in a function's static, whose guard a stopped thread could
+// hold.
+const ShutdownQuery shutdownInProgress = reinterpret_cast<ShutdownQuery>(
+    reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlDllShutdownInProgress")));
+
 long threadsOfThisProcess() noexcept {
   const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
   if (snapshot == INVALID_HANDLE_VALUE) return kUnknownThreads;
@@ -32,14 +42,7 @@ long threadsOfThisProcess() noexcept {
 
 }  // namespace
 
-bool processIsEnding() noexcept {
-  // Exported by ntdll (and by Wine) though not declared by every SDK. Looked up on each call,
-  // which is rare, rather than kept in a static whose guard a stopped thread could hold.
-  using Query = BOOLEAN(NTAPI*)();
-  const auto query = reinterpret_cast<Query>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlDllShutdownInProgress")));
-  return query != nullptr && query() != FALSE;
-}
+bool processIsEnding() noexcept { return shutdownInProgress != nullptr && shutdownInProgress() != FALSE; }
 
 void startThreadCount() noexcept { threads = threadsOfThisProcess(); }
 
