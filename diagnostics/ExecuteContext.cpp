@@ -10,6 +10,7 @@
 #include "diagnostics/LogSettings.h"
 #include "driver/OpenTracingDriverState.h"
 #include "platform/ScopedLock.h"
+#include "platform/processEnding.h"
 
 static_assert(sizeof(std::atomic<ExecuteContext*>) == sizeof(ExecuteContext*) &&
                   std::atomic<ExecuteContext*>::is_always_lock_free,
@@ -111,7 +112,8 @@ void releaseExecuteContext() {
   }
   ExecuteContext* context = ownSlot().exchange(nullptr);
   if (context == nullptr) return;
-  if (context->referenceCount.fetch_sub(1) == 1) destroy(context);
+  // At an end of the process that stopped other threads, they may hold the heap's lock.
+  if (context->referenceCount.fetch_sub(1) == 1 && !processEndStoppedThreads()) destroy(context);
 }
 
 LogSettings* getLogSettings(ExecuteContext* context) {

@@ -41,7 +41,11 @@ class FiberLocal {
   }
 
  private:
-  static void WINAPI destroy(void* object) { delete static_cast<T*>(object); }
+  // At the end of the process the exiting thread's object stays: its destruction frees, and may
+  // take locks, that a stopped thread may hold.
+  static void WINAPI destroy(void* object) {
+    if (!processEndStoppedThreads()) delete static_cast<T*>(object);
+  }
 
   const UniqueHandle<IndexTraits<DWORD, FLS_OUT_OF_INDEXES, freeFiberSlot>> _slot;
 };

@@ -5,6 +5,10 @@
 // spans finished before the exit call that did not arrive, and how long a host with 10,000
 // spans queued takes from its exit call to its end.
 // Usage: bench_jaeger_exit [exits per busy mode, 25] [bursts, 20]
+//        bench_jaeger_exit driver [exits per mode, 100] [dumps]
+// The second form runs only the driver's hosts, and prints the output of each host that hung;
+// with "dumps" the product's root is a fresh folder with crash dumps on, so that every host
+// also builds the provider's dump settings and runs its dump clean-up as it ends.
 
 #include <windows.h>
 
@@ -12,6 +16,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -48,7 +53,10 @@ void runOne(const std::string& mode, int amount, Tally& tally) {
                           wide(listener.hostPort() + " " + std::to_string(amount) + " " + mode), L"", 30000);
   const testsupport::AgentSummary summary = listener.stop();
   ++tally.runs;
-  if (!host.finished) ++tally.hangs;
+  if (!host.finished) {
+    ++tally.hangs;
+    std::printf("%s hung; its output:\n%s\n", mode.c_str(), host.output.c_str());
+  }
   if (host.finished && host.exitCode != 0) ++tally.failures;
   tally.duplicates += summary.duplicates;
   tally.undecodable += summary.undecodable;
@@ -83,21 +91,47 @@ double hostRunMs(const std::string& mode, int spans) {
   return host.finished ? ms : -1;
 }
 
-}  // namespace
+// A fresh folder under the temporary one, for the product's root.
+std::wstring freshFolder() {
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  const std::wstring folder = std::wstring(temp) + L"exitbench" + std::to_wstring(GetCurrentProcessId());
+  CreateDirectoryW(folder.c_str(), nullptr);
+  return folder;
+}
 
-int main(int argc, char** argv) {
-  const int perMode = argc > 1 ? std::atoi(argv[1]) : 25;
-  const int bursts = argc > 2 ? std::atoi(argv[2]) : 20;
-  Tally all;
-  // The driver's hosts trace only with the machine's switch on, put back at the end.
-  ProductSettings settings;
-  settings.set(L"opentracing_enabled", DWORD{1});
-  for (const char* mode : {"busy-exitprocess", "busy-exit", "busy-return", "busy-global", "driver-exitprocess",
-                           "driver-exit", "driver-return"}) {
+// Runs each mode perMode times and prints its tally; the hangs of all.
+int runModes(std::initializer_list<const char*> modes, int perMode) {
+  int hangs = 0;
+  for (const char* mode : modes) {
     Tally tally;
     for (int i = 0; i < perMode; ++i) runOne(mode, 150, tally);
     print(mode, tally);
+    hangs += tally.hangs;
   }
+  return hangs;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // The driver's hosts trace only with the machine's switch on, put back at the end.
+  ProductSettings settings;
+  settings.set(L"opentracing_enabled", DWORD{1});
+  if (argc > 1 && std::string(argv[1]) == "driver") {
+    if (argc > 3 && std::string(argv[3]) == "dumps") {
+      settings.set(L"PRODUCT_ROOT_D", freshFolder());
+      settings.set(L"CrashDumpsEnabled", DWORD{1});
+    }
+    return runModes({"driver-exitprocess", "driver-exit", "driver-return"}, argc > 2 ? std::atoi(argv[2]) : 100) == 0
+               ? 0
+               : 1;
+  }
+  const int perMode = argc > 1 ? std::atoi(argv[1]) : 25;
+  const int bursts = argc > 2 ? std::atoi(argv[2]) : 20;
+  runModes({"busy-exitprocess", "busy-exit", "busy-return", "busy-global", "driver-exitprocess", "driver-exit",
+            "driver-return"},
+           perMode);
   Tally burst;
   for (int i = 0; i < bursts; ++i) runOne("exitprocess", 10000, burst);
   print("burst + ExitProcess", burst);

@@ -5,6 +5,7 @@
 #include "diagnostics/crash/CrashDumpInfo.h"
 #include "diagnostics/crash/crashDump.h"
 #include "diagnostics/vexception.h"
+#include "platform/processEnding.h"
 
 #ifdef _MSC_VER
 #include <eh.h>
@@ -53,8 +54,8 @@ struct ThreadSlotTraits {
 // The thread's innermost scope. A system slot rather than thread_local: the handler reads it on
 // a faulting thread, where the emulated thread_local of MinGW could allocate.
 DWORD scopeSlot() {
-  static const UniqueHandle<ThreadSlotTraits> slot(TlsAlloc());
-  return slot.get();
+  static const ProcessStatic<UniqueHandle<ThreadSlotTraits>> slot(TlsAlloc());
+  return slot.get().get();
 }
 
 SeTranslatorScope* innermostScope() {
@@ -130,8 +131,8 @@ namespace {
 // Registered once per module on first use, last in the list (where a frame-based translator
 // would be met), and removed when the module goes.
 void ensureRedirection() {
-  static VectoredExceptionHandler redirection;
-  static const bool added = (redirection.add(false, redirectFaultToTranslator), true);
+  static ProcessStatic<VectoredExceptionHandler> redirection;
+  static const bool added = (redirection->add(false, redirectFaultToTranslator), true);
   (void)added;
 }
 

@@ -17,6 +17,7 @@
 #include "platform/VMutex.h"
 #include "platform/formatString.h"
 #include "platform/moduleName.h"
+#include "platform/processEnding.h"
 #include "platform/registry.h"
 
 struct LogTarget {
@@ -116,9 +117,9 @@ struct TargetCache {
 std::shared_ptr<LogTarget> currentTarget(const std::wstring& name, bool enabledByDefault) {
   const uint64_t generation = productSettingsGeneration();
   if (generation == RegistryWatch::kUnwatched || cacheGone.load()) return readTarget(name, enabledByDefault);
-  static TargetCache cache;
-  ScopedLock<SRWLOCK> hold(&cache.lock);
-  TargetCache::Entry& entry = cache.entries[{name, enabledByDefault}];
+  static ProcessStatic<TargetCache> cache;
+  ScopedLock<SRWLOCK> hold(&cache->lock);
+  TargetCache::Entry& entry = cache->entries[{name, enabledByDefault}];
   if (entry.generation != generation) {
     // Dropped first: a log switched off keeps no mutex, and a failed read is retried next time.
     entry = TargetCache::Entry{};

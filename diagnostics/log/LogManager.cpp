@@ -8,6 +8,7 @@
 #include "diagnostics/log/errorText.h"
 #include "diagnostics/log/eventLogSink.h"
 #include "diagnostics/log/productSettings.h"
+#include "platform/processEnding.h"
 #include "platform/RegistryWatch.h"
 #include "platform/ScopedLock.h"
 #include "platform/VFileName.h"
@@ -51,8 +52,8 @@ void writeToDebugLog(LogLevel level, const vexception& error) noexcept {
 }  // namespace
 
 LogManager& LogManager::instance() {
-  static LogManager manager;
-  return manager;
+  static ProcessStatic<LogManager> manager;
+  return manager.get();
 }
 
 LogManager::LogManager() {

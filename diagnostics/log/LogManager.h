@@ -13,6 +13,9 @@
 #include "diagnostics/vexception.h"
 #include "platform/UniqueHandle.h"
 
+template <typename T>
+class ProcessStatic;
+
 inline void deregisterEventSource(HANDLE source) noexcept { DeregisterEventSource(source); }
 // An event source opened with RegisterEventSourceW.
 using UniqueEventSource = UniqueHandle<NullEmptyTraits<HANDLE, deregisterEventSource>>;
@@ -41,6 +44,7 @@ class LogManager {
 
  private:
   LogManager();
+  friend class ProcessStatic<LogManager>;
 
   SRWLOCK eventLock = SRWLOCK_INIT;  // guards eventLog and sourceName
   UniqueEventSource eventLog;        // null until first needed

@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "platform/RegistryWatch.h"
+#include "platform/processEnding.h"
 #include "platform/registry.h"
 
 namespace {
@@ -26,6 +27,6 @@ std::wstring productRoot() {
 
 uint64_t productSettingsGeneration() noexcept {
   if (watchGone.load()) return RegistryWatch::kUnwatched;
-  static ProductSettingsWatch watch;
-  return watch.generation();
+  static ProcessStatic<ProductSettingsWatch> watch;
+  return watch->generation();
 }

@@ -10,9 +10,8 @@
 
 namespace jaegertracing {
 
-// Copies a short run in words: under Wine each call of the run-time's memcpy costs more than
-// copying a key or a value.
-// Returns the end of the copy.
+// Copies a short run in words the compiler inlines: a call of the run-time's memcpy, in another
+// module, costs more than copying a key or a value. Returns the end of the copy.
 inline char* copyBytes(char* out, const char* data, size_t size) {
   for (; size >= 16; size -= 16, data += 16, out += 16) std::memcpy(out, data, 16);
   if (size >= 8) {

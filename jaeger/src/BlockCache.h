@@ -1,8 +1,7 @@
 #pragma once
 // Spans, their names and their encoded tags come from a small cache of equal blocks kept per
-// thread. Under Wine the process heap serialises every thread on one lock, which made two
-// threads tracing at once five times slower per allocation; a thread that creates and ends its
-// own spans now reuses its own blocks.
+// thread: the process heap serialises threads on its lock, and a thread that creates and ends its
+// own spans reuses its own blocks without taking it.
 
 #include <cstddef>
 

@@ -3,13 +3,14 @@
 #include <stdlib.h>
 
 #include <atomic>
+#include <cstdio>
 #include <mutex>
 #include <set>
 #include <vector>
 
 #include <windows.h>
 
-#include "jaeger/src/ReporterState.h"
+#include "jaeger/src/ReporterLane.h"
 
 namespace jaegertracing {
 
@@ -17,49 +18,53 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Never destroyed: used while the library's statics are being torn down.
-struct LiveReporters {
-  ExitBoundedLock lock;
-  std::set<std::weak_ptr<Reporter::State>, std::owner_less<std::weak_ptr<Reporter::State>>> states;
+struct LanesAtExit {
+  ExitBoundedLock lock;  // guards lanes
+  std::set<std::weak_ptr<ReporterLane>, std::owner_less<std::weak_ptr<ReporterLane>>> lanes;
+  // Both steps of the exit share one budget, counted from the first to ask: 0 until then.
+  std::atomic<Clock::rep> deadline{0};
 };
 
-// Made when the library loads: the flush at process end must find it without allocating.
-LiveReporters* const reporters = new LiveReporters;
+// Made when the library loads and never destroyed: the flush at process end finds it without
+// allocating, while the library's statics are being torn down.
+LanesAtExit& lanesAtExit = *new LanesAtExit;
 
-LiveReporters& liveReporters() { return *reporters; }
-
-std::vector<std::shared_ptr<Reporter::State>> liveStates() {
-  std::vector<std::shared_ptr<Reporter::State>> states;
-  LiveReporters& live = liveReporters();
-  ExitBoundedLock::Guard guard(live.lock);
-  if (!guard) return states;
-  for (const auto& weak : live.states) {
-    if (auto state = weak.lock()) states.push_back(state);
-  }
-  return states;
-}
-
-// Both steps of the exit share one budget, counted from the first.
 Clock::time_point exitDeadline() noexcept {
-  static std::atomic<Clock::rep> deadline{0};
   Clock::rep expected = 0;
   const Clock::rep mine = (Clock::now() + kExitBudget).time_since_epoch().count();
-  deadline.compare_exchange_strong(expected, mine);
-  return Clock::time_point(Clock::duration(deadline.load()));
+  lanesAtExit.deadline.compare_exchange_strong(expected, mine);
+  return Clock::time_point(Clock::duration(lanesAtExit.deadline.load()));
+}
+
+std::vector<std::shared_ptr<ReporterLane>> lanesNow() {
+  std::vector<std::shared_ptr<ReporterLane>> lanes;
+  ExitBoundedLock::Guard guard(lanesAtExit.lock);
+  if (!guard) return lanes;
+  for (const auto& weak : lanesAtExit.lanes) {
+    if (auto lane = weak.lock()) lanes.push_back(lane);
+  }
+  return lanes;
+}
+
+// Straight to the handle: at exit the run-time's stream lock may belong to a killed thread.
+void logAtExit(uint64_t sent, uint64_t lost) noexcept {
+  char line[96];
+  const int size = std::snprintf(line, sizeof line, "jaegertracing: at exit %llu spans sent, %llu lost\n",
+                                 static_cast<unsigned long long>(sent), static_cast<unsigned long long>(lost));
+  DWORD written = 0;
+  if (size > 0) WriteFile(GetStdHandle(STD_ERROR_HANDLE), line, static_cast<DWORD>(size), &written, nullptr);
 }
 
 }  // namespace
 
-void addLiveReporter(const std::shared_ptr<Reporter::State>& state) {
-  LiveReporters& live = liveReporters();
-  ExitBoundedLock::Guard guard(live.lock);
-  live.states.insert(state);
+void flushedAtExit(const std::shared_ptr<ReporterLane>& lane) {
+  ExitBoundedLock::Guard guard(lanesAtExit.lock);
+  lanesAtExit.lanes.insert(lane);
 }
 
-void removeLiveReporter(const std::shared_ptr<Reporter::State>& state) noexcept {
-  LiveReporters& live = liveReporters();
-  ExitBoundedLock::Guard guard(live.lock);
-  if (guard) live.states.erase(state);
+void notFlushedAtExit(const std::shared_ptr<ReporterLane>& lane) noexcept {
+  ExitBoundedLock::Guard guard(lanesAtExit.lock);
+  if (guard) lanesAtExit.lanes.erase(lane);
 }
 
 // exit() runs the C run-time's exit handlers while every thread still runs. The handler is
@@ -95,21 +100,59 @@ void sendAllBeforeExit() noexcept {
   if (processEnding()) return;
   try {
     const auto deadline = exitDeadline();
-    for (const auto& state : liveStates()) state->sendAllBefore(deadline);
+    for (const auto& lane : lanesNow()) lane->sendAllBefore(deadline);
   } catch (...) {
   }
 }
 
 void flushAllAtProcessEnd() noexcept {
   markProcessEnding();
-  // Allocates nothing: a thread killed inside the heap's lock would stall this thread on it.
-  LiveReporters& live = liveReporters();
-  ExitBoundedLock::Guard guard(live.lock);
+  ExitBoundedLock::Guard guard(lanesAtExit.lock);
   if (!guard) return;
   const auto deadline = exitDeadline();
-  for (const auto& weak : live.states) {
-    if (auto state = weak.lock()) state->flushAtProcessEnd(deadline);
+  for (const auto& weak : lanesAtExit.lanes) {
+    if (auto lane = weak.lock()) lane->flushAtProcessEnd(deadline);
   }
+}
+
+bool ReporterLane::sendAllBefore(Clock::time_point deadline) noexcept {
+  uint64_t target;
+  {
+    ExitBoundedLock::Guard guard(lock);
+    if (lifecycle.phase() != Phase::Running) return true;
+    flushRequested = true;
+    target = taken;
+    WakeConditionVariable(&workToDo);
+  }
+  // The last datagram sent is settled only by the next one, or at close: it counts as gone.
+  while (taken - pending() + unconfirmed < target) {
+    if (Clock::now() >= deadline) return false;
+    Sleep(1);
+  }
+  return true;
+}
+
+void ReporterLane::flushAtProcessEnd(Clock::time_point deadline) noexcept {
+  // A lock not had within its bound belongs to a killed thread. The datagrams and the phase are
+  // readable whatever it was doing, and this thread is the only one left: it goes on without it.
+  ExitBoundedLock::Guard guard(lock);
+  if (lifecycle.phase() == Phase::Done) return;
+  const uint64_t reportedBefore = counted(&Counts::reported);
+  if (lifecycle.phase() != Phase::ProcessEnding) enter(Phase::ProcessEnding);
+  // A sender killed in the middle of a send keeps its datagram, which is not sent again, and its
+  // socket, which it may leave stalling every later send.
+  ExitBoundedLock::Guard sending(sendLock);
+  sender->sendWithoutBlocking();
+  datagrams.sealAfterKill();
+  while (datagrams.waiting() > 0 && Clock::now() < deadline) {
+    transmit(datagrams.takeOldest());
+    datagrams.releaseInFlight();
+  }
+  settleLast();
+  enter(Phase::Done);
+  const uint64_t lost = pending();
+  add(&Counts::lostAtExit, lost);
+  if (options.logSpans) logAtExit(counted(&Counts::reported) - reportedBefore, lost);
 }
 
 }  // namespace jaegertracing

@@ -8,8 +8,8 @@
 //
 // A reporter is a few lanes, each with its own datagrams, lock, socket and background thread,
 // and a thread always finishes its spans into the same lane: threads finishing spans at once on
-// a machine's cores then mostly write lines of memory that no other core holds, where one shared
-// queue made them take its lock and datagram from each other for every span.
+// a machine's cores then mostly write lines of memory that no other core holds, rather than take
+// one shared lock and datagram from each other for every span.
 
 #include <chrono>
 #include <cstddef>
@@ -23,6 +23,8 @@
 #include "jaegertracing/Tracer.h"
 
 namespace jaegertracing {
+
+class ReporterLane;
 
 class Reporter {
  public:
@@ -49,13 +51,11 @@ class Reporter {
 
   Tracer::Statistics statistics() const noexcept;
 
-  // Shared with the background thread and the flush at exit, which may outlive the reporter.
-  struct State;
-
  private:
-  State& laneOfThisThread() const noexcept;
+  ReporterLane& laneOfThisThread() const noexcept;
 
-  std::vector<std::shared_ptr<State>> _lanes;
+  // Shared with their background threads and the flush at exit, which may outlive the reporter.
+  std::vector<std::shared_ptr<ReporterLane>> _lanes;
 };
 
 }  // namespace jaegertracing

@@ -8,6 +8,8 @@ namespace jaegertracing {
 
 namespace {
 
+// Set once the process is known to be ending (by the library's detach, or the first time the
+// system's flag is seen), and never cleared.
 std::atomic<bool> ending{false};
 
 using ShutdownQuery = BOOLEAN(NTAPI*)();

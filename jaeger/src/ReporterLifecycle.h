@@ -16,15 +16,16 @@
 // - No wait without a bound once the process ends: every lock the exit path can reach is an
 //   ExitBoundedLock, and the socket never blocks. What cannot be sent within the bound is
 //   counted as lost at exit, never left uncounted.
-// - State guarded by a lock is read only under it, with one exception: the datagrams, whose
-//   every change leaves them readable (Datagrams.h). A lock that cannot be had at exit was held
-//   by a killed thread; the exiting thread, the only one left, then reads the datagrams without
-//   it and leaves the rest alone.
+// - State guarded by a lock is read only under it, with two exceptions: the datagrams, whose
+//   every change leaves them readable (Datagrams.h), and the phase, one word. A lock that cannot
+//   be had at exit was held by a killed thread; the exiting thread, the only one left, then reads
+//   those two without it and leaves the rest alone.
 // - A datagram leaves the waiting ones before it is sent, and is sent by the thread that took
 //   it, once: the flush at exit never sends again what a killed thread may already have sent.
 // - Every span taken is counted in exactly one outcome once it is settled (Tracer::Statistics);
 //   until then it is pending, and at the end of the flush at exit whatever is pending is lost.
 
+#include <atomic>
 #include <chrono>
 
 #include <windows.h>
@@ -44,7 +45,7 @@ enum class Phase { Running, Closing, ProcessEnding, Done };
 class Lifecycle {
  public:
   Phase phase() const { return _phase; }
-  bool moveTo(Phase next) noexcept {
+  [[nodiscard]] bool moveTo(Phase next) noexcept {
     if (!allowed(_phase, next)) return false;
     _phase = next;
     return true;
@@ -62,9 +63,9 @@ class Lifecycle {
 
 // A lock that waits without bound while the process runs, and at most kExitLockWait once it
 // ends, when its owner may have been killed holding it. Once the process ends a lock taken is
-// kept, never released: a release wakes the threads that waited for it, and under Wine that takes
-// a spin lock of the system's wait queues that a killed thread may hold, which would spin for
-// ever. The exiting thread may take it again; nobody else is left to want it.
+// kept, never released: a release wakes the threads that waited for it through the system's wait
+// queues, whose own lock a killed waiter may have held, and no thread is left to wake. The
+// exiting thread may take it again; nobody else is left to want it.
 class ExitBoundedLock {
  public:
   static constexpr std::chrono::milliseconds kExitLockWait{50};
@@ -91,8 +92,14 @@ class ExitBoundedLock {
     bool _held = false;
   };
 
-  // For the condition variables that wait under the lock, while the process runs.
-  PSRWLOCK native() noexcept { return &_lock; }
+  // While the process runs, the caller holding the lock: lets it go, waits on condition for at
+  // most ms and takes it again. False when the time ran out.
+  bool sleepOn(CONDITION_VARIABLE& condition, DWORD ms) noexcept {
+    _held.store(false, std::memory_order_relaxed);
+    const bool woken = SleepConditionVariableSRW(&condition, &_lock, ms, 0) != 0;
+    _held.store(true, std::memory_order_relaxed);
+    return woken;
+  }
   // Takes the lock only if it is free now; released by unlock().
   bool tryLock() noexcept { return acquireWithin(std::chrono::milliseconds(0)); }
   void unlock() noexcept { release(); }
@@ -111,12 +118,13 @@ class ExitBoundedLock {
     }
     if (exitWait.count() == 0) return tryAcquire();
     // Its owner lets go within a fraction of a microsecond while it runs: a short spin, which
-    // only reads the lock's word, spares the kernel's wait and wake.
+    // only reads whether it is held, spares the kernel's wait and wake.
     for (int spin = 0; spin < kSpins; ++spin) {
-      if (looksFree() && tryAcquire()) return true;
+      if (!_held.load(std::memory_order_relaxed) && tryAcquire()) return true;
       YieldProcessor();
     }
     AcquireSRWLockExclusive(&_lock);
+    _held.store(true, std::memory_order_relaxed);
     return true;
   }
 
@@ -130,15 +138,18 @@ class ExitBoundedLock {
     return true;
   }
 
-  bool tryAcquire() noexcept { return TryAcquireSRWLockExclusive(&_lock) != 0; }
-  // A hint only: the word is all zero when the lock is free and nobody waits for it.
-  bool looksFree() const noexcept { return *static_cast<void* const volatile*>(&_lock.Ptr) == nullptr; }
+  bool tryAcquire() noexcept {
+    if (TryAcquireSRWLockExclusive(&_lock) == 0) return false;
+    _held.store(true, std::memory_order_relaxed);
+    return true;
+  }
 
   void release() noexcept {
     if (processEnding()) {
       _keptBy = GetCurrentThreadId();
       return;
     }
+    _held.store(false, std::memory_order_relaxed);
     ReleaseSRWLockExclusive(&_lock);
   }
 
@@ -146,7 +157,11 @@ class ExitBoundedLock {
 
   // A slim reader/writer lock, which the reporter's condition variables need.
   SRWLOCK _lock = SRWLOCK_INIT;
-  DWORD _keptBy = 0;  // the exiting thread, once it took the lock at process end
+  // Whether the lock is held (a condition variable's wait lets it go): a hint for the spin, kept
+  // beside the lock rather than read from the system's word, whose layout is the system's own.
+  std::atomic<bool> _held{false};
+  // The exiting thread, once it took the lock at process end: it alone may take it again.
+  DWORD _keptBy = 0;
 };
 
 }  // namespace jaegertracing

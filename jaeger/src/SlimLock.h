@@ -1,11 +1,12 @@
 #pragma once
 // A lock held for a few hundred nanoseconds at most: the state of one span or span context, the
 // id generator's fallback. Free, taking it is one interlocked exchange and letting it go another,
-// with no call into the system: under Wine the slim reader/writer lock calls into its wait-queue
-// code on every release, which cost a span more than the rest of its own work. A thread that
-// finds it taken spins for about a microsecond, reading only, and then waits in the kernel on
-// the lock's word (WaitOnAddress): a waiter never burns a core while the owner is descheduled,
-// or was killed holding it. Allocates nothing.
+// and the system is called only when a thread waits: a span takes four or five such locks, so
+// their cost, whatever the system's own slim lock does on a release, stays that of two
+// interlocked operations each (bench_jaeger prints what a span costs). A thread that finds it
+// taken spins for about a microsecond, reading only, and then waits in the kernel on the lock's
+// word (WaitOnAddress): a waiter never burns a core while the owner is descheduled, or was
+// killed holding it. Allocates nothing.
 
 #include <atomic>
 #include <cstdint>

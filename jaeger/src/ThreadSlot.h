@@ -1,7 +1,8 @@
 #pragma once
 // An object of each thread's own, made on the thread's first use and destroyed at its end.
-// Looking it up goes through a thread-local slot, which costs half of a fiber-local one under
-// Wine; a fiber-local slot only carries the destructor, since thread-local slots have none.
+// Looking it up goes through a thread-local slot, a read of the thread's own block, where a
+// fiber-local one goes through the fiber's data; a fiber-local slot only carries the destructor,
+// since thread-local slots have none.
 // The objects live on the process heap rather than the C run-time's, so that a thread ending
 // after the run-time has shut down can still free its own.
 
@@ -9,6 +10,8 @@
 #include <type_traits>
 
 #include <windows.h>
+
+#include "jaeger/src/ReporterLifecycle.h"
 
 namespace jaegertracing {
 
@@ -43,10 +46,12 @@ class ThreadSlot {
     DWORD tls;
   };
 
-  // Runs on the ending thread (or where its fiber is deleted), which then has no object.
+  // Runs on the ending thread (or where its fiber is deleted), which then has no object. At the
+  // end of the process the exiting thread's object stays: a thread stopped by ExitProcess may
+  // hold the heap's lock.
   static void WINAPI destroy(void* data) {
     auto* owned = static_cast<Owned*>(data);
-    if (owned == nullptr) return;
+    if (owned == nullptr || processEnding()) return;
     if (TlsGetValue(owned->tls) == owned) TlsSetValue(owned->tls, nullptr);
     owned->~Owned();
     HeapFree(GetProcessHeap(), 0, owned);

@@ -12,6 +12,7 @@
 #include "jaeger/src/ExitFlush.h"
 #include "jaeger/src/IdGenerator.h"
 #include "jaeger/src/Propagation.h"
+#include "jaeger/src/ReporterLifecycle.h"
 #include "jaeger/src/Span.h"
 #include "jaeger/src/TracerCore.h"
 #include "jaeger/src/Utf8Text.h"
@@ -39,6 +40,38 @@ const SpanContext* ownContext(const opentracing::SpanContext* context) {
   return context != nullptr && typeid(*context) == typeid(SpanContext) ? static_cast<const SpanContext*>(context)
                                                                         : nullptr;
 }
+
+// At the end of the process the last reference to a tracer may go from another library's static
+// (the OpenTracing library's global tracer), after ExitProcess stopped the other threads, any of
+// which may hold the heap's lock: the tracer is then closed, and neither it nor its count of
+// references is freed.
+void deleteTracer(Tracer* tracer) noexcept {
+  if (processEnding()) {
+    tracer->Close();
+    return;
+  }
+  delete tracer;
+}
+
+template <typename T>
+struct KeptAtProcessEnd {
+  using value_type = T;
+  KeptAtProcessEnd() = default;
+  template <typename U>
+  KeptAtProcessEnd(const KeptAtProcessEnd<U>&) noexcept {}
+  T* allocate(size_t count) { return std::allocator<T>().allocate(count); }
+  void deallocate(T* block, size_t count) noexcept {
+    if (!processEnding()) std::allocator<T>().deallocate(block, count);
+  }
+  template <typename U>
+  bool operator==(const KeptAtProcessEnd<U>&) const noexcept {
+    return true;
+  }
+  template <typename U>
+  bool operator!=(const KeptAtProcessEnd<U>&) const noexcept {
+    return false;
+  }
+};
 
 int64_t microsSinceEpoch(std::chrono::system_clock::time_point time) {
   return std::chrono::duration_cast<std::chrono::microseconds>(time.time_since_epoch()).count();
@@ -69,7 +102,7 @@ std::shared_ptr<opentracing::Tracer> Tracer::make(const std::string& serviceName
 
   sendAllBeforeExitOnExit();
   auto core = std::make_shared<TracerCore>(serviceName, std::move(sampler), config.headers(), std::move(reporter));
-  return std::shared_ptr<Tracer>(new Tracer(std::move(core)));
+  return std::shared_ptr<Tracer>(new Tracer(std::move(core)), deleteTracer, KeptAtProcessEnd<Tracer>());
 }
 
 Tracer::Tracer(std::shared_ptr<TracerCore> core) : _core(std::move(core)) {}

@@ -1,8 +1,9 @@
 #pragma once
 // A span's start and, unless the caller gives one, its finish are read from the system clock,
-// a third of the steady clock's cost under Wine, and placed on the steady clock through the
-// clocks' offset, measured again every 10 ms: durations follow the steady clock, and the error a
-// slewing system clock adds to one stays below a few microseconds.
+// once each: the agent wants the start as a system time, and the duration is taken on the steady
+// clock by placing both readings there through the clocks' offset, measured again every 10 ms.
+// So durations follow the steady clock, and the error a slewing system clock adds to one stays
+// below a few microseconds, for one clock reading per time stamp.
 
 #include <chrono>
 

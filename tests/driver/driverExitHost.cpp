@@ -1,7 +1,8 @@
 // driver_exit_host: a host of the product that ends its process while four threads trace through
 // the driver as fast as they go, spans of function "t<k>" and line i (at the agent "NEW: t<k> i"),
-// after printing how many spans each thread had finished ("finished <k> <count>"). The process
-// ends by ExitProcess, exit or returning from main; the threads trace on meanwhile.
+// after printing how many spans each thread had finished ("finished <k> <count>"). The tracing
+// time counts from every thread's first span, however long the provider took to load. The
+// process ends by ExitProcess, exit or returning from main; the threads trace on meanwhile.
 // Usage: driver_exit_host <ms of tracing> exitprocess|exit|return
 // Exit code 0; 2 when the usage is wrong or tracing is off.
 #include <windows.h>
@@ -35,6 +36,9 @@ int main(int argc, char** argv) {
   for (int k = 0; k < kBusyThreads; ++k) {
     if (CreateThread(nullptr, 0, traceBusily, reinterpret_cast<void*>(static_cast<INT_PTR>(k)), 0, nullptr) == nullptr)
       return 2;
+  }
+  for (int k = 0; k < kBusyThreads; ++k) {
+    while (finished[k] == 0) Sleep(1);
   }
   Sleep(static_cast<DWORD>(std::atoi(argv[1])));
   std::string text;

@@ -124,7 +124,9 @@ class DumpCleanUp : public CrashDumps {
 };
 
 // At FreeLibrary or at the host's exit, the newest CrashDumpsMaxCount dumps stay; with dumps
-// switched off nothing goes. Packed dumps and folders are never counted nor removed.
+// switched off nothing goes. Packed dumps and folders are never counted nor removed. At the end of
+// the process the clean-up runs only when no thread was stopped by it (a stopped thread may hold
+// the heap's lock, which the clean-up needs); the next clean end removes them.
 TEST_F(DumpCleanUp, KeepsTheNewestMaxCountOnlyWhenDumpsAreOn) {
   const struct {
     int enabled, maxCount;
@@ -132,6 +134,8 @@ TEST_F(DumpCleanUp, KeepsTheNewestMaxCountOnlyWhenDumpsAreOn) {
     std::vector<std::wstring> left;
   } runs[] = {{1, 2, L"load free", {L"b.dmp", L"c.dmp"}},
               {1, 0, L"load", {}},
+              {1, 0, L"load ended", {}},
+              {1, 0, L"load running", {L"a.dmp", L"b.dmp", L"c.dmp", L"d.dmp", L"e.dmp"}},
               {0, 0, L"load free", {L"a.dmp", L"b.dmp", L"c.dmp", L"d.dmp", L"e.dmp"}}};
   for (const auto& run : runs) {
     makeDumps();

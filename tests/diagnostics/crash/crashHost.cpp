@@ -1,7 +1,8 @@
 // A host process for the crash-dump and removal tests:
 //   crashhost heap <threads>       loads the provider, raises heap corruption on that many threads
 //                                  at once and reports how often its own later handler ran
-//   crashhost load [free]          loads the provider (and frees it again)
+//   crashhost load [free|ended|running]  loads the provider (and frees it again; or runs a
+//                                  thread that ends, or one still running when main returns)
 //   crashhost hold <file> <ms>     holds file open without delete sharing for ms
 //   crashhost sleep <ms> [event]   signals the named event when running, then sleeps
 //   crashhost recycler <path> <event>  waits for the named event, then prints recyclerPath(path)
@@ -61,7 +62,20 @@ int wmain(int argc, wchar_t** argv) {
   if (mode == L"load") {
     HMODULE provider = loadProvider();
     std::printf("loaded\n");
-    if (argc > 2 && std::wstring(argv[2]) == L"free") FreeLibrary(provider);
+    const std::wstring then = argc > 2 ? argv[2] : L"";
+    if (then == L"free") FreeLibrary(provider);
+    if (then == L"ended" || then == L"running") {
+      // The running thread is known to run (past its start in the loader) before main returns.
+      static HANDLE started = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+      static const bool keepRunning = then == L"running";
+      HANDLE thread = CreateThread(nullptr, 0, [](void*) -> DWORD {
+        SetEvent(started);
+        while (keepRunning) Sleep(1);
+        return 0;
+      }, nullptr, 0, nullptr);
+      WaitForSingleObject(then == L"ended" ? thread : started, INFINITE);
+      CloseHandle(thread);
+    }
     return 0;
   }
   if (mode == L"hold" && argc > 3) {
