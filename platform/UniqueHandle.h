@@ -87,6 +87,7 @@ inline void closeRegistryKey(HKEY key) noexcept { RegCloseKey(key); }
 inline void freeLibrary(HMODULE module) noexcept { FreeLibrary(module); }
 inline void freeLocal(void* memory) noexcept { LocalFree(memory); }
 inline void freeSid(PSID sid) noexcept { FreeSid(sid); }
+inline void freeFiberSlot(DWORD slot) noexcept { FlsFree(slot); }
 inline void deleteCriticalSection(CRITICAL_SECTION* section) noexcept {
   DeleteCriticalSection(section);
   delete section;
@@ -98,6 +99,8 @@ using UniqueKernelHandle = UniqueHandle<NullEmptyTraits<HANDLE, closeKernelHandl
 using UniqueFileHandle = UniqueHandle<InvalidEmptyTraits<closeKernelHandle>>;
 // A duplicated handle: INVALID_HANDLE_VALUE when the source named none.
 using UniqueDuplicateHandle = UniqueHandle<InvalidEmptyTraits<closeKernelHandle>>;
+// A CreateToolhelp32Snapshot of the system.
+using UniqueSnapshotHandle = UniqueHandle<InvalidEmptyTraits<closeKernelHandle>>;
 // A FindFirstFileW enumeration.
 using UniqueFindHandle = UniqueHandle<InvalidEmptyTraits<closeFind>>;
 using UniqueRegistryKey = UniqueHandle<NullEmptyTraits<HKEY, closeRegistryKey>>;
@@ -105,6 +108,8 @@ using UniqueLibrary = UniqueHandle<NullEmptyTraits<HMODULE, freeLibrary>>;
 // A block the system allocated with LocalAlloc for the caller (FormatMessageW, security calls).
 template <class T>
 using UniqueLocal = UniqueHandle<NullEmptyTraits<T*, freeLocal>>;
+// A fiber-local slot from FlsAlloc.
+using UniqueFiberSlot = UniqueHandle<IndexTraits<DWORD, FLS_OUT_OF_INDEXES, freeFiberSlot>>;
 // A SID that AllocateAndInitializeSid made.
 using UniqueSid = UniqueHandle<NullEmptyTraits<PSID, freeSid>>;
 // A critical section on the heap, initialised by makeCriticalSection.

@@ -5,6 +5,8 @@
 
 #include <atomic>
 
+#include "platform/UniqueHandle.h"
+
 namespace {
 
 // Threads of the process that may run now: those running when the module loaded and those started
@@ -27,16 +29,15 @@ const ShutdownQuery shutdownInProgress = reinterpret_cast<ShutdownQuery>(
     reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlDllShutdownInProgress")));
 
 long threadsOfThisProcess() noexcept {
-  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return kUnknownThreads;
+  const UniqueSnapshotHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+  if (!snapshot) return kUnknownThreads;
   const DWORD self = GetCurrentProcessId();
   long count = 0;
   THREADENTRY32 entry{};
   entry.dwSize = sizeof(entry);
-  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+  for (BOOL more = Thread32First(snapshot.get(), &entry); more; more = Thread32Next(snapshot.get(), &entry)) {
     if (entry.th32OwnerProcessID == self) ++count;
   }
-  CloseHandle(snapshot);
   return count > 0 ? count : kUnknownThreads;
 }
 

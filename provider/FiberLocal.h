@@ -15,15 +15,13 @@
 #include "platform/UniqueHandle.h"
 #include "platform/processEnding.h"
 
-// Frees a fiber-local slot, except at the end of the process (see above).
-inline void freeFiberSlot(DWORD slot) noexcept {
-  if (!processIsEnding()) FlsFree(slot);
-}
-
 template <typename T>
 class FiberLocal {
  public:
   FiberLocal() : _slot(FlsAlloc(destroy)) {}
+  ~FiberLocal() {
+    if (processIsEnding()) _slot.release();  // left to the process (see above)
+  }
   FiberLocal(const FiberLocal&) = delete;
   FiberLocal& operator=(const FiberLocal&) = delete;
 
@@ -47,5 +45,5 @@ class FiberLocal {
     if (!processEndStoppedThreads()) delete static_cast<T*>(object);
   }
 
-  const UniqueHandle<IndexTraits<DWORD, FLS_OUT_OF_INDEXES, freeFiberSlot>> _slot;
+  UniqueFiberSlot _slot;
 };

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "jaeger/src/ThreadSlot.h"
+#include "jaeger/src/UniqueResource.h"
 
 namespace jaegertracing {
 
@@ -17,10 +18,8 @@ struct FreeBlock {
   FreeBlock* next;
 };
 
-// Blocks come from the process heap directly rather than the C run-time's, so that a thread
-// ending after the run-time has shut down can still give its cache back.
+// Blocks come from the process heap directly rather than the C run-time's (see freeHeapBlock).
 void* heapAllocate(size_t size) { return HeapAlloc(GetProcessHeap(), 0, size); }
-void heapFree(void* block) { HeapFree(GetProcessHeap(), 0, block); }
 
 struct ThreadCache {
   ThreadCache() = default;
@@ -29,7 +28,7 @@ struct ThreadCache {
   ~ThreadCache() {
     while (FreeBlock* block = head) {
       head = block->next;
-      heapFree(block);
+      freeHeapBlock(block);
     }
   }
 
@@ -72,7 +71,7 @@ void freeBlock(void* block, size_t size) noexcept {
       return;
     }
   }
-  heapFree(block);
+  freeHeapBlock(block);
 }
 
 }  // namespace jaegertracing

@@ -12,6 +12,7 @@
 #include <windows.h>
 
 #include "jaeger/src/ReporterLifecycle.h"
+#include "jaeger/src/UniqueResource.h"
 
 namespace jaegertracing {
 
@@ -29,14 +30,14 @@ class ThreadSlot {
   T* get(bool create) noexcept {
     if (auto* owned = static_cast<Owned*>(TlsGetValue(_tls))) return &owned->value;
     if (!create || _tls == TLS_OUT_OF_INDEXES || _fls == FLS_OUT_OF_INDEXES) return nullptr;
-    void* memory = HeapAlloc(GetProcessHeap(), 0, sizeof(Owned));
-    if (memory == nullptr) return nullptr;
-    auto* owned = new (memory) Owned{T(), _tls};
+    UniqueHeapBlock memory(HeapAlloc(GetProcessHeap(), 0, sizeof(Owned)));
+    if (!memory) return nullptr;
+    auto* owned = new (memory.get()) Owned{T(), _tls};
     if (!FlsSetValue(_fls, owned) || !TlsSetValue(_tls, owned)) {
       FlsSetValue(_fls, nullptr);
-      HeapFree(GetProcessHeap(), 0, memory);
       return nullptr;
     }
+    memory.release();
     return &owned->value;
   }
 
@@ -54,7 +55,7 @@ class ThreadSlot {
     if (owned == nullptr || processEnding()) return;
     if (TlsGetValue(owned->tls) == owned) TlsSetValue(owned->tls, nullptr);
     owned->~Owned();
-    HeapFree(GetProcessHeap(), 0, owned);
+    freeHeapBlock(owned);
   }
 
   const DWORD _tls;

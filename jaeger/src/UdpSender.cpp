@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <stdexcept>
+#include <utility>
 
 #include <ws2tcpip.h>
 
@@ -9,26 +10,21 @@ namespace jaegertracing {
 
 namespace {
 
-// getaddrinfo's result list, freed on every path.
+// getaddrinfo's result list.
 class AddressList {
  public:
   AddressList(const std::string& host, const char* port, int family, int socketType) {
     addrinfo hints = {};
     hints.ai_family = family;
     hints.ai_socktype = socketType;
-    _status = getaddrinfo(host.c_str(), port, &hints, &_list);
+    _status = getaddrinfo(host.c_str(), port, &hints, _list.put());
   }
-  ~AddressList() {
-    if (_list) freeaddrinfo(_list);
-  }
-  AddressList(const AddressList&) = delete;
-  AddressList& operator=(const AddressList&) = delete;
 
   int status() const { return _status; }
-  const addrinfo* first() const { return _status == 0 ? _list : nullptr; }
+  const addrinfo* first() const { return _status == 0 ? _list.get() : nullptr; }
 
  private:
-  addrinfo* _list = nullptr;
+  UniqueAddressList _list;
   int _status = 0;
 };
 
@@ -57,38 +53,36 @@ UdpSender::UdpSender(const std::string& hostPort) {
   }
   std::memcpy(&_agent, address->ai_addr, sizeof _agent);
   int error = 0;
-  _socket = openSocket(_agent, false, error);
-  if (_socket != INVALID_SOCKET) _exitSocket = openSocket(_agent, true, error);
-  if (_exitSocket == INVALID_SOCKET) {
-    if (_socket != INVALID_SOCKET) closesocket(_socket);
+  _blocking = openSocket(_agent, false, error);
+  if (_blocking) _exitSocket = openSocket(_agent, true, error);
+  if (!_exitSocket) {
     throw std::runtime_error("the agent's socket failed with " + std::to_string(error));
   }
+  _socket = _blocking.get();
 }
 
 // Connected, which lets the system report an absent agent (ICMP port unreachable) on a later
 // send; the tracer never reads from it.
-SOCKET UdpSender::openSocket(const sockaddr_in& agent, bool nonBlocking, int& error) noexcept {
-  SOCKET made = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+UniqueSocket UdpSender::openSocket(const sockaddr_in& agent, bool nonBlocking, int& error) noexcept {
+  UniqueSocket made(socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
   u_long mode = nonBlocking ? 1 : 0;
-  if (made == INVALID_SOCKET || ioctlsocket(made, FIONBIO, &mode) != 0 ||
-      connect(made, reinterpret_cast<const sockaddr*>(&agent), sizeof agent) != 0) {
+  if (!made || ioctlsocket(made.get(), FIONBIO, &mode) != 0 ||
+      connect(made.get(), reinterpret_cast<const sockaddr*>(&agent), sizeof agent) != 0) {
     error = WSAGetLastError();
-    if (made != INVALID_SOCKET) closesocket(made);
-    return INVALID_SOCKET;
+    return UniqueSocket();
   }
   return made;
 }
 
 void UdpSender::sendWithoutBlocking() noexcept {
-  _socket = _exitSocket;
+  // The blocking socket is left open: a killed thread may have been inside a send on it.
+  _blocking.release();
+  _socket = _exitSocket.get();
   _nonBlocking = true;
   _sent = 0;
 }
 
-UdpSender::~UdpSender() {
-  if (_socket != _exitSocket) closesocket(_socket);
-  closesocket(_exitSocket);
-}
+UdpSender::~UdpSender() = default;
 
 namespace {
 
@@ -133,10 +127,10 @@ UdpSender::Result UdpSender::send(const opentracing::string_view* pieces, size_t
 
 void UdpSender::replaceSocket() noexcept {
   int error = 0;
-  const SOCKET fresh = openSocket(_agent, false, error);
-  if (fresh == INVALID_SOCKET) return;
-  closesocket(_socket);
-  _socket = fresh;
+  UniqueSocket fresh = openSocket(_agent, false, error);
+  if (!fresh) return;
+  _blocking = std::move(fresh);
+  _socket = _blocking.get();
   _sent = 0;
 }
 

@@ -8,6 +8,8 @@
 
 #include <opentracing/string_view.h>
 
+#include "jaeger/src/UniqueResource.h"
+
 namespace jaegertracing {
 
 class WinsockSession {
@@ -59,7 +61,7 @@ class UdpSender {
   void sendWithoutBlocking() noexcept;
 
  private:
-  static SOCKET openSocket(const sockaddr_in& agent, bool nonBlocking, int& error) noexcept;
+  static UniqueSocket openSocket(const sockaddr_in& agent, bool nonBlocking, int& error) noexcept;
   // The socket's error is a refusal.
   bool errorIsRefusal() noexcept;
   // A socket whose error Wine keeps reporting goes; the next datagram takes a new one.
@@ -67,8 +69,9 @@ class UdpSender {
 
   WinsockSession _session;
   sockaddr_in _agent = {};
-  SOCKET _socket = INVALID_SOCKET;
-  SOCKET _exitSocket = INVALID_SOCKET;
+  UniqueSocket _blocking;
+  UniqueSocket _exitSocket;
+  SOCKET _socket = INVALID_SOCKET;  // the one sends go through: _blocking's, then _exitSocket's
   bool _nonBlocking = false;
   uint64_t _sent = 0;  // datagrams sent through this socket
 };
