@@ -22,7 +22,9 @@ std::wstring systemMessage(uint32_t code) {
   const DWORD length = FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
       nullptr, code, 0x400, reinterpret_cast<wchar_t*>(buffer.put()), 0, nullptr);
-  return length != 0 && buffer ? std::wstring(buffer.get(), length) : std::wstring();
+  std::wstring text = length != 0 && buffer ? std::wstring(buffer.get(), length) : std::wstring();
+  while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n')) text.pop_back();
+  return text;
 }
 
 std::string qualifiedFunctionName(const char* signature) {
@@ -56,8 +58,7 @@ std::wstring getOSErrorMessage(uint32_t code, const wchar_t* text) {
     result += L" at ";
     result += text;
   }
-  std::wstring system = systemMessage(code);
-  while (!system.empty() && (system.back() == L'\r' || system.back() == L'\n')) system.pop_back();
+  const std::wstring system = systemMessage(code);
   return (system.empty() ? L"Unknown error" : system) + result;
 }
 

@@ -130,7 +130,7 @@ KESTRIN_OS_EXCEPTION(VPasswordTooShortException)        // 2245
 #undef KESTRIN_OS_EXCEPTION
 
 // The system's own text for a Windows error code or an HRESULT, as FormatMessageW gives it with
-// its inserts ("%1") left as they are and its line breaks kept; empty when the system has none.
+// its inserts ("%1") left as they are, less its closing line break; empty when it has none.
 std::wstring systemMessage(uint32_t code);
 
 // The system's text for code (trailing line breaks removed, "Unknown error" when it has none),

@@ -45,12 +45,8 @@ std::wstring bstrText(BSTR text) { return text == nullptr ? std::wstring() : std
 
 std::wstring comErrorMessage(const _com_error& error) {
   const auto code = static_cast<uint32_t>(error.Error());
-  std::wstring text = systemMessage(code);
-  if (!text.empty()) {
-    if (text.back() == L'\n') text.pop_back();
-    if (!text.empty() && text.back() == L'\r') text.pop_back();
-    return text;
-  }
+  const std::wstring text = systemMessage(code);
+  if (!text.empty()) return text;
   if (code >= 0x80040200u && code <= 0x8004FFFFu && (code & 0xFFFFu) != 0x200u) {
     return formatString(L"IDispatch error #%d", static_cast<int>((code - 0x200u) & 0xFFFFu));
   }
