@@ -190,6 +190,13 @@ bool readFile(const std::string& unixPath, std::string& content) {
 
 std::atomic<int> listenerCount{0};
 
+const ReceivedTag* findTag(const std::vector<ReceivedTag>& tags, const std::string& key) {
+  for (const auto& t : tags) {
+    if (t.key == key) return &t;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 Json Json::parse(const std::string& text) { return JsonParser(text).document(); }
@@ -206,19 +213,9 @@ uint64_t Json::asUnsigned() const { return kind == Kind::Number ? std::stoull(te
 
 double Json::asDouble() const { return kind == Kind::Number ? std::stod(text) : 0; }
 
-const ReceivedTag* ReceivedSpan::tag(const std::string& key) const {
-  for (const auto& t : tags) {
-    if (t.key == key) return &t;
-  }
-  return nullptr;
-}
+const ReceivedTag* ReceivedSpan::tag(const std::string& key) const { return findTag(tags, key); }
 
-const ReceivedTag* ReceivedSpan::processTag(const std::string& key) const {
-  for (const auto& t : processTags) {
-    if (t.key == key) return &t;
-  }
-  return nullptr;
-}
+const ReceivedTag* ReceivedSpan::processTag(const std::string& key) const { return findTag(processTags, key); }
 
 AgentListener::AgentListener(int port, Record record) {
   _folder = "/tmp/kestrin-listener-" + std::to_string(GetCurrentProcessId()) + "-" +

@@ -75,20 +75,17 @@ std::string wineCommand(const std::wstring& program) {
   return "/bin/bash '" KESTRIN_SOURCE_DIR "/scripts/wine-run.sh' '" + unixPath(program) + "'";
 }
 
-namespace {
-
-std::string readSmallFile(const std::wstring& path) {
+std::string readBytes(const std::wstring& path) {
   std::string bytes;
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                            nullptr);
   if (file == INVALID_HANDLE_VALUE) return bytes;
-  char buffer[64];
+  char buffer[65536];
   DWORD read = 0;
-  if (ReadFile(file, buffer, sizeof buffer, &read, nullptr)) bytes.assign(buffer, read);
+  while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read != 0) bytes.append(buffer, read);
   CloseHandle(file);
   return bytes;
 }
-
-}  // namespace
 
 int runLinuxShell(const std::wstring& folder, const std::string& command, DWORD waitLimitMs) {
   static std::atomic<int> runs{0};
@@ -118,6 +115,6 @@ int runLinuxShell(const std::wstring& folder, const std::string& command, DWORD 
   for (DWORD waited = 0; waited < waitLimitMs && GetFileAttributesW(rc.c_str()) == INVALID_FILE_ATTRIBUTES; waited += 50) {
     Sleep(50);
   }
-  const std::string status = readSmallFile(rc);
+  const std::string status = readBytes(rc);
   return status.empty() ? -1 : std::stoi(status);
 }

@@ -20,6 +20,9 @@ ProcessResult runProcess(const std::wstring& application, const std::wstring& ar
 // The Linux path of a Windows path; empty when Wine gives none.
 std::string unixPath(const std::wstring& path);
 
+// The bytes of a file, read while writers may still have it open; empty when it does not exist.
+std::string readBytes(const std::wstring& path);
+
 // The Linux command that runs the Windows program at path under Wine as the tests run, in the
 // build's own prefix; arguments follow it.
 std::string wineCommand(const std::wstring& program);

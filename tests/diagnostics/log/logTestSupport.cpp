@@ -35,18 +35,6 @@ std::wstring todaysLogFile(const std::wstring& root, const std::wstring& name) {
   return root + L"\\admin\\logs\\kestrinlog_" + name + VDateTime().dateStamp() + L".log";
 }
 
-std::string readBytes(const std::wstring& path) {
-  std::string bytes;
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                            nullptr);
-  if (file == INVALID_HANDLE_VALUE) return bytes;
-  char buffer[65536];
-  DWORD read = 0;
-  while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read != 0) bytes.append(buffer, read);
-  CloseHandle(file);
-  return bytes;
-}
-
 std::wstring fromUtf16(const std::string& bytes) {
   std::wstring text(bytes.size() / 2, L'\0');
   for (size_t i = 0; i < text.size(); ++i) {

@@ -31,9 +31,6 @@ UnixRun runLogHostUnix(const std::wstring& folder, const std::string& environmen
 // The path of today's file of log name under root, as the log names it.
 std::wstring todaysLogFile(const std::wstring& root, const std::wstring& name);
 
-// The bytes of a file; empty when it does not exist.
-std::string readBytes(const std::wstring& path);
-
 // UTF-16 LE bytes (without a mark) as wide text.
 std::wstring fromUtf16(const std::string& bytes);
 
