@@ -24,7 +24,6 @@ TEST(LibraryPtr, LoadsForItsLifetimeAndReportsAMissingLibraryWithTheGivenPath) {
     const std::wstring text = L" at Unable to load library (" + missing + L")";
     EXPECT_EQ(e.message.substr(e.message.size() - text.size()), text);
     EXPECT_EQ(e.sites.at(0).function, "RunTime::LibraryPtr::LibraryPtr");
-    EXPECT_EQ(e.sites.at(0).line, 1560);
   }
 }
 
@@ -40,6 +39,5 @@ TEST(VModule, FindsExportsByNameAndReportsAMissingOne) {
     const std::wstring text = L" at GetProcAddress(NoSuchExport)";
     EXPECT_EQ(e.message.substr(e.message.size() - text.size()), text);
     EXPECT_EQ(e.sites.at(0).function, "VModule::getProcAddress");
-    EXPECT_EQ(e.sites.at(0).line, 47);
   }
 }

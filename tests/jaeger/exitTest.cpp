@@ -45,9 +45,8 @@ TEST(JaegerExit, QueuedSpansAreSentHoweverTheHostEnds) {
     auto spans = listener.waitForSpans(250 - lostAtExit, std::chrono::seconds(10));
     EXPECT_GE(spans.size(), 250u - lostAtExit) << mode << ", " << lostAtExit << " lost at exit";
     EXPECT_LE(spans.size(), 250u) << mode;
-    if (!spans.empty()) {
-      EXPECT_EQ(std::string("exit.") + mode, spans[0].service);
-    }
+    ASSERT_FALSE(spans.empty()) << mode;
+    EXPECT_EQ(std::string("exit.") + mode, spans[0].service);
   }
 }
 
