@@ -23,7 +23,7 @@ TEST(LibraryPtr, LoadsForItsLifetimeAndReportsAMissingLibraryWithTheGivenPath) {
     EXPECT_EQ(e.code, static_cast<uint32_t>(ERROR_MOD_NOT_FOUND));
     const std::wstring text = L" at Unable to load library (" + missing + L")";
     EXPECT_EQ(e.message.substr(e.message.size() - text.size()), text);
-    EXPECT_EQ(e.sites.at(0).function, "RunTime::LibraryPtr::LibraryPtr");
+    EXPECT_EQ(e.sites.at(0).function + ":" + std::to_string(e.sites[0].line), "RunTime::LibraryPtr::LibraryPtr:1560");
   }
 }
 
@@ -38,6 +38,6 @@ TEST(VModule, FindsExportsByNameAndReportsAMissingOne) {
     EXPECT_EQ(e.code, static_cast<uint32_t>(ERROR_PROC_NOT_FOUND));
     const std::wstring text = L" at GetProcAddress(NoSuchExport)";
     EXPECT_EQ(e.message.substr(e.message.size() - text.size()), text);
-    EXPECT_EQ(e.sites.at(0).function, "VModule::getProcAddress");
+    EXPECT_EQ(e.sites.at(0).function + ":" + std::to_string(e.sites[0].line), "VModule::getProcAddress:47");
   }
 }
