@@ -61,25 +61,19 @@ HANDLE registerEventSource(const std::wstring& source) {
   const std::wstring logName = L"Kestrin";
   const std::wstring sourceKey = kEventLogRoot + logName + L"\\" + source;
   const std::wstring messageFile = VFileName::combine(productRoot(), L"admin\\bin64\\eventmsg.dll");
-  HANDLE opened = nullptr;
-  DWORD error = 0;
   // A registration that stands is used as it is, without the machine-wide mutex or a write: a
   // process that may read but not change the event log's keys (a standard user's) reports
   // through the registration an installer or a service made.
   if (registrationStands(sourceKey, messageFile)) return RegisterEventSourceW(nullptr, source.c_str());
-  {
-    ExclusiveTask registration;
-    registration.Initialize(kRegistrationMutex, INFINITE);
-    configureEventLogLimits(logName);
-    const RegistryKey key(HKEY_LOCAL_MACHINE, sourceKey, KEY_SET_VALUE, false);
-    registry::set(key.get(), L"TypesSupported", kTypesSupported);
-    registry::set(key.get(), L"EventMessageFile", messageFile);
-    opened = RegisterEventSourceW(nullptr, source.c_str());
-    error = GetLastError();
-  }
-  // Closing the key and the mutex must not hide why the source did not open.
-  SetLastError(error);
-  return opened;
+  // The key's and the mutex's owners keep the last error, so a caller still reads why the source
+  // did not open.
+  ExclusiveTask registration;
+  registration.Initialize(kRegistrationMutex, INFINITE);
+  configureEventLogLimits(logName);
+  const RegistryKey key(HKEY_LOCAL_MACHINE, sourceKey, KEY_SET_VALUE, false);
+  registry::set(key.get(), L"TypesSupported", kTypesSupported);
+  registry::set(key.get(), L"EventMessageFile", messageFile);
+  return RegisterEventSourceW(nullptr, source.c_str());
 }
 
 bool reportToEventLog(LogManager& manager, LogLevel level, const std::wstring& text) {
