@@ -1,7 +1,6 @@
 #include "diagnostics/log/eventLogSink.h"
 
 #include "diagnostics/ExclusiveTask.h"
-#include "diagnostics/log/LogManager.h"
 #include "diagnostics/log/productSettings.h"
 #include "diagnostics/vexception.h"
 #include "platform/RegistryKey.h"
@@ -76,14 +75,12 @@ HANDLE registerEventSource(const std::wstring& source) {
   return RegisterEventSourceW(nullptr, source.c_str());
 }
 
-bool reportToEventLog(LogManager& manager, LogLevel level, const std::wstring& text) {
+bool reportToEventLog(HANDLE source, LogLevel level, const std::wstring& text) noexcept {
   try {
-    const HANDLE source = manager.getEventLog();
     const std::wstring executable = moduleName(nullptr);
     const wchar_t* strings[] = {text.c_str(), executable.c_str()};
-    if (ReportEventW(source, eventType(level), 0, kEventId, nullptr, 2, 0, strings, nullptr)) return true;
-    manager.dropEventLog(source);
+    return ReportEventW(source, eventType(level), 0, kEventId, nullptr, 2, 0, strings, nullptr) != FALSE;
   } catch (...) {
+    return false;
   }
-  return false;
 }
