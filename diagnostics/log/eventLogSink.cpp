@@ -31,9 +31,9 @@ WORD eventType(LogLevel level) {
 void configureEventLogLimits(const std::wstring& logName) {
   const std::wstring key = kEventLogRoot + logName;
   if (registry::exists(HKEY_LOCAL_MACHINE, key, RegistryViewDefault)) return;
-  const RegistryKey log(HKEY_LOCAL_MACHINE, key, KEY_ALL_ACCESS, false);
-  registry::set(log.get(), L"MaxSize", kMaxSize);
-  registry::set(log.get(), L"Retention", kRetention);
+  const RegistryKey logKey(HKEY_LOCAL_MACHINE, key, KEY_ALL_ACCESS, false);
+  registry::set(logKey.get(), L"MaxSize", kMaxSize);
+  registry::set(logKey.get(), L"Retention", kRetention);
 }
 
 namespace {
