@@ -4,8 +4,6 @@
 //   loghost listen L text             as log, with a listener that prints "[listener L]" to stdout
 //   loghost failreport L text [...]   as log, but the system refuses the process's first event
 //                                     report (Wine's never fails: it only prints what it gets)
-//   loghost mutex L text              as log; the exit code is then OpenMutexW's error for
-//                                     "kestrinlog_debug_mutex" (0 when it exists)
 //   loghost lines name count tag [gate]
 //                                     two threads each write count lines "tag.T.n" to log name;
 //                                     with a gate folder, first creates gate\ready.tag and waits
@@ -130,13 +128,6 @@ int wmain(int argc, wchar_t** argv) {
     } else if (command == L"failreport") {
       if (!refuseFirstReport()) return 3;
       logAll(argc, argv, 2);
-    } else if (command == L"mutex") {
-      logAll(argc, argv, 2);
-      if (HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, L"kestrinlog_debug_mutex")) {
-        CloseHandle(mutex);
-        return 0;
-      }
-      return static_cast<int>(GetLastError());
     } else if (command == L"modules" && argc == 4) {
       const std::wstring path = VFileName::combine(VFileName::directory(moduleName(nullptr)), L"logmodule.dll");
       HMODULE module = LoadLibraryW(path.c_str());
