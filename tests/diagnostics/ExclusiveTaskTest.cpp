@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "diagnostics/vexception.h"
+#include "platform/UniqueHandle.h"
 #include "platform/VFileName.h"
 #include "platform/moduleName.h"
 #include "tests/support/nextHandle.h"
@@ -26,14 +27,18 @@ std::string probe(const std::wstring& arguments) {
   return line;
 }
 
-TEST(ExclusiveTask, ASecondProcessWaitsUntilTheHolderIsDestroyed) {
+// A holder that ended without releasing lets the next in; while held, other processes time out
+// or wait, and the one waiting gets in once the holder is destroyed.
+TEST(ExclusiveTask, AnotherProcessWaitsWhileItIsHeldAndGetsInOnceTheHolderWent) {
   const std::wstring name = uniqueName(L"held");
+  const UniqueKernelHandle kept(CreateMutexW(nullptr, FALSE, name.c_str()));  // outlives the abandoning probe
+  ASSERT_EQ(probe(name + L" abandon"), "acquired");
+  auto holder = std::make_unique<ExclusiveTask>();
+  holder->Initialize(name.c_str(), 5000);
+  EXPECT_EQ(probe(name + L" 0"), "code=258") << "taken over for real: others time out";
   const std::wstring acquiredName = uniqueName(L"acquired");
   const HANDLE acquired = CreateEventW(nullptr, TRUE, FALSE, acquiredName.c_str());
-  auto holder = std::make_unique<ExclusiveTask>();
-  holder->Initialize(name.c_str(), INFINITE);
   std::string child;
-  // A finite wait, long enough to outlast the hold.
   std::thread waiter([&] { child = probe(name + L" 30000 " + acquiredName); });
   // A process starts in well under a second here; 3 s gives it time to reach its wait.
   EXPECT_EQ(WaitForSingleObject(acquired, 3000), static_cast<DWORD>(WAIT_TIMEOUT)) << "got in while held";
@@ -42,17 +47,6 @@ TEST(ExclusiveTask, ASecondProcessWaitsUntilTheHolderIsDestroyed) {
   waiter.join();
   EXPECT_EQ(child, "acquired");
   CloseHandle(acquired);
-}
-
-TEST(ExclusiveTask, AHolderThatExitsWithoutReleaseLetsTheNextIn) {
-  const std::wstring name = uniqueName(L"abandoned");
-  ASSERT_EQ(probe(name + L" abandon"), "acquired");
-  {
-    ExclusiveTask task;
-    task.Initialize(name.c_str(), 5000);
-    EXPECT_EQ(probe(name + L" 0"), "code=258") << "taken over for real: others time out";
-  }
-  EXPECT_EQ(probe(name + L" 0"), "acquired");
 }
 
 TEST(ExclusiveTask, ATimedOutWaitRaises258AndHoldsNothing) {
@@ -74,7 +68,9 @@ TEST(ExclusiveTask, ATimedOutWaitRaises258AndHoldsNothing) {
     EXPECT_EQ(nextHandleValue(), before) << "the timed-out task kept its mutex";
   }).join();
 
-  // A second Initialize gives the first mutex back rather than keep it owned with no handle.
+  // A second Initialize gives the first mutex back rather than keep it owned with no handle; the
+  // handle kept here keeps the mutex in being.
+  const UniqueKernelHandle kept(OpenMutexW(SYNCHRONIZE, FALSE, name.c_str()));
   holder.Initialize(uniqueName(L"other").c_str(), INFINITE);
   EXPECT_EQ(probe(name + L" 0"), "acquired");
 }
