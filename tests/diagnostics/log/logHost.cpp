@@ -8,7 +8,6 @@
 //                                     two threads each write count lines "tag.T.n" to log name;
 //                                     with a gate folder, first creates gate\ready.tag and waits
 //                                     for gate\go, so that writers started apart write at once
-//   loghost date name                 writes one line to log name and prints its date stamp
 #include <windows.h>
 
 #include <atomic>
@@ -23,7 +22,6 @@
 #include "diagnostics/log/ILogListener.h"
 #include "diagnostics/log/LogFile.h"
 #include "diagnostics/log/LogManager.h"
-#include "platform/VDateTime.h"
 #include "platform/VFileName.h"
 #include "platform/moduleName.h"
 
@@ -139,10 +137,6 @@ int wmain(int argc, wchar_t** argv) {
     } else if (command == L"lines" && (argc == 5 || argc == 6)) {
       if (argc == 6) waitAtGate(argv[5], argv[4]);
       return writeLines(argv[2], std::wcstol(argv[3], nullptr, 10), argv[4]);
-    } else if (command == L"date" && argc == 3) {
-      std::printf("%ls", VDateTime().dateStamp().c_str());
-      std::fflush(stdout);
-      LogFile(argv[2], true).write(L"dated line");
     } else {
       return 2;
     }
