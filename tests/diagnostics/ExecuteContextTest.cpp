@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <functional>
 #include <thread>
 #include <vector>
 
@@ -39,20 +38,6 @@ ExecuteContext* exportedSlot(HMODULE module) {
   return slot != nullptr ? *slot : nullptr;
 }
 
-// Runs fn on count threads released at the same moment.
-void runTogether(int count, const std::function<void(int)>& fn) {
-  std::atomic<int> waiting{count};
-  std::vector<std::thread> threads;
-  for (int i = 0; i < count; ++i) {
-    threads.emplace_back([&, i] {
-      waiting.fetch_sub(1);
-      while (waiting.load() > 0) std::this_thread::yield();
-      fn(i);
-    });
-  }
-  for (std::thread& t : threads) t.join();
-}
-
 // Stands in for the provider's tracer holder, so that a test can see the driver state end.
 class TracerWatch : public OpenTracingDriver::ITracerProvider {
  public:
@@ -71,7 +56,15 @@ TEST(ExecuteContext, ConcurrentFirstCallsCreateOneContextThatALaterModuleAdoptsU
   EXPECT_EQ(exportedSlot(GetModuleHandleW(nullptr)), nullptr);
   std::vector<ExecuteContext*> contexts(8);
   std::vector<LogSettings*> settings(8);
-  runTogether(8, [&](int i) { settings[i] = getLogSettings(contexts[i] = getExecuteContext()); });
+  std::atomic<int> waiting{8};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 8; ++i) {
+    threads.emplace_back([&, i] {
+      for (waiting.fetch_sub(1); waiting.load() > 0;) std::this_thread::yield();  // all start at once
+      settings[i] = getLogSettings(contexts[i] = getExecuteContext());
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
   ExecuteContext* context = contexts[0];
   ASSERT_NE(context, nullptr);
   EXPECT_EQ(std::count(contexts.begin(), contexts.end(), context), 8);

@@ -266,12 +266,20 @@ TEST_F(LogSinks, WritersWithAndWithoutACommonMutexWriteWholeLinesInOrderUnderOne
   for (const std::wstring process : {L"A", L"B", L"C"}) EXPECT_NE(threadOf[process + L"1"], threadOf[process + L"2"]);
 }
 
-// The first registration creates the log with its limits; a later one keeps those of an existing
-// log. A standard user's process may read a standing registration but not change it, and reports
-// through it.
-TEST_F(LogSinks, RegistrationCreatesTheLogKeepsItsLimitsAndAReadOnlySourceServes) {
+// The first registration waits for the machine-wide mutex and creates the log with its limits; a
+// later one keeps those of an existing log. A standard user's process may read a standing
+// registration but not change it, and reports through it.
+TEST_F(LogSinks, RegistrationWaitsForTheGlobalMutexKeepsTheLogsLimitsAndAReadOnlySourceServes) {
   removeKestrinEventLog();
-  ASSERT_EQ(runLogHost(L"log 3 registering").exitCode, 0u);
+  auto holder = std::make_unique<ExclusiveTask>();
+  holder->Initialize(L"Global\\{F485C63C-FF60-4c1a-A4BF-A3958C9F3D32}", INFINITE);
+  ProcessResult first;
+  std::thread child([&] { first = runLogHost(L"log 3 registering"); });
+  Sleep(2000);  // the child is well past its start-up, held at the registration
+  EXPECT_EQ(readDword(kEventLogKey, L"MaxSize"), 0xFFFFFFFFu) << "registered while another process held the mutex";
+  holder.reset();
+  child.join();
+  ASSERT_EQ(first.exitCode, 0u);
   EXPECT_EQ(readDword(kEventLogKey, L"MaxSize"), 8388608u);
   EXPECT_EQ(readDword(kEventLogKey, L"Retention"), 0u);
   EXPECT_EQ(readDword(kSourceKey, L"TypesSupported"), 7u);
@@ -298,19 +306,7 @@ TEST_F(LogSinks, RegistrationCreatesTheLogKeepsItsLimitsAndAReadOnlySourceServes
   EXPECT_TRUE(eventLine(run.err, "err", "L\"read only\\n")) << run.err;
 }
 
-TEST_F(LogSinks, ASecondRegistrationWaitsForTheGlobalMutex) {
-  removeKestrinEventLog();
-  auto holder = std::make_unique<ExclusiveTask>();
-  holder->Initialize(L"Global\\{F485C63C-FF60-4c1a-A4BF-A3958C9F3D32}", INFINITE);
-  ProcessResult run;
-  std::thread child([&] { run = runLogHost(L"log 3 waiting"); });
-  Sleep(2000);  // the child is well past its start-up, held at the registration
-  EXPECT_EQ(readDword(kEventLogKey, L"MaxSize"), 0xFFFFFFFFu) << "registered while another process held the mutex";
-  holder.reset();
-  child.join();
-  EXPECT_EQ(run.exitCode, 0u);
-  EXPECT_EQ(readDword(kEventLogKey, L"MaxSize"), 8388608u);
-}
+
 
 TEST_F(LogSinks, EachFailingSinkLeavesTheOthersAndTheListenersWorking) {
   // No product root: neither the file nor the registration can be made.
