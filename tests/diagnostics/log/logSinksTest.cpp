@@ -1,5 +1,8 @@
 // The sinks observed for real: log files in the prefix's drive, the event log through Wine's
 // eventlog debug channel and the registry, the console as the host's standard output.
+#include <windows.h>
+#include <sddl.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -56,30 +59,23 @@ std::string console(std::string text) {
   return text;
 }
 
-// Gives everyone access to the event source's key (made when missing) and nobody anything else.
-void restrictSource(DWORD access) {
+// Sets the DACL of the event source's key (made when missing), as SDDL: "D:(A;;KR;;;WD)" lets
+// everyone read it, "D:" lets nobody in.
+void restrictSource(const wchar_t* dacl) {
   HKEY key = nullptr;
   ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSourceKey, 0, nullptr, 0, WRITE_DAC, nullptr, &key, nullptr),
             ERROR_SUCCESS);
-  SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
-  PSID everyone = nullptr;
-  AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone);
-  alignas(DWORD) BYTE aclBytes[256];
-  auto* acl = reinterpret_cast<ACL*>(aclBytes);
-  InitializeAcl(acl, sizeof(aclBytes), ACL_REVISION);
-  if (access != 0) AddAccessAllowedAce(acl, ACL_REVISION, access, everyone);
-  SECURITY_DESCRIPTOR descriptor;
-  InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
-  SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE);
-  EXPECT_EQ(RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &descriptor), ERROR_SUCCESS);
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(dacl, SDDL_REVISION_1, &descriptor, nullptr));
+  EXPECT_EQ(RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor), ERROR_SUCCESS);
+  LocalFree(descriptor);
   RegCloseKey(key);
-  FreeSid(everyone);
 }
 
 // Removes the Kestrin event log's keys; a test may have locked the source's key, which its owner
 // may always open again.
 void removeKestrinEventLog() {
-  restrictSource(KEY_ALL_ACCESS);
+  restrictSource(L"D:(A;;KA;;;WD)");
   RegDeleteTreeW(HKEY_LOCAL_MACHINE, kEventLogKey);
 }
 
@@ -297,7 +293,7 @@ TEST_F(LogSinks, RegistrationWaitsForTheGlobalMutexKeepsTheLogsLimitsAndAReadOnl
   EXPECT_EQ(readDword(kEventLogKey, L"Retention"), retention);
   EXPECT_EQ(readDword(kSourceKey, L"TypesSupported"), 7u);
 
-  restrictSource(KEY_READ);
+  restrictSource(L"D:(A;;KR;;;WD)");
   HKEY writable = nullptr;
   ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSourceKey, 0, KEY_SET_VALUE, &writable), ERROR_ACCESS_DENIED);
   const UnixRun run = runLogHostUnix(root, kAllEventChannels, "log 3 'read only'");
@@ -319,7 +315,7 @@ TEST_F(LogSinks, EachFailingSinkLeavesTheOthersAndTheListenersWorking) {
 
   // The source's key refuses everything: the event log fails; the file still takes the line.
   DeleteFileW((root + L"\\admin\\logs").c_str());
-  restrictSource(0);
+  restrictSource(L"D:");
   unixRun = runLogHostUnix(root, kAllEventChannels, "listen 3 'no source'");
   removeKestrinEventLog();
   EXPECT_EQ(unixRun.exitCode, 0);
