@@ -228,7 +228,9 @@ TEST_F(LogSinks, WritersWithAndWithoutACommonMutexWriteWholeLinesInOrderUnderOne
       root,
       "{ " + second + wineCommand(L"C:\\windows\\system32\\reg.exe") + " add "
       "'HKLM\\SOFTWARE\\Kestrin\\Ondra Config\\Config' /v PRODUCT_ROOT_D /t REG_SZ /d '" + shared + "' /reg:32 /f\n" +
-      host + "A" + gate + " & a=$!\n" + host + "B" + gate + " & b=$!\n" + second + host + "C" + gate + " & c=$!\n" +
+      host + "A" + gate + " & a=$!\n" +
+      host + "B" + gate + " & b=$!\n" +
+      second + host + "C" + gate + " & c=$!\n" +
       "for t in A B C; do until [ -e '" + folder + "/gate/ready.'$t ]; do sleep 0.05; done; done\n"
       "touch '" + folder + "/gate/go'\n"
       "wait $a && wait $b && wait $c; } >race.out 2>&1 </dev/null",
