@@ -274,9 +274,9 @@ TEST(TracingLadder, EachHandlerTagsTheSpanMarksTheErrorAndThrowsOn) {
     const testsupport::ReceivedTag* tag = span->tag(kinds[kind]);
     ASSERT_NE(tag, nullptr) << kinds[kind];
     // The vexception's tag is its full text before the ladder added its own site.
-    EXPECT_EQ(tag->value.text, kind == 1 ? cstr(kAccessDenied + L"\n   at (openThing line 77)", CP_ACP) : tagValues[kind]);
+    EXPECT_EQ(tag->value, kind == 1 ? cstr(kAccessDenied + L"\n   at (openThing line 77)", CP_ACP) : tagValues[kind]);
     const testsupport::ReceivedTag* error = span->tag("error_description");
     ASSERT_NE(error, nullptr) << kinds[kind];
-    EXPECT_EQ(error->value.text, "Unable to call work(x)");
+    EXPECT_EQ(error->value, "Unable to call work(x)");
   }
 }
