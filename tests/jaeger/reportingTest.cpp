@@ -24,17 +24,20 @@ using Texts = std::vector<std::string>;
 
 namespace {
 
-jaegertracing::Config config(const std::string& hostPort, int queueSize = 100,
-                             std::chrono::steady_clock::duration flush = std::chrono::seconds(1),
-                             const std::string& sampler = "const", double param = 1) {
-  return jaegertracing::Config(false, jaegertracing::samplers::Config(sampler, param),
+using std::chrono::seconds;
+
+jaegertracing::Config config(const std::string& hostPort, const std::string& sampler = "const",
+                             double param = 1, int queueSize = 100,
+                             std::chrono::steady_clock::duration flush = seconds(1), bool disabled = false) {
+  return jaegertracing::Config(disabled, jaegertracing::samplers::Config(sampler, param),
                                jaegertracing::reporters::Config(queueSize, flush, false, hostPort));
 }
 
-std::shared_ptr<jaegertracing::Tracer> ours(const std::shared_ptr<opentracing::Tracer>& tracer) {
-  auto result = std::dynamic_pointer_cast<jaegertracing::Tracer>(tracer);
-  EXPECT_TRUE(result);
-  return result;
+// Our tracer, whose statistics the tests read.
+std::shared_ptr<jaegertracing::Tracer> make(const std::string& service, const jaegertracing::Config& config) {
+  auto ours = std::dynamic_pointer_cast<jaegertracing::Tracer>(jaegertracing::Tracer::make(service, config));
+  EXPECT_TRUE(ours);
+  return ours;
 }
 
 std::set<DWORD> threadsOfThisProcess() {
@@ -61,8 +64,8 @@ Texts texts(const std::vector<testsupport::ReceivedTag>& tags) {
 TEST(JaegerReporting, EverySpanFieldReachesTheAgent) {
   if (GetACP() != 1252) GTEST_SKIP() << "the ANSI code page is " << GetACP() << ", not 1252";
   AgentListener listener;
-  auto tracer = jaegertracing::Tracer::make("Caf\xE9", config(listener.hostPort()));
-  auto start = std::chrono::system_clock::now() - std::chrono::seconds(5);
+  auto tracer = make("Caf\xE9", config(listener.hostPort()));
+  auto start = std::chrono::system_clock::now() - seconds(5);
   {
     auto root = tracer->StartSpan("fonction \xE9t\xE9", {opentracing::StartTimestamp(start)});
     ASSERT_TRUE(root);
@@ -108,11 +111,13 @@ TEST(JaegerReporting, EverySpanFieldReachesTheAgent) {
   EXPECT_NE(0u, root->spanId);
   EXPECT_EQ(0u, root->parentSpanId);
   EXPECT_EQ(1, root->flags);
-  EXPECT_EQ(std::chrono::duration_cast<std::chrono::microseconds>(start.time_since_epoch()).count(), root->startTime);
+  using std::chrono::microseconds;
+  EXPECT_EQ(std::chrono::duration_cast<microseconds>(start.time_since_epoch()).count(), root->startTime);
   EXPECT_GE(root->duration, 5250000);  // started 5 s back, finished 250 ms ahead
   EXPECT_EQ((Texts{"sampler.type STRING const", "sampler.param BOOL true", "bool BOOL true", "int LONG 43",
                    "small.unsigned LONG 7", "big.unsigned STRING 18446744073709551615", "double DOUBLE 2.5",
-                   "string STRING text", "cl\xC3\xA9 STRING remplac\xC3\xA9" "e", "utf8 STRING \xCE\xA9 \xC3\xA9"}),
+                   "string STRING text", "cl\xC3\xA9 STRING remplac\xC3\xA9" "e",
+                   "utf8 STRING \xCE\xA9 \xC3\xA9"}),
             texts(root->tags));
   ASSERT_EQ(2u, root->logs.size());
   EXPECT_EQ((Texts{"event STRING something", "count LONG 3"}), texts(root->logs[0]));
@@ -124,17 +129,12 @@ TEST(JaegerReporting, EverySpanFieldReachesTheAgent) {
   EXPECT_EQ(root->spanId, child->parentSpanId);
   EXPECT_NE(root->spanId, child->spanId);
   EXPECT_EQ(child->spanId, follower->parentSpanId);
-  using Refs = std::vector<std::pair<std::string, uint64_t>>;
-  auto references = [](const testsupport::ReceivedSpan* span) {
-    Refs result;
-    for (const auto& reference : span->references) result.emplace_back(reference.type, reference.spanId);
-    return result;
-  };
-  EXPECT_EQ((Refs{{"FOLLOWS_FROM", child->spanId}}), references(follower));
+  using Refs = decltype(child->references);
+  EXPECT_EQ((Refs{{"FOLLOWS_FROM", child->spanId}}), follower->references);
   // A lone child-of reference travels as the parent id only; several travel in full.
   EXPECT_TRUE(child->references.empty());
   EXPECT_EQ(root->spanId, joined->parentSpanId);
-  EXPECT_EQ((Refs{{"CHILD_OF", root->spanId}, {"FOLLOWS_FROM", child->spanId}}), references(joined));
+  EXPECT_EQ((Refs{{"CHILD_OF", root->spanId}, {"FOLLOWS_FROM", child->spanId}}), joined->references);
 }
 
 // Bursts far beyond the queue, as fast as one thread goes: the datagrams waiting for the network
@@ -147,8 +147,7 @@ TEST(JaegerReporting, BurstsSplitIntoDatagramsWithNothingLost) {
   };
   for (const Case& c : {Case{100, 10000, 0}, Case{10, 500, 30000}}) {
     AgentListener listener;
-    auto tracer = ours(jaegertracing::Tracer::make("burst.test", config(listener.hostPort(), c.queueSize,
-                                                                        std::chrono::minutes(10))));
+    auto tracer = make("burst.test", config(listener.hostPort(), "const", 1, c.queueSize, seconds(600)));
     for (int i = 0; i < c.spans; ++i) {
       auto span = tracer->StartSpan("CHILD: burst " + std::to_string(i));
       span->SetTag("Function", "burstFunction");
@@ -180,18 +179,14 @@ TEST(JaegerReporting, BurstsSplitIntoDatagramsWithNothingLost) {
 TEST(JaegerReporting, OnlySampledSpansAreSentAndASpanMayOutliveItsTracer) {
   AgentListener listener;
   auto disabled = jaegertracing::Tracer::make(
-      "disabled.test", jaegertracing::Config(true, jaegertracing::samplers::Config("const", 1),
-                                             jaegertracing::reporters::Config(100, std::chrono::seconds(1), false,
-                                                                              listener.hostPort())));
+      "disabled.test", config(listener.hostPort(), "const", 1, 100, seconds(1), true));
   EXPECT_FALSE(std::dynamic_pointer_cast<jaegertracing::Tracer>(disabled));
   disabled->StartSpan("disabled span")->Finish();
-  auto never = ours(jaegertracing::Tracer::make("never.test", config(listener.hostPort(), 100,
-                                                                     std::chrono::seconds(1), "const", 0)));
+  auto never = make("never.test", config(listener.hostPort(), "const", 0));
   auto unsampled = never->StartSpan("unsampled root");
   never->StartSpan("unsampled child", {opentracing::ChildOf(&unsampled->context())})->Finish();
   unsampled->Finish();
-  auto none = ours(jaegertracing::Tracer::make("none.test", config(listener.hostPort(), 100,
-                                                                   std::chrono::seconds(1), "probabilistic", 0)));
+  auto none = make("none.test", config(listener.hostPort(), "probabilistic", 0));
   none->StartSpan("probability zero")->Finish();
   never->Close();
   none->Close();
@@ -200,8 +195,7 @@ TEST(JaegerReporting, OnlySampledSpansAreSentAndASpanMayOutliveItsTracer) {
   std::unique_ptr<opentracing::Span> survivor;
   std::weak_ptr<opentracing::Tracer> weak;
   {
-    auto always = jaegertracing::Tracer::make("always.test", config(listener.hostPort(), 100,
-                                                                    std::chrono::seconds(1), "probabilistic", 1));
+    auto always = make("always.test", config(listener.hostPort(), "probabilistic", 1));
     weak = always;
     survivor = always->StartSpan("sampled");
   }
@@ -220,8 +214,9 @@ TEST(JaegerReporting, OnlySampledSpansAreSentAndASpanMayOutliveItsTracer) {
 TEST(JaegerReporting, RefusedDatagramsAreNotReportedAndTheAgentIsFoundAgain) {
   int freePort;
   { freePort = AgentListener().port(); }  // bound once, now closed: nobody listens there
-  const auto agentConfig = config("127.0.0.1:" + std::to_string(freePort), 100, std::chrono::milliseconds(50));
-  auto absent = ours(jaegertracing::Tracer::make("absent.test", agentConfig));
+  const auto agentConfig = config("127.0.0.1:" + std::to_string(freePort), "const", 1, 100,
+                                  std::chrono::milliseconds(50));
+  auto absent = make("absent.test", agentConfig);
   // Each span in a datagram of its own: the port's refusal of one comes back before the next.
   for (int round = 0; round < 5; ++round) {
     absent->StartSpan("into the void")->Finish();
@@ -235,7 +230,7 @@ TEST(JaegerReporting, RefusedDatagramsAreNotReportedAndTheAgentIsFoundAgain) {
 
   // A burst while nobody listens, then the agent comes back: the first datagram after it is not
   // lost to the refusal of the burst's last one.
-  auto returning = ours(jaegertracing::Tracer::make("returning.test", agentConfig));
+  auto returning = make("returning.test", agentConfig);
   for (int i = 0; i < 2000; ++i) returning->StartSpan("burst into the void");
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   AgentListener agent(freePort);
@@ -253,13 +248,13 @@ TEST(JaegerReporting, RefusedDatagramsAreNotReportedAndTheAgentIsFoundAgain) {
 TEST(JaegerReporting, MakeRefusesWhatItCannotServe) {
   const std::string agent = "127.0.0.1:6831";
   const std::pair<std::string, jaegertracing::Config> refused[] = {
-      {"", config(agent)},
-      {"x", config(agent, 100, std::chrono::seconds(1), "sometimes")},
-      {"x", config(agent, 100, std::chrono::seconds(1), "remote")},
+      {"", config(agent)}, {"x", config(agent, "sometimes")}, {"x", config(agent, "remote")},
       {"x", config("no-port-here")}};
-  for (const auto& c : refused) EXPECT_THROW(jaegertracing::Tracer::make(c.first, c.second), std::invalid_argument);
+  for (const auto& c : refused) {
+    EXPECT_THROW(jaegertracing::Tracer::make(c.first, c.second), std::invalid_argument) << c.first;
+  }
   // Type names compare without regard to case.
-  EXPECT_TRUE(ours(jaegertracing::Tracer::make("x", config(agent, 100, std::chrono::seconds(1), "CONST"))));
+  EXPECT_TRUE(make("x", config(agent, "CONST")));
 }
 
 // Senders that get no processor (their threads suspended, each perhaps in the middle of a send)
@@ -269,8 +264,7 @@ TEST(JaegerReporting, MakeRefusesWhatItCannotServe) {
 TEST(JaegerReporting, QueueFullDropsOfEveryLaneCountInTheStatistics) {
   AgentListener listener(0, AgentListener::Record::SummaryOnly);
   const std::set<DWORD> before = threadsOfThisProcess();
-  auto tracer = ours(jaegertracing::Tracer::make("drops.test", config(listener.hostPort(), 100,
-                                                                      std::chrono::minutes(10))));
+  auto tracer = make("drops.test", config(listener.hostPort(), "const", 1, 100, seconds(600)));
   std::vector<HANDLE> senders;
   for (DWORD id : threadsOfThisProcess()) {
     if (!before.count(id)) senders.push_back(OpenThread(THREAD_SUSPEND_RESUME, FALSE, id));

@@ -64,22 +64,12 @@ ReceivedSpan spanOf(const std::string& line) {
   span.tags = fields.tags();
   span.references.resize(fields.number());
   for (auto& reference : span.references) {
-    reference.type = fields.text();
-    reference.spanId = fields.number();
+    reference.first = fields.text();
+    reference.second = fields.number();
   }
   span.logs.resize(fields.number());
   for (auto& log : span.logs) log = fields.tags();
   return span;
-}
-
-// Each complete line of the text.
-std::vector<std::string> linesOf(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
-    lines.push_back(text.substr(start, end - start));
-  }
-  return lines;
 }
 
 // The Unix path as this Wine process names it.
@@ -172,7 +162,8 @@ AgentSummary AgentListener::stop() {
   _stopped = true;
   if (text.empty()) throw std::runtime_error("the agent listener gave no summary (" + _folder + ")");
   AgentSummary summary;
-  for (const std::string& line : linesOf(text)) {
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
     Fields fields(line);
     const std::string key = fields.text();
     // A service's or group's line names it; a count's line is named by its key.
@@ -200,10 +191,11 @@ int64_t AgentSummary::missingBelow(const std::string& group, int64_t end) const 
 
 std::vector<ReceivedSpan> AgentListener::spans() const {
   std::string content;
+  readFile(_folder + "/spans", content);
+  std::istringstream lines(content);
   std::vector<ReceivedSpan> result;
-  if (readFile(_folder + "/spans", content)) {
-    for (const std::string& line : linesOf(content)) result.push_back(spanOf(line));
-  }
+  // Not the last line while the listener is still writing it.
+  for (std::string line; std::getline(lines, line) && !lines.eof();) result.push_back(spanOf(line));
   return result;
 }
 

@@ -17,25 +17,14 @@ struct ReceivedTag {
   std::string value;  // as text: "text", "true", "43", "2.5"
 };
 
-struct ReceivedReference {
-  std::string type;  // "CHILD_OF" or "FOLLOWS_FROM"
-  uint64_t spanId = 0;
-};
-
 struct ReceivedSpan {
   int64_t datagram = 0;  // which datagram, counted from 1, carried the span
   std::string service;
-  uint64_t traceIdLow = 0;
-  uint64_t traceIdHigh = 0;
-  uint64_t spanId = 0;
-  uint64_t parentSpanId = 0;
-  int64_t flags = 0;
-  int64_t startTime = 0;
-  int64_t duration = 0;
+  uint64_t traceIdLow = 0, traceIdHigh = 0, spanId = 0, parentSpanId = 0;
+  int64_t flags = 0, startTime = 0, duration = 0;
   std::string operationName;
-  std::vector<ReceivedTag> processTags;
-  std::vector<ReceivedTag> tags;
-  std::vector<ReceivedReference> references;
+  std::vector<ReceivedTag> processTags, tags;
+  std::vector<std::pair<std::string, uint64_t>> references;  // type ("CHILD_OF", "FOLLOWS_FROM") and span id
   std::vector<std::vector<ReceivedTag>> logs;  // the fields of each log
 
   // The tag of this key, or null.
