@@ -2,11 +2,12 @@
 
 #include <algorithm>
 #include <atomic>
-#include <fstream>
 #include <sstream>
 #include <stdexcept>
 
 #include <windows.h>
+
+#include "tests/support/runProcess.h"
 
 namespace testsupport {
 
@@ -79,13 +80,9 @@ std::wstring windowsPath(const std::string& unixPath) {
   return path;
 }
 
-bool readFile(const std::string& unixPath, std::string& content) {
-  std::ifstream in(windowsPath(unixPath).c_str(), std::ios::binary);
-  if (!in) return false;
-  std::ostringstream text;
-  text << in.rdbuf();
-  content = text.str();
-  return true;
+// A file the listener writes into the folder; empty while it does not exist.
+std::string listenerFile(const std::string& folder, const char* name) {
+  return readBytes(windowsPath(folder + "/" + name));
 }
 
 std::atomic<int> listenerCount{0};
@@ -103,9 +100,9 @@ const ReceivedTag* ReceivedSpan::tag(const std::string& key) const { return find
 
 const ReceivedTag* ReceivedSpan::processTag(const std::string& key) const { return findTag(processTags, key); }
 
-AgentListener::AgentListener(int port, Record record) {
-  _folder = "/tmp/kestrin-listener-" + std::to_string(GetCurrentProcessId()) + "-" +
-            std::to_string(++listenerCount) + "-" + std::to_string(GetTickCount64());
+AgentListener::AgentListener(int port, Record record)
+    : _folder("/tmp/kestrin-listener-" + std::to_string(GetCurrentProcessId()) + "-" +
+              std::to_string(++listenerCount) + "-" + std::to_string(GetTickCount64())) {
   if (!CreateDirectoryW(windowsPath(_folder).c_str(), nullptr)) {
     throw std::runtime_error("cannot create " + _folder + ": " + std::to_string(GetLastError()));
   }
@@ -125,15 +122,10 @@ AgentListener::AgentListener(int port, Record record) {
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
   // The first run of a machine generates the decoder from the IDL, which takes a few seconds.
-  for (int i = 0; i < 600; ++i) {
-    std::string ready;
-    if (readFile(_folder + "/ready", ready) && !ready.empty() && ready.back() == '\n') {
-      _port = std::stoi(ready);
-      return;
-    }
-    Sleep(50);
-  }
-  throw std::runtime_error("the agent listener did not start within 30 s (" + _folder + ")");
+  std::string ready;
+  for (int i = 0; i < 600 && (ready = listenerFile(_folder, "ready")).empty(); ++i) Sleep(50);
+  if (ready.empty()) throw std::runtime_error("the agent listener did not start within 30 s (" + _folder + ")");
+  _port = std::stoi(ready);
 }
 
 AgentListener::~AgentListener() {
@@ -150,14 +142,13 @@ void AgentListener::requestStop() const {
 
 // The next listener may need the same port: wait until this one has let it go.
 void AgentListener::waitUntilClosed() const {
-  std::string ready;
-  for (int i = 0; i < 100 && readFile(_folder + "/ready", ready); ++i) Sleep(50);
+  for (int i = 0; i < 100 && !listenerFile(_folder, "ready").empty(); ++i) Sleep(50);
 }
 
 AgentSummary AgentListener::stop() {
   requestStop();
   std::string text;
-  for (int i = 0; i < 1200 && !readFile(_folder + "/summary", text); ++i) Sleep(50);
+  for (int i = 0; i < 1200 && (text = listenerFile(_folder, "summary")).empty(); ++i) Sleep(50);
   waitUntilClosed();
   _stopped = true;
   if (text.empty()) throw std::runtime_error("the agent listener gave no summary (" + _folder + ")");
@@ -190,9 +181,7 @@ int64_t AgentSummary::missingBelow(const std::string& group, int64_t end) const 
 }
 
 std::vector<ReceivedSpan> AgentListener::spans() const {
-  std::string content;
-  readFile(_folder + "/spans", content);
-  std::istringstream lines(content);
+  std::istringstream lines(listenerFile(_folder, "spans"));
   std::vector<ReceivedSpan> result;
   // Not the last line while the listener is still writing it.
   for (std::string line; std::getline(lines, line) && !lines.eof();) result.push_back(spanOf(line));
