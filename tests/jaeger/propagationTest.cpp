@@ -18,6 +18,7 @@
 namespace {
 
 using Values = std::map<std::string, std::string>;
+using Extracted = opentracing::expected<std::unique_ptr<opentracing::SpanContext>>;
 
 // A carrier of either text form: the tracer is told which by the interface it is handed.
 struct Carrier : opentracing::HTTPHeadersReader, opentracing::HTTPHeadersWriter {
@@ -45,7 +46,7 @@ class JaegerPropagation : public ::testing::Test {
                         : tracer->Inject(context, static_cast<const opentracing::TextMapWriter&>(carrier)));
     return carrier.values;
   }
-  opentracing::expected<std::unique_ptr<opentracing::SpanContext>> extract(Values values, bool headers = false) {
+  Extracted extract(Values values, bool headers = false) {
     Carrier carrier;
     carrier.values = std::move(values);
     return headers ? tracer->Extract(static_cast<const opentracing::HTTPHeadersReader&>(carrier))
@@ -77,7 +78,7 @@ TEST_F(JaegerPropagation, EachFormCarriesIdsFlagsAndBaggage) {
   std::stringstream binary;
   ASSERT_TRUE(tracer->Inject(span->context(), binary));
 
-  auto continues = [&](const char* form, opentracing::expected<std::unique_ptr<opentracing::SpanContext>> extracted) {
+  auto continues = [&](const char* form, Extracted extracted) {
     ASSERT_TRUE(extracted && *extracted) << form;
     EXPECT_EQ(spanId, (*extracted)->ToSpanID()) << form;
     auto child = tracer->StartSpan("remote child", {opentracing::ChildOf(extracted->get())});
@@ -140,7 +141,8 @@ TEST_F(JaegerPropagation, DebugIdAndBaggageHeaderStartADebugTrace) {
 // Header names come in any letter case, and a value's escapes decode up to its last character.
 TEST_F(JaegerPropagation, HeaderValuesDecodeEscapesUpToTheLastCharacter) {
   const std::pair<const char*, const char*> cases[] = {{"hello%20", "hello "}, {"%41", "A"}, {"a%3a%3A", "a::"},
-                                                       {"a+b", "a b"}, {"a%2", "a%2"}, {"a%", "a%"}, {"%g1x", "%g1x"}};
+                                                       {"a+b", "a b"}, {"a%2", "a%2"}, {"a%", "a%"},
+                                                       {"%g1x", "%g1x"}};
   for (const auto& c : cases) {
     auto context = extract({{"Uber-Trace-Id", "ab%3Acd%3A0%3A1"}, {"UberCtx-Item", c.first}}, true);
     ASSERT_TRUE(context && *context) << c.first;

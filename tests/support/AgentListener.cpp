@@ -53,13 +53,10 @@ ReceivedSpan spanOf(const std::string& line) {
   ReceivedSpan span;
   span.datagram = fields.number();
   span.service = fields.text();
-  span.traceIdLow = fields.number();
-  span.traceIdHigh = fields.number();
-  span.spanId = fields.number();
-  span.parentSpanId = fields.number();
-  span.flags = fields.number();
-  span.startTime = fields.number();
-  span.duration = fields.number();
+  for (uint64_t* id : {&span.traceIdLow, &span.traceIdHigh, &span.spanId, &span.parentSpanId}) {
+    *id = fields.number();
+  }
+  for (int64_t* number : {&span.flags, &span.startTime, &span.duration}) *number = fields.number();
   span.operationName = fields.text();
   span.processTags = fields.tags();
   span.tags = fields.tags();
@@ -124,7 +121,7 @@ AgentListener::AgentListener(int port, Record record)
   // The first run of a machine generates the decoder from the IDL, which takes a few seconds.
   std::string ready;
   for (int i = 0; i < 600 && (ready = listenerFile(_folder, "ready")).empty(); ++i) Sleep(50);
-  if (ready.empty()) throw std::runtime_error("the agent listener did not start within 30 s (" + _folder + ")");
+  if (ready.empty()) throw std::runtime_error("the agent listener did not start in 30 s (" + _folder + ")");
   _port = std::stoi(ready);
 }
 
