@@ -137,8 +137,7 @@ TEST(JaegerReporting, EverySpanFieldReachesTheAgent) {
   EXPECT_EQ((Refs{{"CHILD_OF", root->spanId}, {"FOLLOWS_FROM", child->spanId}}), joined->references);
 }
 
-// Bursts far beyond the queue, as fast as one thread goes: the datagrams waiting for the network
-// take them, and once those reach their bound the finishing thread sends the oldest itself.
+// Bursts far beyond the queue: datagrams wait for the network, and at their bound the finishing thread sends.
 TEST(JaegerReporting, BurstsSplitIntoDatagramsWithNothingLost) {
   struct Case {
     int queueSize;
@@ -174,8 +173,7 @@ TEST(JaegerReporting, BurstsSplitIntoDatagramsWithNothingLost) {
   }
 }
 
-// A disabled tracer, the samplers that say no and one that says yes, through the same listener;
-// a span keeps its tracer alive and is reported when it ends after it.
+// Through one listener: a disabled tracer, samplers that say no, and a span that outlives its tracer.
 TEST(JaegerReporting, OnlySampledSpansAreSentAndASpanMayOutliveItsTracer) {
   AgentListener listener;
   auto disabled = jaegertracing::Tracer::make(
@@ -228,8 +226,7 @@ TEST(JaegerReporting, RefusedDatagramsAreNotReportedAndTheAgentIsFoundAgain) {
   EXPECT_EQ(5u, stats.droppedSendFailed);
   EXPECT_EQ(5u, stats.sendFailures);
 
-  // A burst while nobody listens, then the agent comes back: the first datagram after it is not
-  // lost to the refusal of the burst's last one.
+  // The agent comes back after a burst: the first datagram is not lost to the burst's last refusal.
   auto returning = make("returning.test", agentConfig);
   for (int i = 0; i < 2000; ++i) returning->StartSpan("burst into the void");
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -257,10 +254,8 @@ TEST(JaegerReporting, MakeRefusesWhatItCannotServe) {
   EXPECT_TRUE(make("x", config(agent, "CONST")));
 }
 
-// Senders that get no processor (their threads suspended, each perhaps in the middle of a send)
-// while four threads finish spans as fast as they go: the waiting datagrams of a lane reach their
-// bound and its finishing threads drop what finds no room. The statistics, summed over every
-// lane, hold each finished span in exactly one outcome, and every span reported arrives once.
+// Senders suspended (perhaps mid-send) while four threads finish spans: full lanes drop, and the
+// statistics summed over every lane hold each span in one outcome; each reported span arrives once.
 TEST(JaegerReporting, QueueFullDropsOfEveryLaneCountInTheStatistics) {
   AgentListener listener(0, AgentListener::Record::SummaryOnly);
   const std::set<DWORD> before = threadsOfThisProcess();
@@ -282,8 +277,7 @@ TEST(JaegerReporting, QueueFullDropsOfEveryLaneCountInTheStatistics) {
       }
     });
   }
-  // A sender stopped outside a send leaves its lane to the finishing threads, which send
-  // themselves: stopped again until drops show.
+  // A sender stopped outside a send leaves the finishing threads to send: stopped until drops show.
   for (int attempt = 0; attempt < 30 && tracer->statistics().droppedQueueFull == 0; ++attempt) {
     Sleep(20);
     for (HANDLE sender : senders) SuspendThread(sender);
