@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-"""Test support: the project's agent listener behind a capture that loses no datagram.
+r"""Test support: the project's agent listener behind a capture that loses no datagram.
 
 The tests send faster than a Python decoder reads, so the socket gets a receive buffer as large
 as root may give it (SO_RCVBUFFORCE, 512 MB, taken only as it fills), and the datagrams are
@@ -7,7 +7,7 @@ decoded with tools/agent/agent_listener.py's own code: Apache Thrift's compact p
 C form when python3-thrift has it.
 
 Both files it writes hold one record a line, its fields separated by tabs; in a string field a
-backslash, tab or line break is escaped as \\\\, \\t or \\n, and other values are written as JSON
+backslash, tab or line break is escaped as \\, \t or \n, and other values are written as JSON
 writes them (true, 43, 2.5).
 --spans: one line a span: datagram (counted from 1), service, trace id low and high, span id,
   parent span id, flags, start time, duration, operation name; then the process tags, the tags,
