@@ -119,9 +119,9 @@ TEST(Ladders, EachHandlerLogsOrTracesTheErrorWithTheCallersSite) {
     const testsupport::ReceivedTag* tag = span->tag(kinds[kind]);
     ASSERT_NE(tag, nullptr) << kinds[kind];
     // The vexception's tag is its full text before the ladder added its own site.
-    EXPECT_EQ(tag->value.text, tagValues[kind]);
+    EXPECT_EQ(tag->value, tagValues[kind]);
     const testsupport::ReceivedTag* error = span->tag("error_description");
     ASSERT_NE(error, nullptr) << kinds[kind];
-    EXPECT_EQ(error->value.text, "Unable to call work(x)");
+    EXPECT_EQ(error->value, "Unable to call work(x)");
   }
 }
