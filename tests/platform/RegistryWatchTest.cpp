@@ -5,6 +5,8 @@
 #include <string>
 #include <thread>
 
+#include "platform/RegistryKey.h"
+#include "platform/registry.h"
 #include "tests/support/runProcess.h"
 
 namespace {
@@ -12,22 +14,10 @@ namespace {
 // A watched key of the test's own in the 32-bit view, with a subkey "Config" as the product has.
 const std::wstring kWatched = L"SOFTWARE\\KestrinRegistryWatchTest" + std::to_wstring(GetCurrentProcessId());
 const std::wstring kConfig = kWatched + L"\\Config";
+const std::wstring kConfig32 = L"SOFTWARE\\WOW6432Node" + kConfig.substr(8);
 
 void setValue(const std::wstring& subKey, DWORD value, REGSAM view = KEY_WOW64_32KEY) {
-  HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, subKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &key,
-                            nullptr),
-            ERROR_SUCCESS);
-  RegSetValueExW(key, L"value", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
-  RegCloseKey(key);
-}
-
-void deleteKey(const std::wstring& subKey, REGSAM view = KEY_WOW64_32KEY) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey.c_str(), 0, KEY_ALL_ACCESS | view, &key) != ERROR_SUCCESS) return;
-  RegDeleteTreeW(key, nullptr);
-  RegCloseKey(key);
-  RegDeleteKeyExW(HKEY_LOCAL_MACHINE, subKey.c_str(), view, 0);
+  registry::set(RegistryKey(HKEY_LOCAL_MACHINE, subKey, KEY_ALL_ACCESS | view, false).get(), L"value", value);
 }
 
 TEST(RegistryWatch, TheGenerationMovesOnceForEveryChangeBelowTheKeyAndOnlyThenForEveryThread) {
@@ -57,23 +47,23 @@ TEST(RegistryWatch, TheGenerationMovesOnceForEveryChangeBelowTheKeyAndOnlyThenFo
   const std::wstring reg = L"add \"HKLM\\" + kConfig + L"\" /v other /t REG_SZ /d x /reg:32 /f";
   ASSERT_EQ(runProcess(L"C:\\windows\\system32\\reg.exe", reg).exitCode, 0u);
   expectMoved("a value added by another process");
-  RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, (L"SOFTWARE\\WOW6432Node\\" + kConfig.substr(9)).c_str(), L"other");
+  RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kConfig32.c_str(), L"other");
   expectMoved("a value deleted");
-  deleteKey(kConfig);
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE, kConfig32.c_str());
   expectMoved("the subkey deleted");
   setValue(kConfig, 3);
   expectMoved("the subkey made again");
   setValue(kConfig, 4, KEY_WOW64_64KEY);
-  deleteKey(kWatched, KEY_WOW64_64KEY);
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE, kWatched.c_str());
   EXPECT_EQ(watch.generation(), last) << "a change in the other view";
 
   // Its own deletion: every call says "read again" until the key is back, and then moves on.
-  deleteKey(kWatched);
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE, (L"SOFTWARE\\WOW6432Node" + kWatched.substr(8)).c_str());
   EXPECT_EQ(watch.generation(), RegistryWatch::kUnwatched);
   EXPECT_EQ(watch.generation(), RegistryWatch::kUnwatched);
   setValue(kWatched, 2);
   expectMoved("the key made again");
-  deleteKey(kWatched);
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE, (L"SOFTWARE\\WOW6432Node" + kWatched.substr(8)).c_str());
 }
 
 }  // namespace

@@ -22,8 +22,8 @@ struct Files : ::testing::Test {
 TEST_F(Files, FailuresComeByClassNamingTheFileWhichStaysHeldAndSeekReportsEveryPosition) {
   const std::wstring path = root + L"\\held.log";
   VFile file(path, GENERIC_READ | GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
-  const auto missing = raised<VFileNotFoundException>(
-      [&] { file.open(root + L"\\missing.log", GENERIC_READ, 0, OPEN_EXISTING, 0); });
+  const auto missing =
+      raised<VFileNotFoundException>([&] { file.open(root + L"\\missing.log", GENERIC_READ, 0, OPEN_EXISTING, 0); });
   EXPECT_NE(missing.message.find(L" at Open file '" + root + L"\\missing.log'"), std::wstring::npos);
   raised<VSharingViolationException>([&] { VFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0); });
   EXPECT_EQ(file.fileName(), path);
@@ -42,7 +42,8 @@ TEST_F(Files, FailuresComeByClassNamingTheFileWhichStaysHeldAndSeekReportsEveryP
   VFile readOnly(data, GENERIC_READ, FILE_SHARE_READ, CREATE_NEW, 0);
   const auto denied = raised<VAccessDeniedException>([&] { readOnly.write("x", 1, false); });
   EXPECT_NE(denied.message.find(L" at Write to file '" + data + L"'"), std::wstring::npos);
-  EXPECT_EQ(site(missing) + " " + site(negative) + " " + site(denied), "VFile::open:104 VFile::seek:180 VFile::write:130");
+  EXPECT_EQ(site(missing) + " " + site(negative) + " " + site(denied),
+            "VFile::open:104 VFile::seek:180 VFile::write:130");
 }
 
 // Windows has no limit on the size of the files a process writes; Linux beneath Wine has one. A
@@ -53,8 +54,8 @@ TEST_F(Files, APartialWriteRaisesOnlyWhenAllWasAsked) {
   const std::wstring path = root + L"\\partial.bin";
   const std::string linuxPath(path.begin(), path.end());
   const int status = runLinuxShell(root, "trap '' XFSZ; prlimit --fsize=1048576 " +
-                                             wineCommand(executableFolder() + L"\\partial_write_host.exe") +
-                                             " '" + linuxPath + "' 2097152 >out 2>&1");
+                                             wineCommand(executableFolder() + L"\\partial_write_host.exe") + " '" +
+                                             linuxPath + "' 2097152 >out 2>&1");
   const std::string output = readBytes(root + L"\\out");
   ASSERT_EQ(status, 0) << output;
   EXPECT_EQ(output, "raised 132 Unable to write 2097152 bytes into file '" + linuxPath +

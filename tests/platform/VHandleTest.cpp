@@ -20,6 +20,7 @@ TEST(VHandle, PseudoHandlesAndAClosingThatKeepsTheLastError) {
   EXPECT_EQ(VHandle::duplicate(GetCurrentProcess()).get(), INVALID_HANDLE_VALUE);
   EXPECT_EQ(nextHandleValue(), before);
   const HANDLE thread = VHandle::duplicate(GetCurrentThread()).release();
+  EXPECT_NE(thread, GetCurrentThread());
   EXPECT_EQ(GetThreadId(thread), GetCurrentThreadId());
   EXPECT_TRUE(CloseHandle(thread)) << "the owner handed over a handle it had not closed";
 

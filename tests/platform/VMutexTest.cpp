@@ -14,25 +14,9 @@
 namespace {
 
 // Test processes run side by side: names carry the process id.
-std::wstring uniqueName(const wchar_t* what) { return L"kestrin_sync_" + std::to_wstring(GetCurrentProcessId()) + what; }
-
-// Another thread takes the mutex and holds it until this object goes, or ends at once owning it.
-struct OtherOwner {
-  OtherOwner(VSyncObject& mutex, bool abandon) : thread([this, &mutex, abandon] {
-    mutex.lock(INFINITE);
-    taken = true;
-    while (!abandon && !released) Sleep(1);
-    if (!abandon) mutex.unlock();
-  }) {
-    while (!taken) Sleep(1);
-  }
-  ~OtherOwner() {
-    released = true;
-    thread.join();
-  }
-  std::atomic<bool> taken{false}, released{false};
-  std::thread thread;
-};
+std::wstring uniqueName(const wchar_t* what) {
+  return L"kestrin_sync_" + std::to_wstring(GetCurrentProcessId()) + what;
+}
 
 // Whether a thread other than the caller can take the mutex right now (and gives it back).
 bool freeForAnotherThread(VMutex& mutex) {
@@ -47,8 +31,8 @@ bool freeForAnotherThread(VMutex& mutex) {
 TEST(VMutex, OnlyTheOwnerHoldsItAnAbandonedOneIsAcquiredAndANameOpensTheOneThere) {
   VMutex mutex(false, nullptr);
   VMutex unnamed(false, nullptr);
-  {
-    OtherOwner owner(mutex, false);
+  ASSERT_TRUE(mutex.lock(INFINITE));
+  std::thread([&] {
     EXPECT_FALSE(mutex.lock(0));
     EXPECT_TRUE(unnamed.lock(0)) << "unnamed mutexes are distinct";
     unnamed.unlock();
@@ -56,11 +40,13 @@ TEST(VMutex, OnlyTheOwnerHoldsItAnAbandonedOneIsAcquiredAndANameOpensTheOneThere
     EXPECT_EQ(notOwner.code, static_cast<uint32_t>(ERROR_NOT_OWNER));
     EXPECT_NE(notOwner.message.find(L" at ReleaseMutex"), std::wstring::npos);
     EXPECT_EQ(site(notOwner), "VMutex::unlock:234");
-  }
-  { OtherOwner owner(mutex, true); }
+  }).join();
+  mutex.unlock();
+  // Threads that end owning it.
+  std::thread([&] { mutex.lock(INFINITE); }).join();
   EXPECT_TRUE(mutex.lock(1000));
   mutex.unlock();
-  { OtherOwner owner(mutex, true); }
+  std::thread([&] { mutex.lock(INFINITE); }).join();
   EXPECT_EQ(mutex.waitForSingleObject(1000), static_cast<uint32_t>(WAIT_ABANDONED));
   EXPECT_TRUE(mutex.unlock());
 
@@ -74,16 +60,19 @@ TEST(VMutex, OnlyTheOwnerHoldsItAnAbandonedOneIsAcquiredAndANameOpensTheOneThere
 TEST(VMutex, ProcedureCallsRunDuringTheWaitAndDoNotRestartTheTimeOut) {
   static std::atomic<int> runs{0};
   VMutex mutex(false, nullptr);
-  OtherOwner owner(mutex, false);
   const auto self = VHandle::duplicate(GetCurrentThread());
-  std::atomic<bool> waiting{true};
+  std::atomic<bool> taken{false}, waiting{true};
   int queued = 0;
-  std::thread interrupter([&] {
+  std::thread owner([&] {
+    mutex.lock(INFINITE);
+    taken = true;
     for (; waiting && queued < 100; ++queued, Sleep(50)) QueueUserAPC([](ULONG_PTR) { ++runs; }, self.get(), 0);
+    mutex.unlock();
   });
+  while (!taken) Sleep(1);
   EXPECT_FALSE(mutex.lock(1000));
   waiting = false;
-  interrupter.join();
+  owner.join();
   EXPECT_LT(queued, 100) << "the wait went on while calls came";
   EXPECT_GE(runs, 2) << "the wait ended at the first call or ran none";
 }

@@ -18,13 +18,8 @@ class Registry : public ::testing::Test {
  protected:
   Registry() : key(HKEY_LOCAL_MACHINE, kTestKey, KEY_ALL_ACCESS, false) {}
   ~Registry() override {
-    for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
-      HKEY open = nullptr;
-      if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kTestKey.c_str(), 0, KEY_ALL_ACCESS | view, &open) != 0) continue;
-      RegDeleteTreeW(open, nullptr);
-      RegCloseKey(open);
-      RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kTestKey.c_str(), view, 0);
-    }
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kTestKey.c_str());
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, (L"SOFTWARE\\WOW6432Node" + kTestKey.substr(8)).c_str());
   }
 
   // Writes data exactly as given, so that values the product never writes can be read back.
@@ -56,8 +51,12 @@ TEST_F(Registry, StringsComeBackWholeExpandedOnlyWhenStoredSoAndEndAtTheirFirstZ
   const struct {
     const wchar_t* name;
     std::wstring expected;
-  } stored[] = {{L"expand", systemRoot + L"\\x"}, {L"long", std::wstring(20000, L'L')}, {L"unterminated", L"abc"},
-                {L"embedded", L"ab"}, {L"empty", L""}, {L"odd", L"a"}};
+  } stored[] = {{L"expand", systemRoot + L"\\x"},
+                {L"long", std::wstring(20000, L'L')},
+                {L"unterminated", L"abc"},
+                {L"embedded", L"ab"},
+                {L"empty", L""},
+                {L"odd", L"a"}};
   for (const auto& row : stored) {
     ASSERT_EQ(registry::lookup(key.get(), row.name, value), 0) << row.name;
     EXPECT_EQ(value, row.expected) << row.name;
@@ -135,17 +134,16 @@ TEST_F(Registry, KeysRaiseAtTheCallThatFailedNamingKeyAndValue) {
   const auto value = raised<VFileNotFoundException>(
       [] { registry::getstr(HKEY_LOCAL_MACHINE, kTestKey, L"PRODUCT_ROOT_D", RegistryViewDefault); });
   EXPECT_NE(value.message.find(L" at lookup subKey=" + kTestKey + L" value=PRODUCT_ROOT_D"), std::wstring::npos);
-  const auto missing = raised<VFileNotFoundException>(
-      [] { RegistryKey(HKEY_LOCAL_MACHINE, kTestKey + L"\\absent", KEY_READ, true); });
+  const auto missing =
+      raised<VFileNotFoundException>([] { RegistryKey(HKEY_LOCAL_MACHINE, kTestKey + L"\\absent", KEY_READ, true); });
   EXPECT_NE(missing.message.find(L" at RegOpenKeyEx subKey=" + kTestKey + L"\\absent"), std::wstring::npos);
   { RegistryKey created(HKEY_LOCAL_MACHINE, kTestKey + L"\\made", KEY_ALL_ACCESS, false); }
   RegistryKey reader(HKEY_LOCAL_MACHINE, kTestKey + L"\\made", KEY_QUERY_VALUE, true);
   const auto denied = raised<VAccessDeniedException>([&] { registry::set(reader.get(), L"denied", DWORD{1}); });
   EXPECT_NE(denied.message.find(L" at RegSetValueEx valueName=denied"), std::wstring::npos);
   HKEY out = nullptr;
-  const auto bogus = raised<VInvalidHandleException>([&] {
-    registry::create(reinterpret_cast<HKEY>(static_cast<uintptr_t>(0x1234)), L"child", out, KEY_ALL_ACCESS);
-  });
+  const auto bogus = raised<VInvalidHandleException>(
+      [&] { registry::create(reinterpret_cast<HKEY>(static_cast<uintptr_t>(0x1234)), L"child", out, KEY_ALL_ACCESS); });
   EXPECT_NE(bogus.message.find(L" at RegCreateKeyEx subKey=child"), std::wstring::npos);
   EXPECT_EQ(site(value) + " " + site(missing) + " " + site(denied) + " " + site(bogus),
             "registry::getstr:763 registry::open:49 registry::set:193 registry::create:42");

@@ -1,6 +1,6 @@
 #pragma once
 // Shared helpers of the security tests: SIDs from and as their string form, ACEs as text and
-// ACLs from it, descriptors as text, and a fresh registry key.
+// ACLs from it, and a fresh registry key.
 
 #include <windows.h>
 
@@ -10,6 +10,7 @@
 #include <cwchar>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "security/access.h"
 #include "security/acl.h"
@@ -40,6 +41,15 @@ inline std::wstring aceText(const RunTime::Ace& ace) {
   return text.str();
 }
 
+using Aces = std::vector<std::wstring>;
+
+// Each ACE of acl as aceText, in order.
+inline Aces describe(const RunTime::Acl& acl) {
+  Aces result;
+  for (auto it = acl.begin(); it != acl.end(); ++it) result.push_back(aceText(*it));
+  return result;
+}
+
 // An ACL of the given entries in aceText form, each added on its own.
 inline RunTime::Acl aclOf(std::initializer_list<std::wstring> entries) {
   RunTime::Acl acl;
@@ -56,18 +66,6 @@ inline RunTime::Acl aclOf(std::initializer_list<std::wstring> entries) {
   return acl;
 }
 
-// Owner and DACL of descriptor in SDDL, for messages.
-inline std::wstring sddlText(PSECURITY_DESCRIPTOR descriptor) {
-  wchar_t* text = nullptr;
-  if (!ConvertSecurityDescriptorToStringSecurityDescriptorW(
-          descriptor, SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text, nullptr)) {
-    return L"<no text>";
-  }
-  std::wstring result(text);
-  LocalFree(text);
-  return result;
-}
-
 // A new key under HKEY_CURRENT_USER\Software with descriptor's owner and DACL (or the default
 // ones). The system enforces key DACLs: the destructor first opens the key to everyone.
 class TempKey {
@@ -82,7 +80,8 @@ class TempKey {
     // Written afterwards: Wine's RegCreateKeyExW ignores the security attributes. Naming an
     // owner outside the caller's token takes SeRestorePrivilege on Windows.
     if (created == ERROR_SUCCESS && descriptor != nullptr) {
-      if (RunTime::Access::privilegeExist(L"SeRestorePrivilege")) RunTime::Access::enablePrivilege(L"SeRestorePrivilege");
+      if (RunTime::Access::privilegeExist(L"SeRestorePrivilege"))
+        RunTime::Access::enablePrivilege(L"SeRestorePrivilege");
       if (!SetKernelObjectSecurity(key, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, descriptor)) {
         created = static_cast<LSTATUS>(GetLastError());
       }

@@ -24,11 +24,8 @@ TEST(Sids, WellKnownOnesAndCopies) {
   EXPECT_EQ(VSID(nullptr).sid, nullptr);
   EXPECT_EQ(VSID(garbage).sid, nullptr);
 
-  EXPECT_TRUE(EqualSid(RunTime::localSystemSid().get(), system.sid));
-  EXPECT_EQ(sidString(RunTime::everyoneSid().get()), L"S-1-1-0");
-  const DWORD values[] = {21, 1, 2, 3, 4567};
-  EXPECT_EQ(sidString(RunTime::Sid(SECURITY_NT_AUTHORITY, 5, values).get()), L"S-1-5-21-1-2-3-4567");
   RunTime::Sid sid = RunTime::everyoneSid();
+  EXPECT_EQ(sidString(sid.get()), L"S-1-1-0");
   sid.accountName = L"stale";
   sid.accountType = SidTypeUser;
   sid.copy(nullptr);
@@ -70,9 +67,6 @@ TEST(Sids, OfThisProcessThroughEveryHandleAndNoTokenHandleLeaks) {
   const uintptr_t before = nextHandleValue();
   exercise();
   ASSERT_TRUE(ImpersonateSelf(SecurityImpersonation));
-  HANDLE threadToken = nullptr;
-  EXPECT_TRUE(OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, FALSE, &threadToken));
-  CloseHandle(threadToken);
   exercise();
   RevertToSelf();
   EXPECT_EQ(nextHandleValue(), before);

@@ -37,8 +37,8 @@ TEST(RecyclerVolume, ProcessesRacingToMakeTheFoldersAllGetThemOnceAndTheSpansArr
   for (PROCESS_INFORMATION& racer : racers) {
     STARTUPINFOW startup{sizeof(startup)};
     std::wstring command = L"\"" + host + L"\" recycler Q:\\race.txt " + eventName;
-    ASSERT_TRUE(CreateProcessW(host.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                               &racer));
+    ASSERT_TRUE(
+        CreateProcessW(host.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &racer));
   }
   Sleep(1000);  // all waiting on the event
   SetEvent(go);

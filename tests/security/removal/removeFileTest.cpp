@@ -80,8 +80,8 @@ TEST_F(RemoveFile, ARunningProgramIsMovedIntoTheRecyclerAndItsNameIsFree) {
   const std::wstring eventName = L"kestrin_running_" + std::to_wstring(GetCurrentProcessId());
   HANDLE running = CreateEventW(nullptr, TRUE, FALSE, eventName.c_str());
   std::wstring command = L"\"" + program + L"\" sleep 60000 " + eventName;
-  ASSERT_TRUE(CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                             &child));
+  ASSERT_TRUE(
+      CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child));
   ASSERT_EQ(WaitForSingleObject(running, 60000), WAIT_OBJECT_0);
   CloseHandle(running);
   removeFile(program, false, true, 0, 0);
