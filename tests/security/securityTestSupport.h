@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <aclapi.h>
+#include <gtest/gtest.h>
 #include <sddl.h>
 
 #include <cwchar>
@@ -75,18 +76,18 @@ class TempKey {
                std::to_wstring(GetTickCount64()) + L"-" + std::to_wstring(++serial)),
         name(L"CURRENT_USER\\" + subKey) {
     HKEY key = nullptr;
-    created = RegCreateKeyExW(HKEY_CURRENT_USER, subKey.c_str(), 0, nullptr, 0, KEY_READ | WRITE_DAC | WRITE_OWNER,
-                              nullptr, &key, nullptr);
+    EXPECT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, subKey.c_str(), 0, nullptr, 0, KEY_READ | WRITE_DAC | WRITE_OWNER,
+                              nullptr, &key, nullptr),
+              ERROR_SUCCESS);
     // Written afterwards: Wine's RegCreateKeyExW ignores the security attributes. Naming an
     // owner outside the caller's token takes SeRestorePrivilege on Windows.
-    if (created == ERROR_SUCCESS && descriptor != nullptr) {
-      if (RunTime::Access::privilegeExist(L"SeRestorePrivilege"))
-        RunTime::Access::enablePrivilege(L"SeRestorePrivilege");
-      if (!SetKernelObjectSecurity(key, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, descriptor)) {
-        created = static_cast<LSTATUS>(GetLastError());
-      }
+    if (descriptor != nullptr && RunTime::Access::privilegeExist(L"SeRestorePrivilege")) {
+      RunTime::Access::enablePrivilege(L"SeRestorePrivilege");
     }
-    if (key != nullptr) RegCloseKey(key);
+    if (descriptor != nullptr) {
+      EXPECT_TRUE(SetKernelObjectSecurity(key, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, descriptor));
+    }
+    RegCloseKey(key);
   }
   ~TempKey() {
     SetNamedSecurityInfoW(name.data(), SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr, nullptr);
@@ -97,7 +98,6 @@ class TempKey {
 
   std::wstring subKey;  // under HKEY_CURRENT_USER
   std::wstring name;    // as the named-security functions take it
-  LSTATUS created = ERROR_INVALID_FUNCTION;
 
  private:
   static inline int serial = 0;
