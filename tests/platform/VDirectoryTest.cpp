@@ -5,16 +5,17 @@
 #include "platform/VFile.h"
 #include "platform/fileAttributes.h"
 #include "tests/platform/raised.h"
-#include "tests/support/tempFolder.h"
+#include "tests/driver/childProcess.h"
 
 namespace {
 
 struct Folders : ::testing::Test {
-  TempFolder folder{L"kestrin_folders_"};
+  ScratchFolder folder{L"kestrin_folders_"};
 };
 
 TEST_F(Folders, CreateDirectoryMakesEveryMissingLevelAndAttributesReachLongPaths) {
-  const std::wstring deep = folder.longName(5);
+  std::wstring deep = folder.path;  // beyond MAX_PATH
+  for (wchar_t c : {L'a', L'b', L'c', L'd', L'e'}) deep += L"\\" + std::wstring(70, c);
   VDirectory::createDirectory(deep + L"\\", nullptr);
   bool isDirectory = false;
   EXPECT_TRUE(fileExist(deep, &isDirectory));
@@ -57,6 +58,7 @@ TEST_F(Folders, CreateDirectoryRefusesNamesWithoutAnExistingRoot) {
     EXPECT_EQ(site(wrong), "VDirectory::createDirectory:100");
   }
   EXPECT_FALSE(fileExist(folder.path + L"\\relative"));
+  SetCurrentDirectoryW(L"C:\\");  // so that the folder can go
 
   wchar_t missing = L'Z';
   while (GetLogicalDrives() & (1u << (missing - L'A'))) --missing;

@@ -10,12 +10,11 @@
 #include "tests/driver/childProcess.h"
 #include "tests/platform/raised.h"
 #include "tests/support/runProcess.h"
-#include "tests/support/tempFolder.h"
 
 namespace {
 
 struct Files : ::testing::Test {
-  TempFolder folder{L"kestrin_files_"};
+  ScratchFolder folder{L"kestrin_files_"};
   const std::wstring& root = folder.path;
 };
 
@@ -75,7 +74,8 @@ TEST_F(Files, FinderMovesBetweenIdlePositionedAndExhausted) {
   EXPECT_NE(invalid.message.find(L" at FindFirstFile(" + root + L"\\a|b\\*)"), std::wstring::npos);
   EXPECT_EQ(invalid.sites.at(0).line, 390);
 
-  const std::wstring deep = folder.longName(4);
+  std::wstring deep = root;  // beyond MAX_PATH
+  for (wchar_t c : {L'a', L'b', L'c', L'd'}) deep += L"\\" + std::wstring(70, c);
   VDirectory::createDirectory(deep + L"\\sub", nullptr);
   const FILETIME written{0x12345678, 0x01D00000};
   SetFileTime(VFile(L"\\\\?\\" + deep + L"\\x.dmp", GENERIC_WRITE, 0, CREATE_NEW, 0).get(), nullptr, nullptr, &written);
