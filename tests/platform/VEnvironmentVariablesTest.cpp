@@ -1,7 +1,6 @@
 #include "platform/VEnvironmentVariables.h"
 
 #include <gtest/gtest.h>
-#include <windows.h>
 
 #include "tests/platform/raised.h"
 

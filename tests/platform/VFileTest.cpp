@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-
 #include "platform/VDateTime.h"
 #include "platform/VDirectory.h"
 #include "platform/VFileFinder.h"

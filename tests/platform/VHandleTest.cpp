@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-
 #include "platform/VMutex.h"
 #include "tests/platform/raised.h"
 #include "tests/support/nextHandle.h"

@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <stdexcept>
-#include <string>
 #include <thread>
 
 #include "platform/ScopedLock.h"

@@ -1,14 +1,8 @@
 #include "security/access.h"
 
-#include <windows.h>
-
-#include <aclapi.h>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <string>
-#include <vector>
 
 #include "platform/VMutex.h"
 #include "security/securityDescriptor.h"
@@ -26,9 +20,10 @@ Aces stored(const TempKey* key, HANDLE object = nullptr) {
   PSID owner = nullptr;
   PACL dacl = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  const DWORD read = key ? GetNamedSecurityInfoW(key->name.c_str(), SE_REGISTRY_KEY, what, &owner, nullptr, &dacl,
-                                                 nullptr, &descriptor)
-                         : GetSecurityInfo(object, SE_KERNEL_OBJECT, what, &owner, nullptr, &dacl, nullptr, &descriptor);
+  const DWORD read =
+      key ? GetNamedSecurityInfoW(key->name.c_str(), SE_REGISTRY_KEY, what, &owner, nullptr, &dacl, nullptr,
+                                  &descriptor)
+          : GetSecurityInfo(object, SE_KERNEL_OBJECT, what, &owner, nullptr, &dacl, nullptr, &descriptor);
   Aces result = {read == ERROR_SUCCESS ? sidString(owner) : L"unread " + std::to_wstring(read)};
   for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; ++i) {
     void* ace = nullptr;
@@ -57,8 +52,8 @@ TEST(SecurityDescriptor, TheMutexesAndTheRecyclerCarryTheirEntries) {
   const HANDLE event = CreateEventW(const_cast<SECURITY_ATTRIBUTES*>(&descriptor.attributes), TRUE, FALSE, nullptr);
   const Aces recycler = stored(nullptr, event);
   CloseHandle(event);
-  EXPECT_EQ(recycler, (Aces{kOwner, L"0/3/0x10000000/S-1-5-32-544", L"0/3/0x10000000/S-1-5-18",
-                            L"0/2/0x1300e7/S-1-1-0", L"0/9/0x130080/S-1-1-0"}));
+  EXPECT_EQ(recycler, (Aces{kOwner, L"0/3/0x10000000/S-1-5-32-544", L"0/3/0x10000000/S-1-5-18", L"0/2/0x1300e7/S-1-1-0",
+                            L"0/9/0x130080/S-1-1-0"}));
 
   SecurityEntryList list = grantEntry(VSID::everyone(), GENERIC_READ, true);
   const SecurityEntryList joined = list + grantEntry(VSID::system(), GENERIC_ALL, false);
@@ -77,8 +72,7 @@ TEST(ObjectSecurity, ANullDaclReadsAsEveryoneFullControlAndFailuresNameThePathWi
   ASSERT_EQ(SetNamedSecurityInfoW(key.name.data(), SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr, nullptr,
                                   nullptr, nullptr),
             ERROR_SUCCESS);
-  EXPECT_EQ(describe(RunTime::Access::getSecurity(key.name.c_str(), SE_REGISTRY_KEY)),
-            Aces{L"0/3/0x10000000/S-1-1-0"});
+  EXPECT_EQ(describe(RunTime::Access::getSecurity(key.name.c_str(), SE_REGISTRY_KEY)), Aces{L"0/3/0x10000000/S-1-1-0"});
 
   wchar_t temp[MAX_PATH];
   const std::wstring missing = std::wstring(temp, GetTempPathW(MAX_PATH, temp)) + L"kestrin-missing.txt";

@@ -1,8 +1,5 @@
-#include <windows.h>
-
 #include <algorithm>
 #include <cstring>
-#include <vector>
 
 #include <gtest/gtest.h>
 

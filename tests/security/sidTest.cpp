@@ -1,8 +1,5 @@
-#include <windows.h>
-
 #include <gtest/gtest.h>
 
-#include "security/access.h"
 #include "security/vsid.h"
 #include "securityTestSupport.h"
 #include "tests/platform/raised.h"

@@ -4,9 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <windows.h>
-
-#include <string>
+#include <thread>
 #include <vector>
 
 #include "diagnostics/vexception.h"
@@ -32,24 +30,17 @@ TEST(RecyclerVolume, ProcessesRacingToMakeTheFoldersAllGetThemOnceAndTheSpansArr
   ASSERT_EQ(GetFileAttributesW(recycler.c_str()), INVALID_FILE_ATTRIBUTES);
   const std::wstring eventName = L"kestrin_recycler_race_" + std::to_wstring(GetCurrentProcessId());
   HANDLE go = CreateEventW(nullptr, TRUE, FALSE, eventName.c_str());
-  const std::wstring host = executableFolder() + L"\\crashhost.exe";
-  std::vector<PROCESS_INFORMATION> racers(4);
-  for (PROCESS_INFORMATION& racer : racers) {
-    STARTUPINFOW startup{sizeof(startup)};
-    std::wstring command = L"\"" + host + L"\" recycler Q:\\race.txt " + eventName;
-    ASSERT_TRUE(
-        CreateProcessW(host.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &racer));
+  ProcessResult results[4];
+  std::vector<std::thread> racers;
+  for (int i = 0; i < 4; ++i) {
+    racers.emplace_back(
+        [&, i] { results[i] = runProcess(executableFolder() + L"\\crashhost.exe", L"recycler Q:\\r " + eventName); });
   }
   Sleep(1000);  // all waiting on the event
   SetEvent(go);
-  for (PROCESS_INFORMATION& racer : racers) {
-    EXPECT_EQ(WaitForSingleObject(racer.hProcess, 60000), WAIT_OBJECT_0);
-    DWORD code = 99;
-    GetExitCodeProcess(racer.hProcess, &code);
-    EXPECT_EQ(code, 0u);
-    CloseHandle(racer.hThread);
-    CloseHandle(racer.hProcess);
-  }
+  for (std::thread& racer : racers) racer.join();
+  for (const ProcessResult& result : results)
+    EXPECT_EQ(result.output, std::string(inner.begin(), inner.end()) + "\r\n");
   CloseHandle(go);
   const FILETIME made = created(inner);
 

@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <windows.h>
-
 #include <regex>
 #include <thread>
 
