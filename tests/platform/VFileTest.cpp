@@ -79,11 +79,12 @@ TEST_F(Files, FinderMovesBetweenIdlePositionedAndExhausted) {
   SetFileTime(VFile(L"\\\\?\\" + deep + L"\\x.dmp", GENERIC_WRITE, 0, CREATE_NEW, 0).get(), nullptr, nullptr, &written);
   std::wstring seen;
   for (bool found = finder.first(deep + L"\\*"); found; found = finder.next()) {
-    if (!finder.isDots()) seen += finder.fileName() + (finder.isDirectory() ? L"/ " : L" ");
-    if (!finder.isDots() && !finder.isDirectory()) seen += VDateTime(finder.lastWriteTime()).format(L"-") + L" ";
+    if (finder.isDots()) continue;
+    seen +=
+        finder.fileName() + L" " + (finder.isDirectory() ? L"folder" : VDateTime(finder.lastWriteTime()).format(L"-"));
   }
-  const std::wstring file = L"x.dmp " + VDateTime(written).format(L"-") + L" ";
-  EXPECT_TRUE(seen == L"sub/ " + file || seen == file + L"sub/ ") << seen.size();
+  const std::wstring file = L"x.dmp " + VDateTime(written).format(L"-");
+  EXPECT_TRUE(seen == L"sub folder" + file || seen == file + L"sub folder") << seen.size();
   EXPECT_TRUE(finder.isDots());
   EXPECT_EQ(finder.fileName(), L"");
   EXPECT_FALSE(finder.next());
