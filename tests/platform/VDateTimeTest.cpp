@@ -17,7 +17,7 @@ VDateTime at(const SYSTEMTIME& calendar) {
 
 FILETIME fileTime(uint64_t ticks) { return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)}; }
 
-TEST(VDateTime, OrdersByCalendarFieldsAndFormatsThemPadded) {
+TEST(VDateTime, OrdersAndFormatsCalendarFieldsAndComesFromFileTimesAndTheClock) {
   const VDateTime base = at({2024, 5, 1, 6, 7, 8, 9, 10});
   EXPECT_EQ(base.compare(at({2024, 5, 4, 6, 7, 8, 9, 10})), 0);  // the day of the week takes no part
   EXPECT_EQ(at({2024, 5, 1, 6, 7, 8, 9, 11}).compare(base), 1);
@@ -27,9 +27,7 @@ TEST(VDateTime, OrdersByCalendarFieldsAndFormatsThemPadded) {
   EXPECT_EQ(base.format(L""), L"20240506 07:08:09.010");
   EXPECT_EQ(base.dateStamp(), L"20240506");
   EXPECT_EQ(at({999, 12, 0, 31, 0, 0, 0, 0}).dateStamp(), L"09991231");
-}
 
-TEST(VDateTime, ComesFromFileTimesAndTheLocalClock) {
   EXPECT_EQ(VDateTime(fileTime(0)).format(L"-"), L"1601-01-01 00:00:00.000");
   const VDateTime known(fileTime(133594528890100000ull));  // 2024-05-06 07:08:09.010 UTC, a Monday
   EXPECT_EQ(known.format(L"/"), L"2024/05/06 07:08:09.010");

@@ -8,7 +8,7 @@
 
 namespace {
 
-TEST(FormatString, NarrowAndWideFollowMicrosoftConventions) {
+TEST(FormatString, FollowsMicrosoftConventionsAndRaisesForAnInvalidFormat) {
   EXPECT_EQ(formatString("%s (%s %d)", std::string("span"), "fn", -3), "span (fn -3)");
   // %s is a wide string and %S a narrow one in a wide format, whatever the compiler's default.
   EXPECT_EQ(formatString(L"CreateDirectory(%s) %s", std::wstring(L"C:\\a b"), L"x.dll"),
@@ -22,9 +22,7 @@ TEST(FormatString, NarrowAndWideFollowMicrosoftConventions) {
   EXPECT_EQ(formatString(L"%04d%s%02d%s%02d.%03d", y, L"-", mo, L"-", d, ms), L"2026-03-07.009");
   const std::wstring part(5000, L'x');
   EXPECT_EQ(formatString(L"[%s|%s]", part, part), L"[" + part + L"|" + part + L"]");
-}
 
-TEST(FormatString, InvalidFormatRaisesArgumentException) {
   const auto wide = raised<ArgumentException>([] { formatString(static_cast<const wchar_t*>(nullptr)); });
   EXPECT_EQ(wide.message, L"_scwprintf() failed: invalid arguments");
   const auto narrow = raised<ArgumentException>([] { formatString(static_cast<const char*>(nullptr)); });

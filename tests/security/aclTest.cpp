@@ -73,7 +73,7 @@ TEST(AclSize, GrowsGeometricallyKeepingEveryEntry) {
 
 // A removal only removes: what stays keeps its order, however many removals run (the number
 // that removeTokenDenials runs depends on the caller's groups).
-TEST(AclTransform, RemovalsTakeOnlyTheirEntriesAndKeepTheOrderOfWhatStays) {
+TEST(AclTransform, RemovalsKeepTheOrderOfWhatStaysAndMergesCombineMasksAndFlags) {
   const Acl acl = aclOf({L"0/0/0x1/S-1-5-32-545", L"0/0/0x8/S-1-5-21-1-2-3-4567", L"0/0/0x2/S-1-5-18",
                          L"0/0/0x4/S-1-1-0", L"1/0/0x1/S-1-5-32-546", L"1/0/0x10000/S-1-1-0"});
   const Aces all = {L"1/0/0x10000/S-1-1-0", L"1/0/0x1/S-1-5-32-546",        L"0/0/0x4/S-1-1-0",
@@ -95,9 +95,7 @@ TEST(AclTransform, RemovalsTakeOnlyTheirEntriesAndKeepTheOrderOfWhatStays) {
   EXPECT_EQ(describe(Acl::removeSidEntries(Acl::removeSidEntries(acl, sidFromString(L"S-1-5-32-546").get(), true),
                                            sidFromString(L"S-1-5-18").get(), false)),
             without({1, 3}));
-}
 
-TEST(AclTransform, MergesCombineMasksAndFlags) {
   const Acl masks = aclOf({L"0/16/0x1/S-1-1-0", L"0/16/0x4/S-1-1-0", L"0/0/0x10000000/S-1-5-18"});
   EXPECT_EQ(describe(Acl::mergeAccessMasks(masks, nullptr)), (Aces{L"0/0/0x5/S-1-1-0", L"0/0/0x10000000/S-1-5-18"}));
   const Acl flags = aclOf({L"0/9/0x1/S-1-1-0", L"0/0/0x1/S-1-1-0", L"1/10/0x1/S-1-5-18", L"1/9/0x1/S-1-5-18"});
