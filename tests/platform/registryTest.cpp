@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 
 #include "platform/RegistryKey.h"
 #include "tests/platform/raised.h"
@@ -81,27 +80,23 @@ TEST_F(Registry, LookupsReportMissingValuesCheckStatusBeforeTypeAndTypeBeforeSiz
   for (const wchar_t* name : {L"missing", L"one", L"short"}) EXPECT_EQ(registry::readDWORD(key.get(), name, 5), 5u);
   EXPECT_EQ(registry::readDWORD(key.get(), L"number", 5), 7u);
 
-  const std::wstring path = kTestKey + L"\\";
-  const struct {
-    std::function<void()> call;
-    std::wstring message;
-    int line;
-  } bad[] = {
-      {[&] { registry::lookup(key.get(), L"number", text); }, L"type of 'number'", 661},
-      {[&] { registry::getstr(HKEY_LOCAL_MACHINE, kTestKey, L"number", RegistryViewDefault); },
-       L"type of '" + path + L"number'", 562},
-      {[&] { registry::lookup(key.get(), L"one", number); }, L"type of 'one'", 319},
-      {[&] { registry::lookup(key.get(), L"binary", number); }, L"type of 'binary'", 319},
-      {[&] { registry::lookup(key.get(), L"short", number); }, L"size of 'short'", 321},
-      {[&] { registry::lookup(HKEY_LOCAL_MACHINE, kTestKey, L"binary", number, RegistryViewDefault); },
-       L"type of '" + path + L"binary'", 438},
-      {[&] { registry::lookup(HKEY_LOCAL_MACHINE, kTestKey, L"short", number, RegistryViewDefault); },
-       L"size of '" + path + L"short'", 440},
-  };
-  for (const auto& row : bad) {
-    EXPECT_EQ(failure(row.call), L"RegQueryValueEx invalid " + row.message + L" at registry::lookup:" +
-                                     std::to_wstring(row.line));
-  }
+  // A bad value raises naming it, without a Windows error code.
+  const std::wstring invalid = L"RegQueryValueEx invalid ", path = kTestKey + L"\\";
+  const HKEY machine = HKEY_LOCAL_MACHINE;
+  EXPECT_EQ(failure([&] { registry::lookup(key.get(), L"number", text); }),
+            invalid + L"type of 'number' at registry::lookup:661");
+  EXPECT_EQ(failure([&] { registry::getstr(machine, kTestKey, L"number", RegistryViewDefault); }),
+            invalid + L"type of '" + path + L"number' at registry::lookup:562");
+  EXPECT_EQ(failure([&] { registry::lookup(key.get(), L"one", number); }),
+            invalid + L"type of 'one' at registry::lookup:319");
+  EXPECT_EQ(failure([&] { registry::lookup(key.get(), L"binary", number); }),
+            invalid + L"type of 'binary' at registry::lookup:319");
+  EXPECT_EQ(failure([&] { registry::lookup(key.get(), L"short", number); }),
+            invalid + L"size of 'short' at registry::lookup:321");
+  EXPECT_EQ(failure([&] { registry::lookup(machine, kTestKey, L"binary", number, RegistryViewDefault); }),
+            invalid + L"type of '" + path + L"binary' at registry::lookup:438");
+  EXPECT_EQ(failure([&] { registry::lookup(machine, kTestKey, L"short", number, RegistryViewDefault); }),
+            invalid + L"size of '" + path + L"short' at registry::lookup:440");
   EXPECT_EQ(text, L"kept");
   EXPECT_EQ(number, 99u);
 }
