@@ -29,9 +29,7 @@ TEST(VEnvironmentVariables, ParsesBlocksLikeWindowsAddingToWhatIsThere) {
   env.load(block({L"B=2", L"x=3"}).c_str());
   EXPECT_EQ(env.size(), 6u);
   EXPECT_EQ(env[L"X"], L"3");
-  const auto e = raised<vexception>([&] { env.load(nullptr); });
-  EXPECT_EQ(e.message, L"Parameter is null");
-  EXPECT_EQ(site(e), "VEnvironmentVariables::load:21");
+  EXPECT_EQ(failure([&] { env.load(nullptr); }), L"Parameter is null at VEnvironmentVariables::load:21");
   EXPECT_EQ(env.size(), 6u);
 }
 

@@ -43,10 +43,8 @@ TEST_F(Files, FailuresComeByClassNamingTheFileWhichStaysHeldAndSeekReportsEveryP
             "VFile::open:104 VFile::seek:180 VFile::write:130");
 }
 
-// Windows has no limit on the size of the files a process writes; Linux beneath Wine has one. A
-// write that crosses it is taken only in part and WriteFile reports success with the count
-// taken, as on a full disk. The host writes 2 MB under a limit of 1 MB, its Linux shell
-// ignoring the signal that a write beyond the limit would raise.
+// Linux beneath Wine limits a file's size: a write across it is taken in part and WriteFile reports
+// success, as on a full disk. The host writes 2 MB under a limit of 1 MB, the signal ignored.
 TEST_F(Files, APartialWriteRaisesOnlyWhenAllWasAsked) {
   const std::wstring path = root + L"\\partial.bin";
   const std::string linuxPath(path.begin(), path.end());

@@ -22,16 +22,13 @@ TEST(VHandle, PseudoHandlesAndAClosingThatKeepsTheLastError) {
   EXPECT_EQ(GetThreadId(thread), GetCurrentThreadId());
   EXPECT_TRUE(CloseHandle(thread)) << "the owner handed over a handle it had not closed";
 
-  // An owner that closes between a failed call and the read of its error must not hide the
-  // cause, even when the close itself fails (as closing kNever does).
+  // Closing between a failed call and the read of its error must not hide the cause.
   UniqueKernelHandle stale(kNever);
   SetLastError(ERROR_ACCESS_DENIED);
   stale.reset();
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
 }
 
-// Successful and failing constructions, waits, releases and duplications leave the process with
-// the handles it had.
 TEST(VHandle, NoHandleOutlivesSyncObjectsOnAnyPath) {
   const std::wstring name = L"kestrin_sync_leak_" + std::to_wstring(GetCurrentProcessId());
   const HANDLE clash = CreateEventW(nullptr, TRUE, FALSE, (name + L"_event").c_str());

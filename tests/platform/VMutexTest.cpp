@@ -53,8 +53,7 @@ TEST(VMutex, OnlyTheOwnerHoldsItAnAbandonedOneIsAcquiredAndANameOpensTheOneThere
   EXPECT_FALSE(freeForAnotherThread(opened)) << "not the creator's mutex";
 }
 
-// Procedure calls keep coming while the lock waits: each must shorten what is left of the time-out,
-// not start it again, or the wait never ends while they come.
+// A procedure call during the wait must shorten what is left of the time-out, not start it again.
 TEST(VMutex, ProcedureCallsRunDuringTheWaitAndDoNotRestartTheTimeOut) {
   static std::atomic<int> runs{0};
   VMutex mutex(false, nullptr);

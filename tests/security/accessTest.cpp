@@ -42,9 +42,7 @@ TEST(AccessHelpers, FileRightsFollowTheFileGenericMapping) {
   EXPECT_EQ(mapFileGenericRights(GENERIC_WRITE | GENERIC_EXECUTE | 0x1), 0x120116u | 0x1200A0u | 0x1);
 }
 
-// Read back through kernel objects, which keep their descriptors on every system: every process
-// may open and wait on the product's named mutexes, whoever made them; the recycler folder
-// carries four entries. The entries own their SIDs.
+// Read back through kernel objects, which keep their descriptors on every system, Wine included.
 TEST(SecurityDescriptor, TheMutexesAndTheRecyclerCarryTheirEntries) {
   VMutex mutex(true, (L"kestrin-security-test-" + std::to_wstring(GetCurrentProcessId())).c_str());
   EXPECT_EQ(stored(nullptr, mutex.handle.get()), (Aces{kOwner, L"0/3/0x10000000/S-1-1-0"}));
@@ -65,8 +63,7 @@ TEST(SecurityDescriptor, TheMutexesAndTheRecyclerCarryTheirEntries) {
   EXPECT_EQ(joined.entries[1].entry.Trustee.TrusteeType, TRUSTEE_IS_USER);
 }
 
-// Wine stores no file descriptor (a DACL written to a file reads back made up from the Unix
-// mode bits), so the object read back for real is a registry key.
+// Wine keeps no file descriptor (it makes one up from the mode bits): the object is a key.
 TEST(ObjectSecurity, ANullDaclReadsAsEveryoneFullControlAndFailuresNameThePathWithoutPrefix) {
   TempKey key;
   ASSERT_EQ(SetNamedSecurityInfoW(key.name.data(), SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr, nullptr,
@@ -83,19 +80,14 @@ TEST(ObjectSecurity, ANullDaclReadsAsEveryoneFullControlAndFailuresNameThePathWi
   EXPECT_EQ(e.sites.at(0).function, "RunTime::Access::getSecurity");
 }
 
-// The take-over: every entry explicit, the caller's denials gone, and the grants to the caller's
-// token owner and LocalSystem leading the allow entries. A DACL denying Everyone DELETE, with two
-// inherited grants to Users that merge into one once the generic right is mapped to file rights.
+// The generic right maps to file rights, so the two inherited grants to Users merge into one.
 TEST(ObjectSecurity, GrantedAclLeadsWithGrantsAndDropsCallerDenials) {
   const Acl stubborn = aclOf({L"1/0/0x10000/S-1-1-0", L"0/16/0x80000000/S-1-5-32-545", L"0/25/0x120089/S-1-5-32-545"});
   EXPECT_EQ(describe(RunTime::Access::grantedAcl(stubborn, SE_FILE_OBJECT, DELETE | FILE_WRITE_ATTRIBUTES)),
             (Aces{L"0/3/0x10100/" + kOwner, L"0/3/0x10100/S-1-5-18", L"0/1/0x120089/S-1-5-32-545"}));
 }
 
-// A key owned by LocalSystem that denies Everyone DELETE and Guests KEY_SET_VALUE, and lets the
-// caller's user read it and change its owner and DACL. (Wine lets a key's owner delete it
-// whatever its DACL says, so the owner must be outside the caller's token.) Keys keep and enforce
-// their descriptors here, so this is the take-over read back for real.
+// Owned outside the caller's token: Wine lets a key's owner delete it whatever its DACL says.
 TEST(ObjectSecurity, GrantAccessTakesOverAKey) {
   const std::wstring user = sidString(RunTime::Sid::current(GetCurrentProcess()).get());
   const Acl dacl =
@@ -112,8 +104,7 @@ TEST(ObjectSecurity, GrantAccessTakesOverAKey) {
 
   RunTime::Access::grantAccess(key.name.c_str(), SE_REGISTRY_KEY, DELETE | KEY_SET_VALUE);
 
-  // The denial of a SID outside the caller's token stays, ahead of every grant; the former
-  // allow entries, both explicit now, follow in either order.
+  // The denial of a SID outside the caller's token stays; the former allows follow in either order.
   Aces after = stored(&key);
   ASSERT_EQ(after.size(), 6u);
   std::sort(after.begin() + 4, after.end());

@@ -79,8 +79,7 @@ class TempKey {
     EXPECT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, subKey.c_str(), 0, nullptr, 0, KEY_READ | WRITE_DAC | WRITE_OWNER,
                               nullptr, &key, nullptr),
               ERROR_SUCCESS);
-    // Written afterwards: Wine's RegCreateKeyExW ignores the security attributes. Naming an
-    // owner outside the caller's token takes SeRestorePrivilege on Windows.
+    // Wine's RegCreateKeyExW ignores security attributes; a foreign owner takes SeRestorePrivilege.
     if (descriptor != nullptr && RunTime::Access::privilegeExist(L"SeRestorePrivilege")) {
       RunTime::Access::enablePrivilege(L"SeRestorePrivilege");
     }

@@ -33,10 +33,7 @@ TEST(Sids, WellKnownOnesAndCopies) {
   EXPECT_EQ(sid.get(), nullptr);
 }
 
-// The pseudo handle (thread token or process token) and a real handle of this process name the
-// same user; while the thread impersonates itself, its thread token is the one read. A handle
-// that is no process raises naming the token; every token handle is closed, whether the call
-// succeeds or raises, with or without a thread token.
+// Every token handle is closed, whether the call succeeds or raises, with or without a thread token.
 TEST(Sids, OfThisProcessThroughEveryHandleAndNoTokenHandleLeaks) {
   HANDLE self = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, GetCurrentProcessId());
   ASSERT_NE(self, nullptr);
