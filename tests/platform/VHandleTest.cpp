@@ -12,11 +12,11 @@ namespace {
 const HANDLE kNever = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x7FFFFFF0));
 
 TEST(VHandle, PseudoHandlesAndAClosingThatKeepsTheLastError) {
-  const uintptr_t before = nextHandleValue();
+  const uintptr_t before = nextHandleValue(16);
   EXPECT_EQ(VHandle::duplicate(nullptr).get(), INVALID_HANDLE_VALUE);
   // Duplicated for real, the process pseudo-handle would give a new process handle.
   EXPECT_EQ(VHandle::duplicate(GetCurrentProcess()).get(), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(nextHandleValue(), before);
+  EXPECT_EQ(nextHandleValue(16), before);
   const HANDLE thread = VHandle::duplicate(GetCurrentThread()).release();
   EXPECT_NE(thread, GetCurrentThread());
   EXPECT_EQ(GetThreadId(thread), GetCurrentThreadId());
@@ -35,7 +35,7 @@ TEST(VHandle, NoHandleOutlivesSyncObjectsOnAnyPath) {
   uintptr_t before = 0;
   for (int i = 0; i < 2; ++i) {
     // The first round's failures open what the system then keeps for the rest of the process.
-    if (i == 1) before = nextHandleValue();
+    if (i == 1) before = nextHandleValue(16);
     {
       VMutex named(true, name.c_str());
       VMutex unnamed(false, nullptr);
@@ -49,7 +49,7 @@ TEST(VHandle, NoHandleOutlivesSyncObjectsOnAnyPath) {
     EXPECT_NE(wrongKind.message.find(L" at Create mutex with name '" + name + L"_event'"), std::wstring::npos);
     EXPECT_EQ(site(never) + " " + site(wrongKind), "VHandle::duplicate:16 VMutex::VMutex:194");
   }
-  EXPECT_EQ(nextHandleValue(), before);
+  EXPECT_EQ(nextHandleValue(16), before);
   CloseHandle(clash);
 }
 

@@ -56,12 +56,12 @@ TEST(Sids, OfThisProcessThroughEveryHandleAndNoTokenHandleLeaks) {
     EXPECT_THROW(RunTime::Access::processTokenGroups(event), vosexception);
   };
   exercise();
-  const uintptr_t before = nextHandleValue();
+  const uintptr_t before = nextHandleValue(16);
   exercise();
   ASSERT_TRUE(ImpersonateSelf(SecurityImpersonation));
   exercise();
   RevertToSelf();
-  EXPECT_EQ(nextHandleValue(), before);
+  EXPECT_EQ(nextHandleValue(16), before);
   CloseHandle(event);
 }
 
