@@ -3,107 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
-#include <stdexcept>
-#include <string>
 #include <thread>
 
-#include "diagnostics/vexception.h"
 #include "platform/ScopedLock.h"
 #include "platform/VHandle.h"
+#include "tests/platform/raised.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 // Test processes run side by side: names carry the process id.
-std::wstring uniqueName(const wchar_t* what) { return L"kestrin_sync_" + std::to_wstring(GetCurrentProcessId()) + what; }
-
-long long millisecondsSince(Clock::time_point start) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+std::wstring uniqueName(const wchar_t* what) {
+  return L"kestrin_sync_" + std::to_wstring(GetCurrentProcessId()) + what;
 }
-
-// Another thread takes the mutex and holds it until this object goes, or ends at once owning it.
-struct OtherOwner {
-  OtherOwner(VSyncObject& mutex, bool abandon) : thread([this, &mutex, abandon] {
-    mutex.lock(INFINITE);
-    taken = true;
-    while (!abandon && !released) Sleep(1);
-    if (!abandon) mutex.unlock();
-  }) {
-    while (!taken) Sleep(1);
-  }
-  ~OtherOwner() {
-    released = true;
-    thread.join();
-  }
-  std::atomic<bool> taken{false}, released{false};
-  std::thread thread;
-};
-
-TEST(VMutex, AMutexAnotherThreadOwnsIsNeitherLockedNorUnlockedHere) {
-  VMutex mutex(false, nullptr);
-  OtherOwner owner(mutex, false);
-  const Clock::time_point start = Clock::now();
-  EXPECT_FALSE(mutex.lock(0));
-  EXPECT_LT(millisecondsSince(start), 500);  // a zero time-out waits not at all; room for a loaded machine
-  try {
-    mutex.unlock();
-    ADD_FAILURE() << "unlock by a non-owner returned";
-  } catch (const vosexception& e) {
-    EXPECT_EQ(e.code, static_cast<uint32_t>(ERROR_NOT_OWNER));
-    EXPECT_TRUE(typeid(e) == typeid(vosexception)) << typeid(e).name();
-    EXPECT_NE(e.message.find(L" at ReleaseMutex"), std::wstring::npos);
-    EXPECT_EQ(e.sites.at(0).function + ":" + std::to_string(e.sites[0].line), "VMutex::unlock:234");
-  }
-}
-
-TEST(VMutex, AMutexWhoseOwnerEndedWithoutReleaseIsAcquired) {
-  VMutex mutex(false, uniqueName(L"abandoned").c_str());
-  { OtherOwner owner(mutex, true); }
-  EXPECT_TRUE(mutex.lock(1000));
-  mutex.unlock();
-  { OtherOwner owner(mutex, true); }
-  EXPECT_EQ(mutex.waitForSingleObject(1000), static_cast<uint32_t>(WAIT_ABANDONED));
-  EXPECT_TRUE(mutex.unlock());
-}
-
-std::atomic<int> apcRuns{0};
-
-TEST(VMutex, AProcedureCallDoesNotRestartTheTimeOut) {
-  VMutex mutex(false, nullptr);
-  OtherOwner owner(mutex, false);
-  const auto thread = VHandle::duplicate(GetCurrentThread());
-  std::thread interrupter([self = thread.get()] {
-    Sleep(300);
-    QueueUserAPC([](ULONG_PTR) { ++apcRuns; }, self, 0);
-  });
-  const Clock::time_point start = Clock::now();
-  EXPECT_FALSE(mutex.lock(1000));
-  const long long elapsed = millisecondsSince(start);
-  interrupter.join();
-  EXPECT_EQ(apcRuns, 1);
-  // Restarting the time-out after the call ends at 1300 ms or later. The band allows for a loaded
-  // 2-core machine waking the thread late (tens of ms) and a timer firing a little early.
-  EXPECT_GE(elapsed, 950);
-  EXPECT_LT(elapsed, 1250);
-}
-
-TEST(VMutex, UnnamedMutexesAreDistinctAndANameOpensTheOneThere) {
-  VMutex first(false, nullptr);
-  VMutex second(false, nullptr);
-  {
-    OtherOwner owner(first, false);
-    EXPECT_TRUE(second.lock(0));
-    second.unlock();
-  }
-  const std::wstring name = uniqueName(L"shared");
-  VMutex creator(true, name.c_str());
-  std::thread([&name] { EXPECT_FALSE(VMutex(false, name.c_str()).lock(0)) << "not the creator's mutex"; }).join();
-
-}
-
-}  // namespace
 
 // Whether a thread other than the caller can take the mutex right now (and gives it back).
 bool freeForAnotherThread(VMutex& mutex) {
@@ -113,6 +24,54 @@ bool freeForAnotherThread(VMutex& mutex) {
     if (free) ReleaseMutex(mutex.handle.get());
   }).join();
   return free;
+}
+
+TEST(VMutex, OnlyTheOwnerHoldsItAnAbandonedOneIsAcquiredAndANameOpensTheOneThere) {
+  VMutex mutex(false, nullptr);
+  VMutex unnamed(false, nullptr);
+  ASSERT_TRUE(mutex.lock(INFINITE));
+  std::thread([&] {
+    EXPECT_FALSE(mutex.lock(0));
+    EXPECT_TRUE(unnamed.lock(0)) << "unnamed mutexes are distinct";
+    unnamed.unlock();
+    const auto notOwner = raised<vosexception>([&] { mutex.unlock(); });
+    EXPECT_EQ(notOwner.code, static_cast<uint32_t>(ERROR_NOT_OWNER));
+    EXPECT_NE(notOwner.message.find(L" at ReleaseMutex"), std::wstring::npos);
+    EXPECT_EQ(site(notOwner), "VMutex::unlock:234");
+  }).join();
+  mutex.unlock();
+  // Threads that end owning it.
+  std::thread([&] { mutex.lock(INFINITE); }).join();
+  EXPECT_TRUE(mutex.lock(1000));
+  mutex.unlock();
+  std::thread([&] { mutex.lock(INFINITE); }).join();
+  EXPECT_EQ(mutex.waitForSingleObject(1000), static_cast<uint32_t>(WAIT_ABANDONED));
+  EXPECT_TRUE(mutex.unlock());
+
+  VMutex creator(true, uniqueName(L"shared").c_str());
+  VMutex opened(false, uniqueName(L"shared").c_str());
+  EXPECT_FALSE(freeForAnotherThread(opened)) << "not the creator's mutex";
+}
+
+// A procedure call during the wait must shorten what is left of the time-out, not start it again.
+TEST(VMutex, ProcedureCallsRunDuringTheWaitAndDoNotRestartTheTimeOut) {
+  static std::atomic<int> runs{0};
+  VMutex mutex(false, nullptr);
+  const auto self = VHandle::duplicate(GetCurrentThread());
+  std::atomic<bool> taken{false}, waiting{true};
+  int queued = 0;
+  std::thread owner([&] {
+    mutex.lock(INFINITE);
+    taken = true;
+    for (; waiting && queued < 100; ++queued, Sleep(50)) QueueUserAPC([](ULONG_PTR) { ++runs; }, self.get(), 0);
+    mutex.unlock();
+  });
+  while (!taken) Sleep(1);
+  EXPECT_FALSE(mutex.lock(1000));
+  waiting = false;
+  owner.join();
+  EXPECT_LT(queued, 100) << "the wait went on while calls came";
+  EXPECT_GE(runs, 2) << "the wait ended at the first call or ran none";
 }
 
 TEST(VMutex, AScopedLockHoldsItToEveryWayOutAndNeverRaisesThere) {
@@ -134,8 +93,9 @@ TEST(VMutex, AScopedLockHoldsItToEveryWayOutAndNeverRaisesThere) {
     mutex.unlock();
   }
   EXPECT_TRUE(freeForAnotherThread(mutex));
-  // A wait that fails raises from the constructor, and the scope holds nothing.
   VMutex closed(false, nullptr);
   closed.handle.reset();
-  EXPECT_THROW(ScopedLock<VMutex>{&closed}, vexception);
+  EXPECT_THROW(ScopedLock<VMutex>{&closed}, vexception) << "a failed wait raises from the constructor";
 }
+
+}  // namespace

@@ -14,19 +14,15 @@ int wmain(int argc, wchar_t** argv) {
   if (argc != 3) return 2;
   const uint32_t count = std::wcstoul(argv[2], nullptr, 10);
   const std::string data(count, 'p');
-  try {
-    VFile file(argv[1], GENERIC_WRITE, 0, CREATE_NEW, 0);
-    for (bool whole : {true, false}) {
-      file.seek(0, nullptr, FILE_BEGIN);
-      try {
-        file.write(data.data(), count, whole);
-        std::printf("wrote\n");
-      } catch (const vexception& e) {
-        std::printf("raised %d %ls\n", e.sites.at(0).line, e.message.c_str());
-      }
+  VFile file(argv[1], GENERIC_WRITE, 0, CREATE_NEW, 0);  // raising from here ends the process abnormally
+  for (bool whole : {true, false}) {
+    file.seek(0, nullptr, FILE_BEGIN);
+    try {
+      file.write(data.data(), count, whole);
+      std::printf("wrote\n");
+    } catch (const vexception& e) {
+      std::printf("raised %d %ls\n", e.sites.at(0).line, e.message.c_str());
     }
-  } catch (...) {
-    return 1;
   }
   return 0;
 }

@@ -2,9 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
 
-#include "diagnostics/vexception.h"
 #include "platform/RegistryKey.h"
 #include "tests/platform/raised.h"
 
@@ -17,16 +15,9 @@ const std::wstring kTestKey = L"SOFTWARE\\KestrinPlatformRegistryTest" + std::to
 class Registry : public ::testing::Test {
  protected:
   Registry() : key(HKEY_LOCAL_MACHINE, kTestKey, KEY_ALL_ACCESS, false) {}
-
   ~Registry() override {
-    RegDeleteTreeW(key.get(), nullptr);
-    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kTestKey.c_str(), KEY_WOW64_64KEY, 0);
-    HKEY wow = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kTestKey.c_str(), 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, &wow) == 0) {
-      RegDeleteTreeW(wow, nullptr);
-      RegCloseKey(wow);
-    }
-    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kTestKey.c_str(), KEY_WOW64_32KEY, 0);
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kTestKey.c_str());
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, (L"SOFTWARE\\WOW6432Node" + kTestKey.substr(8)).c_str());
   }
 
   // Writes data exactly as given, so that values the product never writes can be read back.
@@ -37,122 +28,77 @@ class Registry : public ::testing::Test {
   RegistryKey key;
 };
 
-template <class Call>
-void expectBadValue(Call call, const std::wstring& message, int32_t line) {
-  try {
-    call();
-    ADD_FAILURE() << "expected: " << std::string(message.begin(), message.end());
-  } catch (const vosexception&) {
-    ADD_FAILURE() << "a bad value carries no Windows error code";
-  } catch (const vexception& e) {
-    EXPECT_EQ(e.message, message);
-    EXPECT_EQ(e.sites.at(0).function, "registry::lookup");
-    EXPECT_EQ(e.sites.at(0).line, line);
-  }
-}
-
-std::wstring environment(const wchar_t* name) {
-  wchar_t buffer[1024];
-  const DWORD length = GetEnvironmentVariableW(name, buffer, 1024);
-  return std::wstring(buffer, length);
-}
-
-}  // namespace
-
-TEST_F(Registry, StringsComeBackWholeAndExpandedOnlyWhenStoredAsExpandable) {
-  const std::wstring systemRoot = environment(L"SystemRoot");
+TEST_F(Registry, StringsComeBackWholeExpandedOnlyWhenStoredSoAndEndAtTheirFirstZero) {
+  wchar_t buffer[MAX_PATH];
+  const std::wstring systemRoot(buffer, GetEnvironmentVariableW(L"SystemRoot", buffer, MAX_PATH));
   ASSERT_FALSE(systemRoot.empty());
-  const wchar_t expandable[] = L"%SystemRoot%\\x";
-  put(L"expand", REG_EXPAND_SZ, expandable, sizeof(expandable));
+  put(L"expand", REG_EXPAND_SZ, L"%SystemRoot%\\x", sizeof(L"%SystemRoot%\\x"));
   registry::set(key.get(), L"plain", std::wstring(L"%SystemRoot%\\x"));
-  const std::wstring longText(20000, L'L');
-  registry::set(key.get(), L"long", longText);
-
+  registry::set(key.get(), L"long", std::wstring(20000, L'L'));
   EXPECT_EQ(registry::getstr(HKEY_LOCAL_MACHINE, kTestKey, L"expand", RegistryViewDefault), systemRoot + L"\\x");
   std::wstring value;
   ASSERT_EQ(registry::lookup(HKEY_LOCAL_MACHINE, kTestKey, L"plain", value, REG_EXPAND_SZ, RegistryViewDefault), 0);
   EXPECT_EQ(value, L"%SystemRoot%\\x");
   ASSERT_EQ(registry::lookup(HKEY_LOCAL_MACHINE, kTestKey, L"expand", value, REG_SZ, RegistryViewDefault), 0);
   EXPECT_EQ(value, systemRoot + L"\\x");
-  ASSERT_EQ(registry::lookup(key.get(), L"expand", value), 0);
-  EXPECT_EQ(value, systemRoot + L"\\x");
-  ASSERT_EQ(registry::lookup(key.get(), L"long", value), 0);
-  EXPECT_EQ(value, longText);
-}
 
-TEST_F(Registry, StringDataEndsAtItsFirstZeroOrAtItsEnd) {
   put(L"unterminated", REG_SZ, L"abc", 6);
   put(L"embedded", REG_SZ, L"ab\0cd", 12);
   put(L"empty", REG_SZ, L"", 0);
   put(L"odd", REG_SZ, "a\0b", 3);
-  std::wstring value = L"previous";
-  ASSERT_EQ(registry::lookup(key.get(), L"unterminated", value), 0);
-  EXPECT_EQ(value, L"abc");
-  ASSERT_EQ(registry::lookup(key.get(), L"embedded", value), 0);
-  EXPECT_EQ(value, L"ab");
-  ASSERT_EQ(registry::lookup(key.get(), L"empty", value), 0);
-  EXPECT_EQ(value, L"");
-  ASSERT_EQ(registry::lookup(key.get(), L"odd", value), 0);
-  EXPECT_EQ(value, L"a");
+  const struct {
+    const wchar_t* name;
+    std::wstring expected;
+  } stored[] = {{L"expand", systemRoot + L"\\x"},
+                {L"long", std::wstring(20000, L'L')},
+                {L"unterminated", L"abc"},
+                {L"embedded", L"ab"},
+                {L"empty", L""},
+                {L"odd", L"a"}};
+  for (const auto& row : stored) {
+    ASSERT_EQ(registry::lookup(key.get(), row.name, value), 0) << row.name;
+    EXPECT_EQ(value, row.expected) << row.name;
+  }
 }
 
-TEST_F(Registry, StringLookupsReportMissingValuesAndRejectOtherTypes) {
+TEST_F(Registry, LookupsReportMissingValuesCheckStatusBeforeTypeAndTypeBeforeSize) {
   registry::set(key.get(), L"number", DWORD{7});
-  std::wstring value = L"kept";
-  EXPECT_EQ(registry::lookup(key.get(), L"missing", value), ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(registry::lookup(HKEY_LOCAL_MACHINE, kTestKey, L"missing", value, REG_SZ, RegistryViewDefault),
-            ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(registry::lookup(HKEY_LOCAL_MACHINE, kTestKey + L"\\none", L"x", value, REG_SZ, RegistryViewDefault),
-            ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(value, L"kept");
-  expectBadValue([&] { registry::lookup(key.get(), L"number", value); },
-                 L"RegQueryValueEx invalid type of 'number'", 661);
-  expectBadValue([&] { registry::getstr(HKEY_LOCAL_MACHINE, kTestKey, L"number", RegistryViewDefault); },
-                 L"RegQueryValueEx invalid type of '" + kTestKey + L"\\number'", 562);
-}
-
-TEST_F(Registry, GetstrOfAMissingValueRaisesFileNotFoundNamingKeyAndValue) {
-  const auto e = raised<VFileNotFoundException>(
-      [] { registry::getstr(HKEY_LOCAL_MACHINE, kTestKey, L"PRODUCT_ROOT_D", RegistryViewDefault); });
-  EXPECT_EQ(e.code, 2u);
-  EXPECT_NE(e.message.find(L" at lookup subKey=" + kTestKey + L" value=PRODUCT_ROOT_D"), std::wstring::npos);
-  EXPECT_EQ(e.sites.at(0).function + ":" + std::to_string(e.sites[0].line), "registry::getstr:763");
-}
-
-TEST_F(Registry, NumberLookupsCheckStatusBeforeTypeAndTypeBeforeSize) {
   registry::set(key.get(), L"two", std::wstring(L"ab"));
   registry::set(key.get(), L"one", std::wstring(L"a"));
   put(L"binary", REG_BINARY, "\1\2", 2);
   put(L"short", REG_DWORD, "\1\2", 2);
-  registry::set(key.get(), L"good", DWORD{0xCAFE});
+  std::wstring text = L"kept";
+  DWORD number = 99;
+  EXPECT_EQ(registry::lookup(key.get(), L"missing", text), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(registry::lookup(HKEY_LOCAL_MACHINE, kTestKey, L"missing", text, REG_SZ, RegistryViewDefault),
+            ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(registry::lookup(HKEY_LOCAL_MACHINE, kTestKey + L"\\none", L"x", text, REG_SZ, RegistryViewDefault),
+            ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(registry::lookup(key.get(), L"missing", number), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(registry::lookup(key.get(), L"two", number), ERROR_MORE_DATA);
+  EXPECT_EQ(registry::lookup(HKEY_LOCAL_MACHINE, kTestKey, L"two", number, RegistryViewDefault), ERROR_MORE_DATA);
+  for (const wchar_t* name : {L"missing", L"one", L"short"}) EXPECT_EQ(registry::readDWORD(key.get(), name, 5), 5u);
+  EXPECT_EQ(registry::readDWORD(key.get(), L"number", 5), 7u);
 
-  DWORD value = 99;
-  EXPECT_EQ(registry::lookup(key.get(), L"two", value), ERROR_MORE_DATA);
-  EXPECT_EQ(registry::lookup(HKEY_LOCAL_MACHINE, kTestKey, L"two", value, RegistryViewDefault), ERROR_MORE_DATA);
-  EXPECT_EQ(registry::lookup(key.get(), L"missing", value), ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(value, 99u);
-  expectBadValue([&] { registry::lookup(key.get(), L"one", value); }, L"RegQueryValueEx invalid type of 'one'", 319);
-  expectBadValue([&] { registry::lookup(key.get(), L"binary", value); },
-                 L"RegQueryValueEx invalid type of 'binary'", 319);
-  expectBadValue([&] { registry::lookup(key.get(), L"short", value); },
-                 L"RegQueryValueEx invalid size of 'short'", 321);
-  expectBadValue([&] { registry::lookup(HKEY_LOCAL_MACHINE, kTestKey, L"binary", value, RegistryViewDefault); },
-                 L"RegQueryValueEx invalid type of '" + kTestKey + L"\\binary'", 438);
-  expectBadValue([&] { registry::lookup(HKEY_LOCAL_MACHINE, kTestKey, L"short", value, RegistryViewDefault); },
-                 L"RegQueryValueEx invalid size of '" + kTestKey + L"\\short'", 440);
-  EXPECT_EQ(value, 99u);
-  ASSERT_EQ(registry::lookup(key.get(), L"good", value), 0);
-  EXPECT_EQ(value, 0xCAFEu);
-}
-
-TEST_F(Registry, ReadDWORDFallsBackToTheDefaultForAnythingButAFourByteNumber) {
-  registry::set(key.get(), L"text", std::wstring(L"1"));
-  put(L"short", REG_DWORD, "\1\2", 2);
-  registry::set(key.get(), L"opentracing_enabled", DWORD{1});
-  EXPECT_EQ(registry::readDWORD(key.get(), L"missing", 5), 5u);
-  EXPECT_EQ(registry::readDWORD(key.get(), L"text", 5), 5u);
-  EXPECT_EQ(registry::readDWORD(key.get(), L"short", 5), 5u);
-  EXPECT_EQ(registry::readDWORD(key.get(), L"opentracing_enabled", 5), 1u);
+  // A bad value raises naming it, without a Windows error code.
+  const std::wstring invalid = L"RegQueryValueEx invalid ", path = kTestKey + L"\\";
+  const HKEY machine = HKEY_LOCAL_MACHINE;
+  EXPECT_EQ(failure([&] { registry::lookup(key.get(), L"number", text); }),
+            invalid + L"type of 'number' at registry::lookup:661");
+  EXPECT_EQ(failure([&] { registry::getstr(machine, kTestKey, L"number", RegistryViewDefault); }),
+            invalid + L"type of '" + path + L"number' at registry::lookup:562");
+  EXPECT_EQ(failure([&] { registry::lookup(key.get(), L"one", number); }),
+            invalid + L"type of 'one' at registry::lookup:319");
+  EXPECT_EQ(failure([&] { registry::lookup(key.get(), L"binary", number); }),
+            invalid + L"type of 'binary' at registry::lookup:319");
+  EXPECT_EQ(failure([&] { registry::lookup(key.get(), L"short", number); }),
+            invalid + L"size of 'short' at registry::lookup:321");
+  EXPECT_EQ(failure([&] { registry::lookup(machine, kTestKey, L"binary", number, RegistryViewDefault); }),
+            invalid + L"type of '" + path + L"binary' at registry::lookup:438");
+  EXPECT_EQ(failure([&] { registry::lookup(machine, kTestKey, L"short", number, RegistryViewDefault); }),
+            invalid + L"size of '" + path + L"short' at registry::lookup:440");
+  EXPECT_EQ(text, L"kept");
+  EXPECT_EQ(number, 99u);
 }
 
 TEST_F(Registry, The32BitViewIsSeparateFromThe64BitView) {
@@ -171,21 +117,23 @@ TEST_F(Registry, The32BitViewIsSeparateFromThe64BitView) {
             ERROR_FILE_NOT_FOUND);
 }
 
-TEST_F(Registry, KeysRaiseAtTheCallThatFailed) {
-  const auto missing = raised<VFileNotFoundException>(
-      [] { RegistryKey(HKEY_LOCAL_MACHINE, kTestKey + L"\\absent", KEY_READ, true); });
+TEST_F(Registry, KeysRaiseAtTheCallThatFailedNamingKeyAndValue) {
+  const auto value = raised<VFileNotFoundException>(
+      [] { registry::getstr(HKEY_LOCAL_MACHINE, kTestKey, L"PRODUCT_ROOT_D", RegistryViewDefault); });
+  EXPECT_NE(value.message.find(L" at lookup subKey=" + kTestKey + L" value=PRODUCT_ROOT_D"), std::wstring::npos);
+  const auto missing =
+      raised<VFileNotFoundException>([] { RegistryKey(HKEY_LOCAL_MACHINE, kTestKey + L"\\absent", KEY_READ, true); });
   EXPECT_NE(missing.message.find(L" at RegOpenKeyEx subKey=" + kTestKey + L"\\absent"), std::wstring::npos);
-  EXPECT_EQ(missing.sites.at(0).function, "registry::open");
   { RegistryKey created(HKEY_LOCAL_MACHINE, kTestKey + L"\\made", KEY_ALL_ACCESS, false); }
   RegistryKey reader(HKEY_LOCAL_MACHINE, kTestKey + L"\\made", KEY_QUERY_VALUE, true);
-  ASSERT_NE(reader.get(), nullptr);
   const auto denied = raised<VAccessDeniedException>([&] { registry::set(reader.get(), L"denied", DWORD{1}); });
   EXPECT_NE(denied.message.find(L" at RegSetValueEx valueName=denied"), std::wstring::npos);
-  EXPECT_EQ(denied.sites.at(0).function + ":" + std::to_string(denied.sites[0].line), "registry::set:193");
   HKEY out = nullptr;
-  const auto bogus = raised<VInvalidHandleException>([&] {
-    registry::create(reinterpret_cast<HKEY>(static_cast<uintptr_t>(0x1234)), L"child", out, KEY_ALL_ACCESS);
-  });
-  EXPECT_EQ(bogus.sites.at(0).function, "registry::create");
+  const auto bogus = raised<VInvalidHandleException>(
+      [&] { registry::create(reinterpret_cast<HKEY>(static_cast<uintptr_t>(0x1234)), L"child", out, KEY_ALL_ACCESS); });
   EXPECT_NE(bogus.message.find(L" at RegCreateKeyEx subKey=child"), std::wstring::npos);
+  EXPECT_EQ(site(value) + " " + site(missing) + " " + site(denied) + " " + site(bogus),
+            "registry::getstr:763 registry::open:49 registry::set:193 registry::create:42");
 }
+
+}  // namespace

@@ -1,81 +1,53 @@
-#include <windows.h>
-
 #include <gtest/gtest.h>
 
-#include "diagnostics/vexception.h"
-#include "security/access.h"
 #include "security/vsid.h"
 #include "securityTestSupport.h"
 #include "tests/platform/raised.h"
+#include "tests/support/nextHandle.h"
 
 namespace {
 
-TEST(VSIDTest, WellKnownSidsAndCopies) {
-  EXPECT_EQ(sidString(VSID::admins().sid), L"S-1-5-32-544");
-  EXPECT_EQ(sidString(VSID::everyone().sid), L"S-1-1-0");
+TEST(Sids, WellKnownOnesAndCopies) {
   const VSID system = VSID::system();
   EXPECT_EQ(sidString(system.sid), L"S-1-5-18");
   EXPECT_FALSE(system.isCopy);
-
   const VSID copy(system.sid);
   EXPECT_TRUE(copy.isCopy);
   EXPECT_NE(copy.sid, system.sid);
   EXPECT_TRUE(EqualSid(copy.sid, system.sid));
-
   BYTE garbage[16] = {9, 9, 9};
   EXPECT_EQ(VSID(nullptr).sid, nullptr);
   EXPECT_EQ(VSID(garbage).sid, nullptr);
-}
-
-TEST(RunTimeSidTest, ConstructionAndCopy) {
-  EXPECT_TRUE(EqualSid(RunTime::localSystemSid().get(), VSID::system().sid));
-  EXPECT_EQ(sidString(RunTime::everyoneSid().get()), L"S-1-1-0");
-  const DWORD values[] = {21, 1, 2, 3, 4567};
-  EXPECT_EQ(sidString(RunTime::Sid(SECURITY_NT_AUTHORITY, 5, values).get()), L"S-1-5-21-1-2-3-4567");
 
   RunTime::Sid sid = RunTime::everyoneSid();
+  EXPECT_EQ(sidString(sid.get()), L"S-1-1-0");
   sid.accountName = L"stale";
   sid.accountType = SidTypeUser;
   sid.copy(nullptr);
   EXPECT_EQ(sid.get(), nullptr);
   EXPECT_TRUE(sid.accountName.empty());
-  EXPECT_EQ(sid.accountType, 8u);
-
-  BYTE garbage[16] = {9, 9, 9};
+  EXPECT_EQ(sid.accountType, static_cast<uint32_t>(SidTypeUnknown));
   const auto invalid = raised<vosexception>([&] { sid.copy(garbage); });
   EXPECT_NE(invalid.message.find(L"Invalid sid"), std::wstring::npos);
   EXPECT_EQ(invalid.sites.at(0).function, "RunTime::Sid::copy");
   EXPECT_EQ(sid.get(), nullptr);
 }
 
-// The pseudo handle (thread token or process token) and a real handle of this process must name
-// the same user; while the thread impersonates itself, its thread token is the one read.
-TEST(RunTimeSidTest, CurrentAndOwnerOfThisProcess) {
+// Every token handle is closed, whether the call succeeds or raises, with or without a thread token.
+TEST(Sids, OfThisProcessThroughEveryHandleAndNoTokenHandleLeaks) {
   HANDLE self = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, GetCurrentProcessId());
   ASSERT_NE(self, nullptr);
-  const RunTime::Sid viaPseudo = RunTime::Sid::current(GetCurrentProcess());
-  const RunTime::Sid viaHandle = RunTime::Sid::current(self);
-  EXPECT_TRUE(EqualSid(viaPseudo.get(), viaHandle.get()));
+  const RunTime::Sid user = RunTime::Sid::current(GetCurrentProcess());
+  EXPECT_TRUE(EqualSid(user.get(), RunTime::Sid::current(self).get()));
   EXPECT_TRUE(EqualSid(RunTime::Sid::owner(GetCurrentProcess()).get(), RunTime::Sid::owner(self).get()));
   CloseHandle(self);
-
-  ASSERT_TRUE(ImpersonateSelf(SecurityImpersonation));
-  HANDLE threadToken = nullptr;
-  EXPECT_TRUE(OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, FALSE, &threadToken));
-  if (threadToken != nullptr) CloseHandle(threadToken);
-  EXPECT_TRUE(EqualSid(RunTime::Sid::current(GetCurrentProcess()).get(), viaPseudo.get()));
-  RevertToSelf();
-}
-
-// A handle that is no process raises naming the token; every token handle is closed, whether the
-// call succeeds or raises, with or without a thread token.
-TEST(TokenHandleTest, ANonProcessRaisesNamingTheTokenAndNoHandleLeaks) {
   HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   const auto notAProcess = raised<vosexception>([&] { RunTime::Sid::owner(event); });
   EXPECT_NE(notAProcess.message.find(L"Unable to open process token"), std::wstring::npos) << notAProcess.message;
   EXPECT_EQ(notAProcess.sites.at(0).function, "RunTime::Sid::owner");
-  const auto exercise = [event] {
-    RunTime::Sid::current(GetCurrentProcess());
+
+  const auto exercise = [&] {
+    EXPECT_TRUE(EqualSid(RunTime::Sid::current(GetCurrentProcess()).get(), user.get()));
     RunTime::Sid::owner(GetCurrentProcess());
     RunTime::Access::processTokenGroups(GetCurrentProcess());
     RunTime::Access::privilegeExist(L"SeTakeOwnershipPrivilege");
@@ -84,24 +56,12 @@ TEST(TokenHandleTest, ANonProcessRaisesNamingTheTokenAndNoHandleLeaks) {
     EXPECT_THROW(RunTime::Access::processTokenGroups(event), vosexception);
   };
   exercise();
-  // This Wine reports a handle count of 0, so also probe the handle table: a leaked token would
-  // hold the lowest free slot, which a new handle otherwise reuses.
-  HANDLE probe = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  CloseHandle(probe);
-  DWORD before = 0;
-  DWORD after = 0;
-  GetProcessHandleCount(GetCurrentProcess(), &before);
-  for (int i = 0; i < 20; ++i) {
-    exercise();
-    ASSERT_TRUE(ImpersonateSelf(SecurityImpersonation));
-    exercise();
-    RevertToSelf();
-  }
-  GetProcessHandleCount(GetCurrentProcess(), &after);
-  EXPECT_EQ(after, before);
-  HANDLE reused = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  EXPECT_EQ(reused, probe);
-  CloseHandle(reused);
+  const uintptr_t before = nextHandleValue(16);
+  exercise();
+  ASSERT_TRUE(ImpersonateSelf(SecurityImpersonation));
+  exercise();
+  RevertToSelf();
+  EXPECT_EQ(nextHandleValue(16), before);
   CloseHandle(event);
 }
 

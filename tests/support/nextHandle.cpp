@@ -1,8 +1,14 @@
 #include "tests/support/nextHandle.h"
 
-uintptr_t nextHandleValue() {
-  const HANDLE probe = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  const uintptr_t value = reinterpret_cast<uintptr_t>(probe);
-  CloseHandle(probe);
+#include <vector>
+
+uintptr_t nextHandleValue(int probes) {
+  std::vector<HANDLE> handles(probes);
+  uintptr_t value = 0;
+  for (HANDLE& handle : handles) {
+    handle = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    value = value * 31 + reinterpret_cast<uintptr_t>(handle);
+  }
+  for (HANDLE handle : handles) CloseHandle(handle);
   return value;
 }
