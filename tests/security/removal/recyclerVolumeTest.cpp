@@ -11,8 +11,8 @@
 #include "platform/stringConversion.h"
 #include "security/removal/recyclerPath.h"
 #include "tests/driver/childProcess.h"
-#include "tests/driver/tracingSwitch.h"
 #include "tests/support/AgentListener.h"
+#include "tests/support/productSettings.h"
 
 namespace {
 
@@ -38,8 +38,8 @@ void removeRecycler() {
 TEST(RecyclerVolume, TheVolumesFoldersAreMadeOnceAndTheSpanArrives) {
   removeRecycler();
   ASSERT_FALSE(isFolder(recycler));
-  TracingSwitch tracing;
-  tracing.setDword(KEY_WOW64_32KEY, 1);
+  ProductSettings tracing;
+  tracing.set(L"opentracing_enabled", 1);
   testsupport::AgentListener agent{6831};
 
   EXPECT_EQ(recyclerPath(L"Q:\\some\\file.txt"), inner);
