@@ -3,6 +3,9 @@
 
 #include <windows.h>
 
+#include <memory>
+#include <string>
+
 #include "driver/LibraryPtr.h"
 #include "provider/providerEntryPoints.h"
 
@@ -11,6 +14,13 @@
 class ProviderLibrary {
  public:
   ProviderLibrary();
+
+  // A span context of the provider, owned as the driver owns it.
+  std::unique_ptr<OpenTracingDriver::ISpanContextProvider> open(OpenTracingDriver::TracerPtr& tracer,
+                                                                const std::string& function, int32_t line,
+                                                                const std::string& name = "") const {
+    return std::unique_ptr<OpenTracingDriver::ISpanContextProvider>(getSpanContext(tracer, function, line, name));
+  }
 
  private:
   RunTime::LibraryPtr library_;  // first: the entry points below are resolved from it

@@ -2,11 +2,8 @@
 // started by a traced parent or under a name of the test's choosing would, and sends its spans
 // before it exits; with the argument "oversized" its scope carries a tag too large for any
 // datagram. Exit code 0 when it traced, 2 when the provider raised.
-#include <opentracing/tracer.h>
-
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <string>
 
 #include "diagnostics/vexception.h"
@@ -16,13 +13,8 @@ int main(int argc, char** argv) {
   try {
     const ProviderLibrary provider;
     OpenTracingDriver::TracerPtr tracer(provider.getTracer());
-    {
-      const std::unique_ptr<OpenTracingDriver::ISpanContextProvider> span(
-          provider.getSpanContext(tracer, "hostMain", 1, "host"));
-      if (argc > 1 && std::strcmp(argv[1], "oversized") == 0) span->SetTag("payload", std::string(70000, 'x'));
-    }
-    tracer.reset();
-    opentracing::Tracer::Global()->Close();
+    const auto span = provider.open(tracer, "hostMain", 1, "host");
+    if (argc > 1 && std::strcmp(argv[1], "oversized") == 0) span->SetTag("payload", std::string(70000, 'x'));
     return 0;
   } catch (const vexception& e) {
     std::fwprintf(stderr, L"provider_host: %ls\n", e.message.c_str());
