@@ -34,12 +34,6 @@ const ReceivedSpan& only(const std::vector<ReceivedSpan>& spans, const std::stri
   return *found[0];
 }
 
-std::string names(const std::vector<ReceivedSpan>& spans) {
-  std::string text;
-  for (const ReceivedSpan& span : spans) text += "\n  " + span.operationName;
-  return text;
-}
-
 class Traced : public ::testing::Test {
  protected:
   Traced() { values.set(L"opentracing_enabled", 1); }
@@ -58,15 +52,9 @@ TEST_F(Traced, SampleHostTracesAcrossThreadsModulesAndIntoItsChild) {
   const ProcessResult run = runHost(L"samplehost.exe", L"trace");
   ASSERT_TRUE(run.finished) << "the host hangs";
   EXPECT_EQ(run.exitCode, 0u) << run.output;
-  size_t traced = 0;
-  for (size_t at = run.output.find("traced=1"); at != std::string::npos; at = run.output.find("traced=1", at + 1)) {
-    ++traced;
-  }
-  EXPECT_EQ(traced, 8u) << run.output;
 
   // Parent: root, 2 x loadRecords, 2 x parseRecord, launchChild, moduleWork; child: root, 2 spans.
   const std::vector<ReceivedSpan> spans = agent.waitForSpans(10, std::chrono::seconds(60));
-  SCOPED_TRACE(names(spans));
   ASSERT_EQ(spans.size(), 10u);
   const ReceivedSpan& root = only(spans, "Root Span for module: ");  // one tracer holder, ended at exit
   for (const ReceivedSpan& span : spans) EXPECT_EQ(span.traceIdLow, root.traceIdLow) << span.operationName;
@@ -95,7 +83,7 @@ TEST_F(Traced, UnloadingTheModuleHoldingTheLastReferenceEndsItsTraceWithoutDeadl
   EXPECT_NE(run.output.find("unloadWork traced=1\r\nunloaded"), std::string::npos) << run.output;
 
   const std::vector<ReceivedSpan> spans = agent.waitForSpans(2, std::chrono::seconds(60));
-  ASSERT_EQ(spans.size(), 2u) << names(spans);
+  ASSERT_EQ(spans.size(), 2u);
   // The root span ends only when the module's release destroys the holder.
   EXPECT_TRUE(childOf(only(spans, "NEW: unloadWork"), only(spans, "Root Span for module: ")));
 }
@@ -141,19 +129,17 @@ TEST(TracedExits, HostsEndingWhileThreadsTraceThroughTheDriverNeverHangNorResend
 // tracer ends (the root span arrives) but the state and the provider stay, so the threads go on
 // with spans that do nothing instead of using what a release would have freed.
 TEST_F(Traced, EndingTracingWhileThreadsTraceLeavesThemDoNothingSpansAndTheProviderLoaded) {
-  std::atomic<bool> stop{false};
+  std::atomic<bool> ended{false}, stop{false};
   std::atomic<long> enabledAfterEnd{0};
-  std::atomic<bool> ended{false};
   std::vector<std::thread> threads;
   for (int k = 0; k < 4; ++k) {
     threads.emplace_back([&, k] {
-      const std::string function = "busy" + std::to_string(k);
-      for (int32_t i = 0; !stop; ++i) {
+      // A few thousand spans in all, which the listener reads back quickly.
+      for (int32_t i = 0; !stop; ++i, Sleep(1)) {
         const bool wasEnded = ended;
-        const auto span = OpenTracingDriver::StartSpan(function, i, "");
+        const auto span = OpenTracingDriver::StartSpan("busy" + std::to_string(k), i, "");
         span->SetTag("Round", "busy");
         if (wasEnded && span->IsEnabled()) ++enabledAfterEnd;
-        Sleep(1);  // a few thousand spans in all, which the listener reads back quickly
       }
     });
   }
@@ -167,10 +153,5 @@ TEST_F(Traced, EndingTracingWhileThreadsTraceLeavesThemDoNothingSpansAndTheProvi
   EXPECT_EQ(enabledAfterEnd, 0) << "spans started after the end were real ones";
   EXPECT_FALSE(OpenTracingDriver::IsEnabled());
   EXPECT_NE(GetModuleHandleW(L"opentracingprovider.dll"), nullptr) << "the provider stays loaded";
-  // The root span ends last, after every busy span the tracer sent.
-  bool rootArrived = false;
-  for (int wait = 0; wait < 150 && !rootArrived; ++wait, Sleep(200)) {
-    rootArrived = !named(agent.spans(), "Root Span for module: ").empty();
-  }
-  EXPECT_TRUE(rootArrived) << "the ended tracer sent its root span";
+  EXPECT_EQ(named(agent.settle(), "Root Span for module: ").size(), 1u) << "the ended tracer sent its root span";
 }
