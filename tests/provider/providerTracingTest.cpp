@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "diagnostics/vexception.h"
 #include "platform/stringConversion.h"
@@ -159,16 +160,17 @@ TEST_F(ProviderTracing, AHostContinuesTheInjectedSpanUnderItsExecutablesName) {
   ProductSettings values;
   const std::wstring log = todaysLogFile(makeProductRoot(values, L"tracinghealth"), L"debug");
   values.set(L"Debug", 1);
+  values.set(L"opentracing_enabled", 1);
   TracerPtr tracer(provider.getTracer());
   provider.injectCurrentSpan(tracer);
   // Its scope carries a tag no datagram can hold: that span is dropped and counted.
-  ASSERT_EQ(runHost(L"Tool.Name.exe", L"oversized").exitCode, 0u);
+  ASSERT_EQ(runHost(L"Tool.Name.exe", L"trace oversized").exitCode, 0u);
   {
     const auto outer = provider.open(tracer, "outer", 1);
     {
       const auto inner = provider.open(tracer, "inner", 2);
       provider.injectCurrentSpan(tracer);
-      ASSERT_EQ(runHost(L"Caf\u00e9.exe").exitCode, 0u);
+      ASSERT_EQ(runHost(L"Caf\u00e9.exe", L"trace").exitCode, 0u);
     }
     provider.injectCurrentSpan(tracer);
     wchar_t text[1024] = {};
@@ -176,7 +178,7 @@ TEST_F(ProviderTracing, AHostContinuesTheInjectedSpanUnderItsExecutablesName) {
     EXPECT_EQ(std::wstring(text).rfind(L"uber-trace-id/", 0), 0u) << "one pair of key and value: " << text;
     EXPECT_EQ(std::wstring(text).find(L';'), std::wstring::npos) << text;
     // A runic letter is in no single-byte Windows code page.
-    ASSERT_EQ(runHost(L"Tool\u16A0Rune.exe").exitCode, 0u);
+    ASSERT_EQ(runHost(L"Tool\u16A0Rune.exe", L"trace").exitCode, 0u);
   }
   tracer.reset();
 
@@ -207,4 +209,31 @@ TEST_F(ProviderTracing, AHostContinuesTheInjectedSpanUnderItsExecutablesName) {
   ASSERT_NE(at, std::wstring::npos) << cstr(logged, CP_UTF8);
   EXPECT_EQ(logged.find(L"Tracing of"), logged.rfind(L"Tracing of")) << "one Warning, of the one host that lost";
   EXPECT_NE(logged.find(L"OpenTracingTracer::~OpenTracingTracer", at), std::wstring::npos);
+}
+
+// Each thread k opens and closes spans "NEW: t<k> <i>" (function t<k>, line i) one after another,
+// all counted at the listener.
+TEST(ProviderLoad, SixtyFourThreadsAtFullSpeedLoseNoSpan) {
+  const int threads = 64, spansEach = 10000;
+  testsupport::AgentListener agent(6831, testsupport::AgentListener::Record::SummaryOnly);
+  const ProviderLibrary provider;
+  TracerPtr tracer(provider.getTracer());
+  std::vector<std::thread> workers;
+  for (int k = 0; k < threads; ++k) {
+    workers.emplace_back([&provider, &tracer, k, spansEach] {
+      const std::string function = "t" + std::to_string(k);
+      for (int i = 0; i < spansEach; ++i) provider.open(tracer, function, i);
+    });
+  }
+  for (auto& worker : workers) worker.join();
+  tracer.reset();
+  const testsupport::AgentSummary summary = agent.stop();
+
+  EXPECT_EQ(0, summary.undecodable);
+  EXPECT_EQ(0, summary.duplicates);
+  // Every thread's spans and the root span.
+  EXPECT_EQ(int64_t(threads) * spansEach + 1, summary.spans);
+  for (int k = 0; k < threads; ++k) {
+    EXPECT_EQ(0, summary.missingBelow("NEW: t" + std::to_string(k), spansEach)) << "thread " << k;
+  }
 }
