@@ -37,18 +37,6 @@ TEST(TracingEnabled, OnlyANonZeroDwordInThe32BitViewSwitchesTracingOn) {
   }
 }
 
-// The same host under any other name traces, so it is the name that switched it off.
-TEST(TracingEnabled, TheExcludedHostsNeverTraceWhateverTheCaseOfTheirNames) {
-  ProductSettings values;
-  values.set(kSwitch, 1);
-  ScratchFolder folder(L"kestrin_excluded_");
-  for (const auto& host : {std::make_pair(L"LarkModule.DLL", "enabled=0\r\n"), {L"wrenModule.Dll", "enabled=0\r\n"},
-                           {L"larkmodule.exe", "enabled=1\r\n"}, {L"xlarkmodule.dll", "enabled=1\r\n"}}) {
-    const std::wstring path = folder.placeHost(L"driver_probe.exe", host.first);
-    EXPECT_EQ(runProcess(path, L"enabled", folder.path).output, host.second) << host.first;
-  }
-}
-
 // The state reads the switch as it is made and loads the provider only for a span it traces.
 TEST(DriverState, DecidesOnCreationAndLoadsTheProviderOnlyForATracedSpan) {
   ProductSettings values;
@@ -60,29 +48,35 @@ TEST(DriverState, DecidesOnCreationAndLoadsTheProviderOnlyForATracedSpan) {
   EXPECT_EQ(GetModuleHandleW(L"opentracingprovider.dll"), nullptr);
 }
 
-// A provider that cannot serve switches tracing off for good, and an injection never raises into
-// the host: it leaves the variable alone. The provider in the current folder, on the search path,
-// is not the executable's own.
-TEST(StartSpan, AProviderMissingBesideTheExecutableOrLackingAnExportSwitchesTracingOffForGood) {
+// A host traces unless its name is excluded, whatever its case (the same host under any other
+// name traces), or its provider cannot serve: one missing beside the executable (the one in the
+// current folder, on the search path, is not its own) or lacking an export switches tracing off
+// for good, and an injection never raises into the host but leaves the variable alone.
+TEST(TracingEnabled, ExcludedHostsAndProvidersThatCannotServeLeaveTracingOff) {
   ProductSettings values;
   values.set(kSwitch, 1);
+  const std::wstring bin = executableFolder();
   const struct {
+    const wchar_t* name;
     std::wstring arguments;
     const wchar_t* provider;  // copied beside the host as the provider
     const char* output;
-  } cases[] = {{L"span \"" + executableFolder() + L"\"", nullptr,
+  } hosts[] = {{L"LarkModule.DLL", L"enabled", nullptr, "enabled=0\r\n"},
+               {L"wrenModule.Dll", L"enabled", nullptr, "enabled=0\r\n"},
+               {L"larkmodule.exe", L"enabled", nullptr, "enabled=1\r\n"},
+               {L"xlarkmodule.dll", L"enabled", nullptr, "enabled=1\r\n"},
+               {L"driver_probe.exe", L"span \"" + bin + L"\"", nullptr,
                 "first=0 tracing=0 library=0 entries=0 loaded=0 copied=1 second=0 loaded=0\r\n"},
-               {L"span", L"partialprovider.dll", "first=0 tracing=0 library=0 entries=0 loaded=0\r\n"},
-               {L"inject", nullptr, "tracing=0 variable=0 loaded=0\r\n"}};
-  for (const auto& c : cases) {
-    ScratchFolder folder(L"kestrin_noprovider_");
-    const std::wstring host = folder.placeHost(L"driver_probe.exe", L"driver_probe.exe");
-    if (c.provider) {
-      ASSERT_TRUE(CopyFileW((executableFolder() + L"\\" + c.provider).c_str(),
-                            (folder.path + L"\\opentracingprovider.dll").c_str(), FALSE));
+               {L"driver_probe.exe", L"span", L"partialprovider.dll",
+                "first=0 tracing=0 library=0 entries=0 loaded=0\r\n"},
+               {L"driver_probe.exe", L"inject", nullptr, "tracing=0 variable=0 loaded=0\r\n"}};
+  for (const auto& host : hosts) {
+    ScratchFolder folder(L"kestrin_probe_");
+    const std::wstring path = folder.placeHost(L"driver_probe.exe", host.name);
+    if (host.provider) {
+      const std::wstring provider = folder.path + L"\\opentracingprovider.dll";
+      ASSERT_TRUE(CopyFileW((bin + L"\\" + host.provider).c_str(), provider.c_str(), FALSE));
     }
-    const ProcessResult run = runProcess(host, c.arguments, executableFolder());
-    EXPECT_EQ(run.exitCode, 0u) << c.arguments;
-    EXPECT_EQ(run.output, c.output) << c.arguments;
+    EXPECT_EQ(runProcess(path, host.arguments, bin).output, host.output) << host.name << " " << host.arguments;
   }
 }
