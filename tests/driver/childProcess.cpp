@@ -1,10 +1,7 @@
 #include "tests/driver/childProcess.h"
 
 #include "platform/VFileName.h"
-#include "platform/moduleName.h"
 #include "tests/support/removeTree.h"
-
-std::wstring executableFolder() { return VFileName::directory(moduleName(nullptr)); }
 
 ScratchFolder::ScratchFolder(const std::wstring& prefix) {
   wchar_t temp[MAX_PATH];

@@ -8,9 +8,6 @@
 
 #include "tests/support/runProcess.h"
 
-// The folder of the running test executable.
-std::wstring executableFolder();
-
 // A fresh folder under the temporary folder, removed with everything in it at the end.
 class ScratchFolder {
  public:

@@ -1,7 +1,6 @@
 // The driver with the real provider and Jaeger client: spans checked at the agent listener.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -10,48 +9,36 @@
 #include "diagnostics/ExecuteContext.h"
 #include "driver/OpenTracingDriver.h"
 #include "driver/OpenTracingDriverState.h"
-
-#include "tests/support/AgentListener.h"
+#include "tests/provider/providerTestSupport.h"
 #include "tests/support/busyExit.h"
-#include "tests/driver/childProcess.h"
-#include "tests/driver/tracingSwitch.h"
+#include "tests/support/productSettings.h"
+#include "tests/support/runProcess.h"
 
 namespace {
 
 using testsupport::ReceivedSpan;
 
-std::vector<ReceivedSpan> named(const std::vector<ReceivedSpan>& spans, const std::string& prefix) {
-  std::vector<ReceivedSpan> result;
+// The spans whose operation names start with prefix.
+std::vector<const ReceivedSpan*> named(const std::vector<ReceivedSpan>& spans, const std::string& prefix) {
+  std::vector<const ReceivedSpan*> found;
   for (const ReceivedSpan& span : spans) {
-    if (span.operationName.compare(0, prefix.size(), prefix) == 0) result.push_back(span);
+    if (span.operationName.compare(0, prefix.size(), prefix) == 0) found.push_back(&span);
   }
-  return result;
+  return found;
 }
 
-const ReceivedSpan* find(const std::vector<ReceivedSpan>& spans, const std::string& prefix) {
-  for (const ReceivedSpan& span : spans) {
-    if (span.operationName.compare(0, prefix.size(), prefix) == 0) return &span;
-  }
-  return nullptr;
-}
-
-std::string names(const std::vector<ReceivedSpan>& spans) {
-  std::string text;
-  for (const ReceivedSpan& span : spans) text += "\n  " + span.operationName;
-  return text;
-}
-
-size_t occurrences(const std::string& text, const std::string& part) {
-  size_t count = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
-  return count;
+// The one span whose operation name starts with prefix; raises when there is none or more.
+const ReceivedSpan& only(const std::vector<ReceivedSpan>& spans, const std::string& prefix) {
+  const auto found = named(spans, prefix);
+  if (found.size() != 1) throw std::runtime_error(std::to_string(found.size()) + " spans \"" + prefix + "\"");
+  return *found[0];
 }
 
 class Traced : public ::testing::Test {
  protected:
-  Traced() { values.setDword(KEY_WOW64_32KEY, 1); }
+  Traced() { values.set(L"opentracing_enabled", 1); }
 
-  TracingSwitch values;
+  ProductSettings values;
   // The provider's tracer reports to the agent's fixed port.
   testsupport::AgentListener agent{6831};
 };
@@ -62,72 +49,50 @@ class Traced : public ::testing::Test {
 // the tracer created once, so both hang under the one root span, which the process's exit ends
 // before the provider is freed. The injected span carries the trace into the child.
 TEST_F(Traced, SampleHostTracesAcrossThreadsModulesAndIntoItsChild) {
-  const ProcessResult run = runProcess(executableFolder() + L"\\samplehost.exe", L"trace");
+  const ProcessResult run = runHost(L"samplehost.exe", L"trace");
   ASSERT_TRUE(run.finished) << "the host hangs";
   EXPECT_EQ(run.exitCode, 0u) << run.output;
-  EXPECT_EQ(occurrences(run.output, "traced=1"), 8u) << run.output;
-  EXPECT_EQ(occurrences(run.output, "traced=0"), 0u) << run.output;
 
   // Parent: root, 2 x loadRecords, 2 x parseRecord, launchChild, moduleWork; child: root, 2 spans.
   const std::vector<ReceivedSpan> spans = agent.waitForSpans(10, std::chrono::seconds(60));
-  ASSERT_EQ(spans.size(), 10u) << names(spans);
-  SCOPED_TRACE(names(spans));
-  const std::vector<ReceivedSpan> roots = named(spans, "Root Span for module: ");
-  ASSERT_EQ(roots.size(), 1u) << "one tracer holder, ended at exit";
-  const ReceivedSpan& root = roots[0];
+  ASSERT_EQ(spans.size(), 10u);
+  const ReceivedSpan& root = only(spans, "Root Span for module: ");  // one tracer holder, ended at exit
   for (const ReceivedSpan& span : spans) EXPECT_EQ(span.traceIdLow, root.traceIdLow) << span.operationName;
-
-  const std::vector<ReceivedSpan> workers = named(spans, "NEW: worker ");
-  ASSERT_EQ(workers.size(), 2u);
-  for (const ReceivedSpan& worker : workers) EXPECT_EQ(worker.parentSpanId, root.spanId);
-  const std::vector<ReceivedSpan> parses = named(spans, "CHILD: parseRecord");
+  const auto parses = named(spans, "CHILD: parseRecord");
   ASSERT_EQ(parses.size(), 2u);
-  for (const ReceivedSpan& parse : parses) {
-    const auto worker = std::find_if(workers.begin(), workers.end(), [&](const ReceivedSpan& w) {
-      return w.spanId == parse.parentSpanId;
-    });
-    EXPECT_NE(worker, workers.end()) << "parseRecord nests under its own thread's loadRecords";
+  for (const ReceivedSpan* parse : parses) {
+    const std::string thread = tagValue(*parse, "thread").substr(7);  // after "STRING:"
+    const ReceivedSpan& worker = only(spans, "NEW: worker " + thread);
+    EXPECT_TRUE(childOf(worker, root));
+    EXPECT_TRUE(childOf(*parse, worker)) << "parseRecord nests under its own thread's loadRecords";
+    EXPECT_EQ(parse->tag("error") != nullptr, thread == "1") << "thread 1's record is malformed";
   }
-  EXPECT_EQ(std::count_if(parses.begin(), parses.end(), [](const ReceivedSpan& s) { return s.tag("error") != nullptr; }), 1);
-
-  const ReceivedSpan* launch = find(spans, "NEW: launchChild");
-  ASSERT_NE(launch, nullptr);
-  const ReceivedSpan* moduleWork = find(spans, "CHILD: moduleWork");
-  ASSERT_NE(moduleWork, nullptr) << "the second module's span";
-  EXPECT_EQ(moduleWork->parentSpanId, launch->spanId) << "two modules, one tracer and one current span";
-
-  const ReceivedSpan* childRoot = find(spans, "Propagated Root Span for module: ");
-  ASSERT_NE(childRoot, nullptr);
-  EXPECT_EQ(childRoot->parentSpanId, launch->spanId) << "the child continues the injected span";
-  const ReceivedSpan* childMain = find(spans, "NEW: childMain");
-  ASSERT_NE(childMain, nullptr);
-  EXPECT_EQ(childMain->parentSpanId, childRoot->spanId);
+  const ReceivedSpan& launch = only(spans, "NEW: launchChild");
+  EXPECT_TRUE(childOf(only(spans, "CHILD: moduleWork"), launch)) << "two modules, one tracer and one current span";
+  const ReceivedSpan& childRoot = only(spans, "Propagated Root Span for module: ");
+  EXPECT_TRUE(childOf(childRoot, launch)) << "the child continues the injected span";
+  EXPECT_TRUE(childOf(only(spans, "NEW: childMain"), childRoot));
 }
 
 // The module that created the context is unloaded while it holds the only reference, so its
 // release destroys the tracer holder and frees the provider under the loader lock.
 TEST_F(Traced, UnloadingTheModuleHoldingTheLastReferenceEndsItsTraceWithoutDeadlock) {
-  const ProcessResult run = runProcess(executableFolder() + L"\\samplehost.exe", L"unload");
+  const ProcessResult run = runHost(L"samplehost.exe", L"unload");
   ASSERT_TRUE(run.finished) << "the unload hangs";
   EXPECT_EQ(run.exitCode, 0u) << run.output;
-  EXPECT_NE(run.output.find("unloadWork traced=1"), std::string::npos) << run.output;
-  EXPECT_NE(run.output.find("unloaded"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("unloadWork traced=1\r\nunloaded"), std::string::npos) << run.output;
 
   const std::vector<ReceivedSpan> spans = agent.waitForSpans(2, std::chrono::seconds(60));
-  ASSERT_EQ(spans.size(), 2u) << names(spans);
-  SCOPED_TRACE(names(spans));
-  const ReceivedSpan* root = find(spans, "Root Span for module: ");
-  const ReceivedSpan* work = find(spans, "NEW: unloadWork");
-  ASSERT_NE(root, nullptr) << "the root span ends only when the module's release destroys the holder";
-  ASSERT_NE(work, nullptr);
-  EXPECT_EQ(work->parentSpanId, root->spanId);
+  ASSERT_EQ(spans.size(), 2u);
+  // The root span ends only when the module's release destroys the holder.
+  EXPECT_TRUE(childOf(only(spans, "NEW: unloadWork"), only(spans, "Root Span for module: ")));
 }
 
 // exit() ends tracing while holding the run-time's exit lock, and the thread starting the first
 // span holds the driver's lock while what it loads waits for that exit lock: the end gives up on
 // the tracer after a bounded wait instead of waiting for the thread for ever.
 TEST_F(Traced, ExitWhileAnotherThreadStartsTheFirstSpanEndsTheProcess) {
-  const ProcessResult run = runProcess(executableFolder() + L"\\samplehost.exe", L"exit-at-first-span", L"", 60000);
+  const ProcessResult run = runHost(L"samplehost.exe", L"exit-at-first-span", L"", 60000);
   ASSERT_TRUE(run.finished) << "the exit deadlocks";
   EXPECT_EQ(run.exitCode, 0u) << run.output;
   EXPECT_NE(run.output.find("first span pending=1"), std::string::npos)
@@ -139,8 +104,8 @@ TEST_F(Traced, ExitWhileAnotherThreadStartsTheFirstSpanEndsTheProcess) {
 // before the exit call; ExitProcess stops the senders and loses at most the datagrams they had in
 // flight. The long loop of such exits is in the exit benchmark.
 TEST(TracedExits, HostsEndingWhileThreadsTraceThroughTheDriverNeverHangNorResend) {
-  TracingSwitch values;
-  values.setDword(KEY_WOW64_32KEY, 1);
+  ProductSettings values;
+  values.set(L"opentracing_enabled", 1);
   for (const std::wstring mode : {L"exitprocess", L"exit", L"return"}) {
     for (int round = 0; round < 2; ++round) {
       SCOPED_TRACE(std::string(mode.begin(), mode.end()));
@@ -164,19 +129,17 @@ TEST(TracedExits, HostsEndingWhileThreadsTraceThroughTheDriverNeverHangNorResend
 // tracer ends (the root span arrives) but the state and the provider stay, so the threads go on
 // with spans that do nothing instead of using what a release would have freed.
 TEST_F(Traced, EndingTracingWhileThreadsTraceLeavesThemDoNothingSpansAndTheProviderLoaded) {
-  std::atomic<bool> stop{false};
+  std::atomic<bool> ended{false}, stop{false};
   std::atomic<long> enabledAfterEnd{0};
-  std::atomic<bool> ended{false};
   std::vector<std::thread> threads;
   for (int k = 0; k < 4; ++k) {
     threads.emplace_back([&, k] {
-      const std::string function = "busy" + std::to_string(k);
-      for (int32_t i = 0; !stop; ++i) {
+      // A few thousand spans in all, which the listener reads back quickly.
+      for (int32_t i = 0; !stop; ++i, Sleep(1)) {
         const bool wasEnded = ended;
-        const auto span = OpenTracingDriver::StartSpan(function, i, "");
+        const auto span = OpenTracingDriver::StartSpan("busy" + std::to_string(k), i, "");
         span->SetTag("Round", "busy");
         if (wasEnded && span->IsEnabled()) ++enabledAfterEnd;
-        Sleep(1);  // a few thousand spans in all, which the listener reads back quickly
       }
     });
   }
@@ -190,10 +153,5 @@ TEST_F(Traced, EndingTracingWhileThreadsTraceLeavesThemDoNothingSpansAndTheProvi
   EXPECT_EQ(enabledAfterEnd, 0) << "spans started after the end were real ones";
   EXPECT_FALSE(OpenTracingDriver::IsEnabled());
   EXPECT_NE(GetModuleHandleW(L"opentracingprovider.dll"), nullptr) << "the provider stays loaded";
-  // The root span ends last, after every busy span the tracer sent.
-  bool rootArrived = false;
-  for (int wait = 0; wait < 150 && !rootArrived; ++wait, Sleep(200)) {
-    rootArrived = find(agent.spans(), "Root Span for module: ") != nullptr;
-  }
-  EXPECT_TRUE(rootArrived) << "the ended tracer sent its root span";
+  EXPECT_EQ(named(agent.settle(), "Root Span for module: ").size(), 1u) << "the ended tracer sent its root span";
 }

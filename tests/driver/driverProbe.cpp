@@ -1,6 +1,8 @@
-// driver_probe: a host for the driver tests that must run as a process of their own, under a
-// name or in a folder of their choosing. Prints one line of key=value pairs.
+// driver_probe: a host for the driver and provider tests that must run as a process of their own,
+// under a name or in a folder of their choosing. Prints one line of key=value pairs, but for trace.
 //   driver_probe enabled             whether the process traces
+//   driver_probe trace [oversized]   one span "host (hostMain 1)", with a tag too large for any
+//                                    datagram when asked; exit code 2 when it did not trace
 //   driver_probe span [PROVIDER_DIR] a span, the driver state it left, and one more span after
 //                                    copying PROVIDER_DIR's provider beside the executable
 //   driver_probe inject              an injection, and what it left: tracing, the variable set,
@@ -28,6 +30,11 @@ int wmain(int argc, wchar_t** argv) {
     std::printf("enabled=%d\n", OpenTracingDriver::IsEnabled() ? 1 : 0);
     return 0;
   }
+  if (command == L"trace") {
+    const auto span = OpenTracingDriver::StartSpan("hostMain", 1, "host");
+    if (argc > 2) span->SetTag("payload", std::string(70000, 'x'));
+    return span->IsEnabled() ? 0 : 2;
+  }
   if (command == L"span") {
     const std::wstring provider = L"opentracingprovider.dll";
     const int first = spanOf();
@@ -53,6 +60,6 @@ int wmain(int argc, wchar_t** argv) {
                 GetModuleHandleW(L"opentracingprovider.dll") != nullptr ? 1 : 0);
     return 0;
   }
-  std::fprintf(stderr, "usage: driver_probe enabled | span [PROVIDER_DIR] | inject\n");
+  std::fprintf(stderr, "usage: driver_probe enabled | trace [oversized] | span [PROVIDER_DIR] | inject\n");
   return 2;
 }

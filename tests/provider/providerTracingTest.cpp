@@ -1,19 +1,21 @@
-// The provider DLL loaded as the driver loads it, its spans checked at the agent listener.
+// The provider DLL loaded as the driver loads it, in this process and in host processes it starts:
+// their spans checked at the agent listener.
 #include <gtest/gtest.h>
 
-#include <opentracing/noop.h>
 #include <opentracing/tracer.h>
 
 #include <algorithm>
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "diagnostics/vexception.h"
-#include "provider/textMap.h"
+#include "platform/stringConversion.h"
+#include "tests/diagnostics/log/logTestSupport.h"
 #include "tests/provider/ProviderLibrary.h"
 #include "tests/provider/providerTestSupport.h"
 
-using OpenTracingDriver::ISpanContextProvider;
 using OpenTracingDriver::TracerPtr;
 using testsupport::ReceivedSpan;
 
@@ -24,72 +26,67 @@ const std::string kRootName = "Root Span for module: provider_tracing_tests";
 // A provider other than ours, as a caller could mix them up.
 class ForeignTracerProvider : public OpenTracingDriver::ITracerProvider {};
 
-// A tracer that fails the ways the interface lets tracers fail: it starts no span and injects
-// nothing.
+// A tracer that fails the ways the interface lets tracers fail: it starts no span, injects
+// nothing and extracts no span context.
 class RefusingTracer : public opentracing::Tracer {
+  using Context = opentracing::expected<std::unique_ptr<opentracing::SpanContext>>;
+  using Injected = opentracing::expected<void>;
+  using SpanContext = opentracing::SpanContext;
+  static Injected refused() { return opentracing::make_unexpected(opentracing::invalid_span_context_error); }
+
  public:
-  static opentracing::expected<void> refused() {
-    return opentracing::make_unexpected(opentracing::invalid_span_context_error);
-  }
   std::unique_ptr<opentracing::Span> StartSpanWithOptions(opentracing::string_view,
                                                           const opentracing::StartSpanOptions&) const noexcept override {
     return nullptr;
   }
-  opentracing::expected<void> Inject(const opentracing::SpanContext&, std::ostream&) const override { return refused(); }
-  opentracing::expected<void> Inject(const opentracing::SpanContext&, const opentracing::TextMapWriter&) const override {
-    return refused();
-  }
-  opentracing::expected<void> Inject(const opentracing::SpanContext&,
-                                     const opentracing::HTTPHeadersWriter&) const override {
-    return refused();
-  }
-  opentracing::expected<std::unique_ptr<opentracing::SpanContext>> Extract(std::istream&) const override {
-    return std::unique_ptr<opentracing::SpanContext>();
-  }
-  opentracing::expected<std::unique_ptr<opentracing::SpanContext>> Extract(
-      const opentracing::TextMapReader&) const override {
-    return std::unique_ptr<opentracing::SpanContext>();
-  }
-  opentracing::expected<std::unique_ptr<opentracing::SpanContext>> Extract(
-      const opentracing::HTTPHeadersReader&) const override {
-    return std::unique_ptr<opentracing::SpanContext>();
-  }
+  Injected Inject(const SpanContext&, std::ostream&) const override { return refused(); }
+  Injected Inject(const SpanContext&, const opentracing::TextMapWriter&) const override { return refused(); }
+  Injected Inject(const SpanContext&, const opentracing::HTTPHeadersWriter&) const override { return refused(); }
+  Context Extract(std::istream&) const override { return Context(); }
+  Context Extract(const opentracing::TextMapReader&) const override { return Context(); }
+  Context Extract(const opentracing::HTTPHeadersReader&) const override { return Context(); }
 };
 
 class ProviderTracing : public ::testing::Test {
  public:
   ProviderTracing() { SetEnvironmentVariableW(kSpanContextVariable, nullptr); }
 
-  std::unique_ptr<ISpanContextProvider> open(TracerPtr& tracer, const std::string& function, int32_t line,
-                                             const std::string& name = "") {
-    return openSpan(provider, tracer, function, line, name);
-  }
-
-  AgentPortListener agent;
+  // The provider's tracer reports to the agent's fixed port.
+  testsupport::AgentListener agent{6831};
   ProviderLibrary provider;
 };
 
 }  // namespace
 
-TEST_F(ProviderTracing, NestedScopesOfAThreadBecomeParentAndChild) {
+TEST_F(ProviderTracing, ScopesNestWithinTheirThreadAndEachThreadStartsUnderTheRootSpan) {
   TracerPtr tracer(provider.getTracer());
-  auto outer = open(tracer, "recyclerPath", 1031);
+  auto outer = provider.open(tracer, "recyclerPath", 1031);
   EXPECT_TRUE(outer->IsEnabled());
   {
-    const auto inner = open(tracer, "removeFile", 7, "cleanup");
+    const auto inner = provider.open(tracer, "removeFile", 7, "cleanup");
     inner->SetTag("std::exception", "access denied");
     inner->SetError("the file stays");
   }
-  open(tracer, "afterInner", 9);
+  std::thread([&] {
+    // Nothing is current on this thread yet, so there is no span to tag.
+    outer->SetTag("fromWorker", "lost");
+    {
+      const auto scope = provider.open(tracer, "workerScope", 2);
+      provider.open(tracer, "workerChild", 3);
+    }
+    // Left current on purpose (its object is never freed): the thread's exit ends the span.
+    provider.getSpanContext(tracer, "leftOpen", 4, "");
+  }).join();
+  provider.open(tracer, "afterInner", 9);
   outer.reset();
   tracer.reset();
 
-  const auto spans = agent.flushAndWait(4, {"provider_tracing_tests"});
-  ASSERT_EQ(spans.size(), 4u);
+  const auto spans = agent.waitForSpans(7);
+  ASSERT_EQ(spans.size(), 7u);
   const ReceivedSpan& root = spanNamed(spans, kRootName);
   const ReceivedSpan& first = spanNamed(spans, "NEW: recyclerPath 1031");
   const ReceivedSpan& inner = spanNamed(spans, "CHILD: cleanup (removeFile 7)");
-  const ReceivedSpan& next = spanNamed(spans, "CHILD: afterInner 9");
+  const ReceivedSpan& workerScope = spanNamed(spans, "NEW: workerScope 2");
   EXPECT_EQ(root.service, "provider_tracing_tests");
   EXPECT_TRUE(startsATrace(root));
   // Every trace is sampled.
@@ -97,7 +94,10 @@ TEST_F(ProviderTracing, NestedScopesOfAThreadBecomeParentAndChild) {
   EXPECT_EQ(root.flags & 1, 1);
   EXPECT_TRUE(childOf(first, root));
   EXPECT_TRUE(childOf(inner, first));
-  EXPECT_TRUE(childOf(next, first)) << "the outer scope is current again once the inner one ended";
+  EXPECT_TRUE(childOf(spanNamed(spans, "CHILD: afterInner 9"), first)) << "the outer scope is current again";
+  EXPECT_TRUE(childOf(workerScope, root)) << "a thread's first span is not under another thread's";
+  EXPECT_TRUE(childOf(spanNamed(spans, "CHILD: workerChild 3"), workerScope));
+  EXPECT_TRUE(childOf(spanNamed(spans, "NEW: leftOpen 4"), root));
 
   EXPECT_EQ(tagValue(first, "Name"), "STRING:");
   EXPECT_EQ(tagValue(first, "Function"), "STRING:recyclerPath");
@@ -107,82 +107,41 @@ TEST_F(ProviderTracing, NestedScopesOfAThreadBecomeParentAndChild) {
   EXPECT_EQ(tagValue(inner, "error"), "STRING:true");
   EXPECT_EQ(tagValue(inner, "error_description"), "STRING:the file stays");
   EXPECT_EQ(first.tag("error"), nullptr);
+  EXPECT_EQ(first.tag("fromWorker"), nullptr);
 }
 
-TEST_F(ProviderTracing, EachThreadStartsUnderTheRootSpanAndItsExitEndsItsCurrentSpan) {
-  TracerPtr tracer(provider.getTracer());
-  auto mainScope = open(tracer, "mainScope", 1);
-  struct Work {
-    ProviderTracing* test;
-    TracerPtr* tracer;
-    ISpanContextProvider* mainScope;
-  } work{this, &tracer, mainScope.get()};
-
-  HANDLE worker = CreateThread(
-      nullptr, 0,
-      [](void* argument) -> DWORD {
-        auto& w = *static_cast<Work*>(argument);
-        // Nothing is current on this thread yet, so there is no span to tag.
-        w.mainScope->SetTag("fromWorker", "lost");
-        {
-          const auto scope = w.test->open(*w.tracer, "workerScope", 2);
-          w.test->open(*w.tracer, "workerChild", 3);
-        }
-        // Left current on purpose (its object is never freed): the thread's exit ends the span.
-        w.test->provider.getSpanContext(*w.tracer, "leftOpen", 4, "");
-        return 0;
-      },
-      &work, 0, nullptr);
-  ASSERT_NE(worker, nullptr);
-  WaitForSingleObject(worker, INFINITE);
-  CloseHandle(worker);
-  open(tracer, "mainChild", 5);
-  mainScope.reset();
-  tracer.reset();
-
-  const auto spans = agent.flushAndWait(6, {"provider_tracing_tests"});
-  ASSERT_EQ(spans.size(), 6u);
-  const ReceivedSpan& root = spanNamed(spans, kRootName);
-  const ReceivedSpan& main = spanNamed(spans, "NEW: mainScope 1");
-  const ReceivedSpan& workerScope = spanNamed(spans, "NEW: workerScope 2");
-  EXPECT_TRUE(childOf(main, root));
-  EXPECT_TRUE(childOf(workerScope, root)) << "a thread's first span is not under another thread's";
-  EXPECT_TRUE(childOf(spanNamed(spans, "CHILD: workerChild 3"), workerScope));
-  EXPECT_TRUE(childOf(spanNamed(spans, "NEW: leftOpen 4"), root));
-  EXPECT_TRUE(childOf(spanNamed(spans, "CHILD: mainChild 5"), main));
-  EXPECT_EQ(main.tag("fromWorker"), nullptr);
-}
-
+// A variable that holds no span context leaves the process to start a trace of its own.
 TEST_F(ProviderTracing, FailuresLeaveTheThreadsSpansAsTheyWereAndTheRootSpanIsRetried) {
+  SetEnvironmentVariableW(kSpanContextVariable, L"uber-trace-id/not a span context;x/y");
   TracerPtr tracer(provider.getTracer());
   const auto jaeger = opentracing::Tracer::Global();
   const auto refusing = std::make_shared<RefusingTracer>();
 
   opentracing::Tracer::InitGlobal(refusing);
-  EXPECT_THROW(open(tracer, "noRootYet", 1), vexception);
+  EXPECT_THROW(provider.open(tracer, "noRootYet", 1), vexception);
   opentracing::Tracer::InitGlobal(jaeger);
-  auto outer = open(tracer, "outer", 2);
+  auto outer = provider.open(tracer, "outer", 2);
 
   opentracing::Tracer::InitGlobal(refusing);
-  EXPECT_THROW(open(tracer, "refused", 3), vexception);
+  EXPECT_THROW(provider.open(tracer, "refused", 3), vexception);
   SetEnvironmentVariableW(kSpanContextVariable, L"older");
   provider.injectCurrentSpan(tracer);
   wchar_t value[16] = {};
-  EXPECT_EQ(GetEnvironmentVariableW(kSpanContextVariable, value, 16), 5u);
+  GetEnvironmentVariableW(kSpanContextVariable, value, 16);
   EXPECT_STREQ(value, L"older") << "a failed injection keeps what the variable held";
   opentracing::Tracer::InitGlobal(jaeger);
-  open(tracer, "afterRefusal", 4);
+  provider.open(tracer, "afterRefusal", 4);
   outer.reset();
 
   // Only this provider's holder leads to a root span.
   TracerPtr foreign(new ForeignTracerProvider);
   TracerPtr none;
-  EXPECT_THROW(open(foreign, "foreign", 5), ArgumentException);
-  EXPECT_THROW(open(none, "none", 6), ArgumentException);
+  EXPECT_THROW(provider.open(foreign, "foreign", 5), ArgumentException);
+  EXPECT_THROW(provider.open(none, "none", 6), ArgumentException);
   EXPECT_THROW(provider.injectCurrentSpan(foreign), ArgumentException);
   tracer.reset();
 
-  const auto spans = agent.flushAndWait(3, {"provider_tracing_tests"});
+  const auto spans = agent.waitForSpans(3);
   ASSERT_EQ(spans.size(), 3u);
   const ReceivedSpan& root = spanNamed(spans, kRootName);
   EXPECT_TRUE(startsATrace(root));
@@ -190,32 +149,93 @@ TEST_F(ProviderTracing, FailuresLeaveTheThreadsSpansAsTheyWereAndTheRootSpanIsRe
   EXPECT_TRUE(childOf(spanNamed(spans, "CHILD: afterRefusal 4"), spanNamed(spans, "NEW: outer 2")));
 }
 
-TEST_F(ProviderTracing, AVariableWithoutASpanContextStartsANewTrace) {
-  std::shared_ptr<opentracing::Tracer> previous;
-  for (const wchar_t* value : {L"no separator here", L"uber-trace-id/not a span context;x/y", L""}) {
-    SetEnvironmentVariableW(kSpanContextVariable, value);
-    TracerPtr tracer(provider.getTracer());
-    EXPECT_NE(opentracing::Tracer::Global(), previous) << "each holder installs a tracer of its own";
-    previous = opentracing::Tracer::Global();
-    open(tracer, "scope", 1);
+// A host continues the trace of the span injected before it started: the root span while none is
+// current, else the thread's current one. Its service is its executable's name without the last
+// extension, in the ANSI code page (where a character outside it becomes the code page's default
+// character), sent in UTF-8. Spans it lost on the way leave one Warning in the day's log.
+TEST_F(ProviderTracing, AHostContinuesTheInjectedSpanUnderItsExecutablesName) {
+  if (GetACP() != 1252) GTEST_SKIP() << "the ANSI code page is " << GetACP() << ", not 1252";
+  CPINFOEXW codePage = {};
+  ASSERT_TRUE(GetCPInfoExW(CP_ACP, 0, &codePage));
+  ProductSettings values;
+  const std::wstring log = todaysLogFile(makeProductRoot(values, L"tracinghealth"), L"debug");
+  values.set(L"Debug", 1);
+  values.set(L"opentracing_enabled", 1);
+  TracerPtr tracer(provider.getTracer());
+  provider.injectCurrentSpan(tracer);
+  // Its scope carries a tag no datagram can hold: that span is dropped and counted.
+  ASSERT_EQ(runHost(L"Tool.Name.exe", L"trace oversized").exitCode, 0u);
+  {
+    const auto outer = provider.open(tracer, "outer", 1);
+    {
+      const auto inner = provider.open(tracer, "inner", 2);
+      provider.injectCurrentSpan(tracer);
+      ASSERT_EQ(runHost(L"Caf\u00e9.exe", L"trace").exitCode, 0u);
+    }
+    provider.injectCurrentSpan(tracer);
+    wchar_t text[1024] = {};
+    GetEnvironmentVariableW(kSpanContextVariable, text, 1024);
+    EXPECT_EQ(std::wstring(text).rfind(L"uber-trace-id/", 0), 0u) << "one pair of key and value: " << text;
+    EXPECT_EQ(std::wstring(text).find(L';'), std::wstring::npos) << text;
+    // A runic letter is in no single-byte Windows code page.
+    ASSERT_EQ(runHost(L"Tool\u16A0Rune.exe", L"trace").exitCode, 0u);
   }
-  previous.reset();
+  tracer.reset();
 
-  const auto spans = agent.flushAndWait(6, {"provider_tracing_tests"});
-  ASSERT_EQ(spans.size(), 6u);
-  std::vector<const ReceivedSpan*> roots;
-  for (const auto& span : spans) {
-    if (span.operationName == kRootName) roots.push_back(&span);
+  const auto spans = agent.waitForSpans(8);
+  ASSERT_EQ(spans.size(), 8u);
+  const std::string rune = std::string("Tool") + static_cast<char>(codePage.DefaultChar[0]) + "Rune";
+  const struct {
+    const ReceivedSpan& injected;
+    std::string service;
+    int scopes;
+  } hosts[] = {{spanNamed(spans, kRootName), "Tool.Name", 0},
+               {spanNamed(spans, "CHILD: inner 2"), "Caf\xC3\xA9", 1},
+               {spanNamed(spans, "NEW: outer 1"), rune, 1}};
+  for (const auto& host : hosts) {
+    const ReceivedSpan& root = spanNamed(spans, "Propagated Root Span for module: " + host.service);
+    EXPECT_EQ(root.service, host.service);
+    EXPECT_TRUE(childOf(root, host.injected));
+    EXPECT_EQ(std::count_if(spans.begin(), spans.end(), [&](const ReceivedSpan& span) {
+                return span.operationName == "NEW: host (hostMain 1)" && span.service == host.service &&
+                       childOf(span, root);
+              }), host.scopes);
   }
-  ASSERT_EQ(roots.size(), 3u);
-  for (const ReceivedSpan* root : roots) {
-    EXPECT_TRUE(startsATrace(*root));
-    const auto scope = std::find_if(spans.begin(), spans.end(), [&](const ReceivedSpan& span) {
-      return span.operationName == "NEW: scope 1" && span.parentSpanId == root->spanId;
+  const std::wstring logged = fromUtf16(readBytes(log));
+  const std::wstring warning =
+      L"Warning: Tracing of Tool.Name lost 1 spans: 0 on a full queue, 1 too large for a datagram, "
+      L"0 without memory, 0 in datagrams the agent's port refused (0 datagrams refused)";
+  const size_t at = logged.find(warning);
+  ASSERT_NE(at, std::wstring::npos) << cstr(logged, CP_UTF8);
+  EXPECT_EQ(logged.find(L"Tracing of"), logged.rfind(L"Tracing of")) << "one Warning, of the one host that lost";
+  EXPECT_NE(logged.find(L"OpenTracingTracer::~OpenTracingTracer", at), std::wstring::npos);
+}
+
+// Each thread k opens and closes spans "NEW: t<k> <i>" (function t<k>, line i) one after another,
+// all counted at the listener.
+TEST(ProviderLoad, SixtyFourThreadsAtFullSpeedLoseNoSpan) {
+  const int threads = 64, spansEach = 10000;
+  // Inherited, a variable without a single pair leaves the root span to start the trace.
+  SetEnvironmentVariableW(kSpanContextVariable, L"no separator here");
+  testsupport::AgentListener agent(6831, testsupport::AgentListener::Record::SummaryOnly);
+  const ProviderLibrary provider;
+  TracerPtr tracer(provider.getTracer());
+  std::vector<std::thread> workers;
+  for (int k = 0; k < threads; ++k) {
+    workers.emplace_back([&provider, &tracer, k, spansEach] {
+      const std::string function = "t" + std::to_string(k);
+      for (int i = 0; i < spansEach; ++i) provider.open(tracer, function, i);
     });
-    ASSERT_NE(scope, spans.end());
-    EXPECT_TRUE(childOf(*scope, *root));
   }
-  EXPECT_NE(roots[0]->traceIdLow, roots[1]->traceIdLow);
-  EXPECT_NE(roots[1]->traceIdLow, roots[2]->traceIdLow);
+  for (auto& worker : workers) worker.join();
+  tracer.reset();
+  const testsupport::AgentSummary summary = agent.stop();
+
+  EXPECT_EQ(0, summary.undecodable);
+  EXPECT_EQ(0, summary.duplicates);
+  // Every thread's spans and the root span.
+  EXPECT_EQ(int64_t(threads) * spansEach + 1, summary.spans);
+  for (int k = 0; k < threads; ++k) {
+    EXPECT_EQ(0, summary.missingBelow("NEW: t" + std::to_string(k), spansEach)) << "thread " << k;
+  }
 }

@@ -1,18 +1,19 @@
 #include "tests/support/productSettings.h"
 
+#include <stdexcept>
+
 #include "platform/RegistryKey.h"
-#include "platform/registry.h"
 
 namespace {
 
-const wchar_t settingsKey[] = L"SOFTWARE\\Kestrin\\Ondra Config\\Config";
-
-RegistryKey openSettings() { return RegistryKey(HKEY_LOCAL_MACHINE, settingsKey, KEY_ALL_ACCESS | KEY_WOW64_32KEY, false); }
+RegistryKey openSettings(REGSAM view) {
+  return RegistryKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Kestrin\\Ondra Config\\Config", KEY_ALL_ACCESS | view, false);
+}
 
 }  // namespace
 
 ProductSettings::~ProductSettings() {
-  const RegistryKey key = openSettings();
+  const RegistryKey key = openSettings(view_);
   for (auto saved = saved_.rbegin(); saved != saved_.rend(); ++saved) {
     if (saved->existed) {
       RegSetValueExW(key.get(), saved->name.c_str(), 0, saved->type, saved->data.data(),
@@ -24,8 +25,9 @@ ProductSettings::~ProductSettings() {
 }
 
 void ProductSettings::save(const std::wstring& name) {
-  const RegistryKey key = openSettings();
-  Saved saved{name};
+  const RegistryKey key = openSettings(view_);
+  Saved saved;
+  saved.name = name;
   DWORD size = 0;
   if (RegQueryValueExW(key.get(), name.c_str(), nullptr, &saved.type, nullptr, &size) == ERROR_SUCCESS) {
     saved.existed = true;
@@ -35,17 +37,18 @@ void ProductSettings::save(const std::wstring& name) {
   saved_.push_back(std::move(saved));
 }
 
-void ProductSettings::set(const std::wstring& name, const std::wstring& text) {
+void ProductSettings::set(const std::wstring& name, DWORD type, const void* data, DWORD size) {
   save(name);
-  registry::set(openSettings().get(), name, text);
+  const LSTATUS status =
+      RegSetValueExW(openSettings(view_).get(), name.c_str(), 0, type, static_cast<const BYTE*>(data), size);
+  if (status != ERROR_SUCCESS) throw std::runtime_error("setting a product value failed: " + std::to_string(status));
 }
 
-void ProductSettings::set(const std::wstring& name, DWORD value) {
-  save(name);
-  registry::set(openSettings().get(), name, value);
+void ProductSettings::set(const std::wstring& name, const std::wstring& text) {
+  set(name, REG_SZ, text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
 }
 
 void ProductSettings::remove(const std::wstring& name) {
   save(name);
-  RegDeleteValueW(openSettings().get(), name.c_str());
+  RegDeleteValueW(openSettings(view_).get(), name.c_str());
 }

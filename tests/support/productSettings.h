@@ -1,6 +1,7 @@
 #pragma once
-// Test support: values of the product's settings key (32-bit view) set for one test and put back
-// as they were at its end. Tests using it hold the product-registry lock.
+// Test support: values of the product's settings key in one registry view (the product reads the
+// 32-bit one), set for one test and put back as they were at its end. Tests using it hold the
+// product-registry lock.
 
 #include <windows.h>
 
@@ -9,13 +10,15 @@
 
 class ProductSettings {
  public:
-  ProductSettings() = default;
+  explicit ProductSettings(REGSAM view = KEY_WOW64_32KEY) : view_(view) {}
   ~ProductSettings();
   ProductSettings(const ProductSettings&) = delete;
   ProductSettings& operator=(const ProductSettings&) = delete;
 
+  // Any type and bytes, as another program could leave them.
+  void set(const std::wstring& name, DWORD type, const void* data, DWORD size);
   void set(const std::wstring& name, const std::wstring& text);
-  void set(const std::wstring& name, DWORD value);
+  void set(const std::wstring& name, DWORD value) { set(name, REG_DWORD, &value, sizeof value); }
   void remove(const std::wstring& name);
 
  private:
@@ -27,5 +30,6 @@ class ProductSettings {
     DWORD type = 0;
     std::vector<BYTE> data;
   };
+  REGSAM view_;
   std::vector<Saved> saved_;
 };

@@ -1,64 +1,62 @@
 #include "tests/support/runProcess.h"
 
 #include <atomic>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 
-namespace {
-
-class Handle {
- public:
-  Handle() = default;
-  ~Handle() { close(); }
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  void close() {
-    if (handle != nullptr && handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
-    handle = nullptr;
-  }
-  HANDLE handle = nullptr;
-};
-
-}  // namespace
+#include "platform/VFileName.h"
+#include "platform/moduleName.h"
 
 ProcessResult runProcess(const std::wstring& application, const std::wstring& arguments, const std::wstring& directory,
                          DWORD waitLimitMs) {
+  ProcessResult result;
   SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-  Handle readEnd;
-  Handle writeEnd;
-  if (!CreatePipe(&readEnd.handle, &writeEnd.handle, &inherit, 0)) return {};
-  SetHandleInformation(readEnd.handle, HANDLE_FLAG_INHERIT, 0);
+  HANDLE readEnd = nullptr;
+  HANDLE writeEnd = nullptr;
+  if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return result;
+  SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  startup.hStdOutput = writeEnd.handle;
-  startup.hStdError = writeEnd.handle;
+  startup.hStdOutput = writeEnd;
+  startup.hStdError = writeEnd;
   std::wstring commandLine = L"\"" + application + L"\" " + arguments;
   PROCESS_INFORMATION process{};
-  ProcessResult result;
-  if (!CreateProcessW(application.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                      directory.empty() ? nullptr : directory.c_str(), &startup, &process)) {
-    result.output = "CreateProcess failed with error " + std::to_string(GetLastError());
+  const BOOL started = CreateProcessW(application.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                      directory.empty() ? nullptr : directory.c_str(), &startup, &process);
+  const DWORD error = GetLastError();
+  // Only the child holds the write end now: the reader sees the end of the pipe when it ends.
+  CloseHandle(writeEnd);
+  if (!started) {
+    CloseHandle(readEnd);
+    result.output = "CreateProcess failed with error " + std::to_string(error);
     return result;
   }
   result.processId = process.dwProcessId;
-  writeEnd.close();
   std::thread reader([&] {
     char buffer[4096];
     DWORD count = 0;
-    while (ReadFile(readEnd.handle, buffer, sizeof(buffer), &count, nullptr) && count > 0) {
-      result.output.append(buffer, count);
-    }
+    while (ReadFile(readEnd, buffer, sizeof(buffer), &count, nullptr) && count > 0) result.output.append(buffer, count);
   });
   result.finished = WaitForSingleObject(process.hProcess, waitLimitMs) == WAIT_OBJECT_0;
   if (!result.finished) TerminateProcess(process.hProcess, 1);
   WaitForSingleObject(process.hProcess, INFINITE);
   reader.join();
   GetExitCodeProcess(process.hProcess, &result.exitCode);
+  CloseHandle(readEnd);
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
   return result;
+}
+
+std::wstring executableFolder() { return VFileName::directory(moduleName(nullptr)); }
+
+ProcessResult runHost(const std::wstring& fileName, const std::wstring& arguments, const std::wstring& directory,
+                      DWORD waitLimitMs) {
+  return runProcess(VFileName::combine(executableFolder(), fileName), arguments, directory, waitLimitMs);
 }
 
 std::string unixPath(const std::wstring& path) {
@@ -89,20 +87,16 @@ std::string readBytes(const std::wstring& path) {
 
 int runLinuxShell(const std::wstring& folder, const std::string& command, DWORD waitLimitMs) {
   static std::atomic<int> runs{0};
-  const std::wstring name = L"linux" + std::to_wstring(++runs);
+  const std::string name = "linux" + std::to_string(++runs);
   const std::string here = unixPath(folder);
-  const std::string script = "cd '" + here + "' && " + command + "\necho $? >" + std::string(name.begin(), name.end()) +
-                             ".part; mv " + std::string(name.begin(), name.end()) + ".part " +
-                             std::string(name.begin(), name.end()) + ".rc\n";
-  const std::wstring scriptPath = folder + L"\\" + name + L".sh";
-  HANDLE file = CreateFileW(scriptPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  DWORD written = 0;
-  const bool saved = file != INVALID_HANDLE_VALUE &&
-                     WriteFile(file, script.data(), static_cast<DWORD>(script.size()), &written, nullptr) &&
-                     written == script.size();
-  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-  if (!saved || here.empty()) return -1;
-  std::wstring commandLine = L"Z:\\bin\\sh " + std::wstring(here.begin(), here.end()) + L"/" + name + L".sh";
+  const std::string script =
+      "cd '" + here + "' && " + command + "\necho $? >" + name + ".part; mv " + name + ".part " + name + ".rc\n";
+  const std::wstring wideName(name.begin(), name.end());
+  std::ofstream file(std::filesystem::path(folder + L"\\" + wideName + L".sh"), std::ios::binary);
+  file << script;
+  file.close();
+  if (!file || here.empty()) return -1;
+  std::wstring commandLine = L"Z:\\bin\\sh " + std::wstring(here.begin(), here.end()) + L"/" + wideName + L".sh";
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process{};
@@ -111,7 +105,7 @@ int runLinuxShell(const std::wstring& folder, const std::string& command, DWORD 
   }
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
-  const std::wstring rc = folder + L"\\" + name + L".rc";
+  const std::wstring rc = folder + L"\\" + wideName + L".rc";
   for (DWORD waited = 0; waited < waitLimitMs && GetFileAttributesW(rc.c_str()) == INVALID_FILE_ATTRIBUTES; waited += 50) {
     Sleep(50);
   }

@@ -17,6 +17,13 @@ struct ProcessResult {
 ProcessResult runProcess(const std::wstring& application, const std::wstring& arguments,
                          const std::wstring& directory = L"", DWORD waitLimitMs = 120000);
 
+// The folder of the running test executable, where the build puts every host and DLL.
+std::wstring executableFolder();
+
+// runProcess of the executable fileName in executableFolder().
+ProcessResult runHost(const std::wstring& fileName, const std::wstring& arguments = L"",
+                      const std::wstring& directory = L"", DWORD waitLimitMs = 120000);
+
 // The Linux path of a Windows path; empty when Wine gives none.
 std::string unixPath(const std::wstring& path);
 

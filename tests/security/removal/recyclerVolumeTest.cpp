@@ -9,8 +9,8 @@
 
 #include "diagnostics/vexception.h"
 #include "tests/driver/childProcess.h"
-#include "tests/driver/tracingSwitch.h"
 #include "tests/support/AgentListener.h"
+#include "tests/support/productSettings.h"
 
 namespace {
 
@@ -44,8 +44,8 @@ TEST(RecyclerVolume, ProcessesRacingToMakeTheFoldersAllGetThemOnceAndTheSpansArr
   CloseHandle(go);
   const FILETIME made = created(inner);
 
-  TracingSwitch tracing;
-  tracing.setDword(KEY_WOW64_32KEY, 1);
+  ProductSettings tracing;
+  tracing.set(L"opentracing_enabled", 1);
   testsupport::AgentListener agent{6831};
   EXPECT_EQ(recyclerPath(L"Q:\\some\\file.txt"), inner);
   EXPECT_EQ(recyclerPath(L"q:\\other.txt"), inner);
