@@ -40,8 +40,9 @@ DWORD WINAPI traceBusily(void* parameter) {
   }
 }
 
-// Straight to the handle, without the run-time's buffer, which exit may not flush.
-void print(const std::string& text) {
+// Straight to the handle, without the run-time's buffer, which exit may not flush; and without
+// allocating, since a thread killed with TerminateThread may hold the heap's lock.
+void print(opentracing::string_view text) {
   DWORD written = 0;
   WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }
@@ -111,6 +112,8 @@ int main(int argc, char** argv) {
     }
     std::string text;
     for (int k = 0; k < kBusyThreads; ++k) text += "finished " + std::to_string(k) + " " + std::to_string(finished[k]) + "\n";
+    const auto statistics = std::static_pointer_cast<jaegertracing::Tracer>(tracer)->statistics();
+    text += "dropped " + std::to_string(statistics.droppedQueueFull + statistics.droppedOutOfMemory) + "\n";
     print(text);
   } else {
     for (int i = 0; i < count; ++i) tracer->StartSpan(name + "exit span " + std::to_string(i));
