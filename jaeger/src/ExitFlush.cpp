@@ -21,7 +21,7 @@ using Clock = std::chrono::steady_clock;
 struct LanesAtExit {
   ExitBoundedLock lock;  // guards lanes
   std::set<std::weak_ptr<ReporterLane>, std::owner_less<std::weak_ptr<ReporterLane>>> lanes;
-  // Both steps of the exit share one budget, counted from the first to ask: 0 until then.
+  // The exit handlers share one budget, counted from the first to ask: 0 until then.
   std::atomic<Clock::rep> deadline{0};
 };
 
