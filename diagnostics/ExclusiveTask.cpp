@@ -4,19 +4,8 @@
 
 #include "diagnostics/vexception.h"
 
-namespace {
-
-
-}  // namespace
-
-ExclusiveTask::~ExclusiveTask() {
-  if (owned) ReleaseMutex(mutex.get());
-}
-
 void ExclusiveTask::Initialize(const wchar_t* name, uint32_t timeout) {
   // A second Initialize gives the first mutex back rather than keep it owned with its handle gone.
-  if (owned) ReleaseMutex(mutex.get());
-  owned = false;
   mutex.reset();
 
   // Held here until acquired, so that a failed or timed-out wait leaves nothing to release.
@@ -24,8 +13,7 @@ void ExclusiveTask::Initialize(const wchar_t* name, uint32_t timeout) {
   if (!created) throwLastError(KESTRIN_SITE, L"create mutex ", name);
   const DWORD result = WaitForSingleObject(created.get(), timeout);
   if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED) {
-    mutex = std::move(created);
-    owned = true;
+    mutex.reset(created.release());
     return;
   }
   if (result == WAIT_TIMEOUT) {

@@ -10,9 +10,9 @@
 
 class ExclusiveTask {
  public:
+  // The destructor gives the mutex back when it was acquired, then closes it; the thread's last
+  // error stays as the guarded work left it.
   ExclusiveTask() = default;
-  // Releases the mutex when it was acquired, then closes it.
-  ~ExclusiveTask();
 
   // Creates or opens the mutex name (default security) and waits up to timeout milliseconds
   // (INFINITE: no limit). An abandoned mutex is taken over. Raises through throwOSError when the
@@ -23,6 +23,5 @@ class ExclusiveTask {
   ExclusiveTask& operator=(const ExclusiveTask&) = delete;
 
  private:
-  UniqueKernelHandle mutex;  // null before Initialize
-  bool owned = false;        // whether the wait acquired it
+  UniqueAcquiredMutex mutex;  // null until a wait acquires it
 };

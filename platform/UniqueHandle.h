@@ -1,7 +1,7 @@
 #pragma once
 // The one owner of every kind of Windows resource the library holds: a kernel handle, a file
 // search, a registry key, a loaded library, a LocalAlloc block, a system-allocated SID, a critical
-// section. The kind is a small traits type naming the empty value, what counts as held and how it
+// section, a mutex held by its thread. The kind is a small traits type naming the empty value, what counts as held and how it
 // is closed (a noexcept closer); the owner closes what it holds on every path, is moved but never
 // copied, and never raises. Closing keeps the thread's last error, so an owner that goes out of
 // scope between a failed call and the read of its error does not hide the cause. Any thread may
@@ -82,6 +82,10 @@ struct InvalidEmptyTraits {
 };
 
 inline void closeKernelHandle(HANDLE handle) noexcept { CloseHandle(handle); }
+inline void releaseAndCloseMutex(HANDLE mutex) noexcept {
+  ReleaseMutex(mutex);
+  CloseHandle(mutex);
+}
 inline void closeFind(HANDLE handle) noexcept { FindClose(handle); }
 inline void closeRegistryKey(HKEY key) noexcept { RegCloseKey(key); }
 inline void freeLibrary(HMODULE module) noexcept { FreeLibrary(module); }
@@ -95,6 +99,8 @@ inline void deleteCriticalSection(CRITICAL_SECTION* section) noexcept {
 
 // A kernel object (mutex, thread, process, token): null when none is held.
 using UniqueKernelHandle = UniqueHandle<NullEmptyTraits<HANDLE, closeKernelHandle>>;
+// A mutex this thread acquired: given back, then closed.
+using UniqueAcquiredMutex = UniqueHandle<NullEmptyTraits<HANDLE, releaseAndCloseMutex>>;
 // An open file: INVALID_HANDLE_VALUE when none is held, as CreateFileW reports it.
 using UniqueFileHandle = UniqueHandle<InvalidEmptyTraits<closeKernelHandle>>;
 // A duplicated handle: INVALID_HANDLE_VALUE when the source named none.

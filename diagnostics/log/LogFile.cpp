@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <map>
+#include <optional>
 #include <utility>
 
 #include "diagnostics/log/productSettings.h"
@@ -57,38 +58,33 @@ void openLogFile(VFile& file, const std::wstring& directory, const std::wstring&
 // folder can be on. The lock is on one byte far beyond the end of any log, so it never stands in a
 // reader's way, and the system drops it with the handle of a writer that dies. A writer that does
 // not get its turn within kLongestTurnWait writes anyway rather than hold up its host.
-class FileTurn {
- public:
-  explicit FileTurn(HANDLE file) : file(file) {
-    const ULONGLONG giveUpAt = GetTickCount64() + kLongestTurnWait;
-    for (int tries = 0;; ++tries) {
-      OVERLAPPED at = turnByte();
-      if (LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
-        held = true;
-        return;
-      }
-      if (GetLastError() != ERROR_LOCK_VIOLATION || GetTickCount64() >= giveUpAt) return;
-      Sleep(tries < 20 ? 0 : 1);
-    }
-  }
-  ~FileTurn() {
-    OVERLAPPED at = turnByte();
-    if (held) UnlockFileEx(file, 0, 1, 0, &at);
-  }
-  FileTurn(const FileTurn&) = delete;
-  FileTurn& operator=(const FileTurn&) = delete;
-
- private:
-  static constexpr ULONGLONG kLongestTurnWait = 2000;  // milliseconds
-  static OVERLAPPED turnByte() {
-    OVERLAPPED at{};
-    at.OffsetHigh = 0x100;  // 1 TiB
-    return at;
-  }
-
+struct FileTurn {
   HANDLE file;
-  bool held = false;
 };
+
+constexpr ULONGLONG kLongestTurnWait = 2000;  // milliseconds
+
+OVERLAPPED turnByte() {
+  OVERLAPPED at{};
+  at.OffsetHigh = 0x100;  // 1 TiB
+  return at;
+}
+
+// Whether the turn came within kLongestTurnWait; false too when the file cannot be locked at all.
+bool tryTakeTurn(FileTurn* turn) {
+  const ULONGLONG giveUpAt = GetTickCount64() + kLongestTurnWait;
+  for (int tries = 0;; ++tries) {
+    OVERLAPPED at = turnByte();
+    if (LockFileEx(turn->file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) return true;
+    if (GetLastError() != ERROR_LOCK_VIOLATION || GetTickCount64() >= giveUpAt) return false;
+    Sleep(tries < 20 ? 0 : 1);
+  }
+}
+
+void releaseLock(FileTurn* turn) noexcept {
+  OVERLAPPED at = turnByte();
+  UnlockFileEx(turn->file, 0, 1, 0, &at);
+}
 
 // The log's switch and root as the registry holds them now; null when the log is off.
 std::shared_ptr<LogTarget> readTarget(const std::wstring& name, bool enabledByDefault) {
@@ -143,7 +139,9 @@ void LogFile::write(const std::wstring& text) {
       VFileName::combine(directory, L"kestrinlog_" + name + VDateTime().dateStamp() + L".log");
   VFile file;
   openLogFile(file, directory, path);
-  const FileTurn turn(file.get());
+  FileTurn turn{file.get()};
+  std::optional<ScopedLock<FileTurn>> held;
+  if (tryTakeTurn(&turn)) held.emplace(&turn, std::adopt_lock);
   // The whole line, with the mark in front when the file is new, goes out in one write.
   std::wstring line;
   if (file.size() == 0) line += kByteOrderMark;

@@ -66,7 +66,8 @@ void LogManager::log(LogLevel level, const vexception& error) {
   LogSettings& settings = *getLogSettings(getExecuteContext());
   if (switchedOn(settings.eventLog, level)) {
     try {
-      reportToEventLog(*this, level, formatExceptionText(error));
+      const HANDLE source = getEventLog();
+      if (!reportToEventLog(source, level, formatExceptionText(error))) dropEventLog(source);
     } catch (...) {
     }
   }

@@ -1,7 +1,6 @@
 #include "diagnostics/log/eventLogSink.h"
 
 #include "diagnostics/ExclusiveTask.h"
-#include "diagnostics/log/LogManager.h"
 #include "diagnostics/log/productSettings.h"
 #include "diagnostics/vexception.h"
 #include "platform/RegistryKey.h"
@@ -32,9 +31,9 @@ WORD eventType(LogLevel level) {
 void configureEventLogLimits(const std::wstring& logName) {
   const std::wstring key = kEventLogRoot + logName;
   if (registry::exists(HKEY_LOCAL_MACHINE, key, RegistryViewDefault)) return;
-  const RegistryKey log(HKEY_LOCAL_MACHINE, key, KEY_ALL_ACCESS, false);
-  registry::set(log.get(), L"MaxSize", kMaxSize);
-  registry::set(log.get(), L"Retention", kRetention);
+  const RegistryKey logKey(HKEY_LOCAL_MACHINE, key, KEY_ALL_ACCESS, false);
+  registry::set(logKey.get(), L"MaxSize", kMaxSize);
+  registry::set(logKey.get(), L"Retention", kRetention);
 }
 
 namespace {
@@ -61,35 +60,27 @@ HANDLE registerEventSource(const std::wstring& source) {
   const std::wstring logName = L"Kestrin";
   const std::wstring sourceKey = kEventLogRoot + logName + L"\\" + source;
   const std::wstring messageFile = VFileName::combine(productRoot(), L"admin\\bin64\\eventmsg.dll");
-  HANDLE opened = nullptr;
-  DWORD error = 0;
   // A registration that stands is used as it is, without the machine-wide mutex or a write: a
   // process that may read but not change the event log's keys (a standard user's) reports
   // through the registration an installer or a service made.
   if (registrationStands(sourceKey, messageFile)) return RegisterEventSourceW(nullptr, source.c_str());
-  {
-    ExclusiveTask registration;
-    registration.Initialize(kRegistrationMutex, INFINITE);
-    configureEventLogLimits(logName);
-    const RegistryKey key(HKEY_LOCAL_MACHINE, sourceKey, KEY_SET_VALUE, false);
-    registry::set(key.get(), L"TypesSupported", kTypesSupported);
-    registry::set(key.get(), L"EventMessageFile", messageFile);
-    opened = RegisterEventSourceW(nullptr, source.c_str());
-    error = GetLastError();
-  }
-  // Closing the key and the mutex must not hide why the source did not open.
-  SetLastError(error);
-  return opened;
+  // The key's and the mutex's owners keep the last error, so a caller still reads why the source
+  // did not open.
+  ExclusiveTask registration;
+  registration.Initialize(kRegistrationMutex, INFINITE);
+  configureEventLogLimits(logName);
+  const RegistryKey key(HKEY_LOCAL_MACHINE, sourceKey, KEY_SET_VALUE, false);
+  registry::set(key.get(), L"TypesSupported", kTypesSupported);
+  registry::set(key.get(), L"EventMessageFile", messageFile);
+  return RegisterEventSourceW(nullptr, source.c_str());
 }
 
-bool reportToEventLog(LogManager& manager, LogLevel level, const std::wstring& text) {
+bool reportToEventLog(HANDLE source, LogLevel level, const std::wstring& text) noexcept {
   try {
-    const HANDLE source = manager.getEventLog();
     const std::wstring executable = moduleName(nullptr);
     const wchar_t* strings[] = {text.c_str(), executable.c_str()};
-    if (ReportEventW(source, eventType(level), 0, kEventId, nullptr, 2, 0, strings, nullptr)) return true;
-    manager.dropEventLog(source);
+    return ReportEventW(source, eventType(level), 0, kEventId, nullptr, 2, 0, strings, nullptr) != FALSE;
   } catch (...) {
+    return false;
   }
-  return false;
 }

@@ -8,12 +8,10 @@
 
 #include "diagnostics/log/LogLevel.h"
 
-class LogManager;
-
 // Writes one record (event id 1; insertion strings: text, the executable's path) of the type the
-// level maps to. Returns whether it was written; never raises. A failed report drops the source
-// so that the next one registers it again.
-bool reportToEventLog(LogManager& manager, LogLevel level, const std::wstring& text);
+// level maps to through source. Returns whether it was written; never raises. After a failed
+// report the caller drops the source, so that the next report registers it again.
+bool reportToEventLog(HANDLE source, LogLevel level, const std::wstring& text) noexcept;
 
 // Opens source (RegisterEventSourceW). When its key does not yet hold TypesSupported 7 and the
 // product's EventMessageFile, first creates the log's key with its limits when missing and writes

@@ -2,11 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 #include <thread>
 
 #include "diagnostics/vexception.h"
+#include "platform/UniqueHandle.h"
 #include "platform/VFileName.h"
 #include "platform/moduleName.h"
 #include "tests/support/nextHandle.h"
@@ -26,30 +26,16 @@ std::string probe(const std::wstring& arguments) {
   return line;
 }
 
-TEST(ExclusiveTask, ASecondProcessWaitsUntilTheHolderIsDestroyed) {
+// A holder that ended without releasing lets the next in; while a task holds the mutex other
+// processes time out, and once it is destroyed they get in. The handle kept here keeps the mutex in
+// being between the processes.
+TEST(ExclusiveTask, AnotherProcessGetsInOnlyWhileNoTaskHoldsIt) {
   const std::wstring name = uniqueName(L"held");
-  const std::wstring acquiredName = uniqueName(L"acquired");
-  const HANDLE acquired = CreateEventW(nullptr, TRUE, FALSE, acquiredName.c_str());
-  auto holder = std::make_unique<ExclusiveTask>();
-  holder->Initialize(name.c_str(), INFINITE);
-  std::string child;
-  // A finite wait, long enough to outlast the hold.
-  std::thread waiter([&] { child = probe(name + L" 30000 " + acquiredName); });
-  // A process starts in well under a second here; 3 s gives it time to reach its wait.
-  EXPECT_EQ(WaitForSingleObject(acquired, 3000), static_cast<DWORD>(WAIT_TIMEOUT)) << "got in while held";
-  holder.reset();
-  EXPECT_EQ(WaitForSingleObject(acquired, 30000), WAIT_OBJECT_0) << "not let in after the holder went";
-  waiter.join();
-  EXPECT_EQ(child, "acquired");
-  CloseHandle(acquired);
-}
-
-TEST(ExclusiveTask, AHolderThatExitsWithoutReleaseLetsTheNextIn) {
-  const std::wstring name = uniqueName(L"abandoned");
+  const UniqueKernelHandle kept(CreateMutexW(nullptr, FALSE, name.c_str()));
   ASSERT_EQ(probe(name + L" abandon"), "acquired");
   {
-    ExclusiveTask task;
-    task.Initialize(name.c_str(), 5000);
+    ExclusiveTask holder;
+    holder.Initialize(name.c_str(), 5000);
     EXPECT_EQ(probe(name + L" 0"), "code=258") << "taken over for real: others time out";
   }
   EXPECT_EQ(probe(name + L" 0"), "acquired");
@@ -74,7 +60,9 @@ TEST(ExclusiveTask, ATimedOutWaitRaises258AndHoldsNothing) {
     EXPECT_EQ(nextHandleValue(), before) << "the timed-out task kept its mutex";
   }).join();
 
-  // A second Initialize gives the first mutex back rather than keep it owned with no handle.
+  // A second Initialize gives the first mutex back rather than keep it owned with no handle; the
+  // handle kept here keeps the mutex in being.
+  const UniqueKernelHandle kept(OpenMutexW(SYNCHRONIZE, FALSE, name.c_str()));
   holder.Initialize(uniqueName(L"other").c_str(), INFINITE);
   EXPECT_EQ(probe(name + L" 0"), "acquired");
 }

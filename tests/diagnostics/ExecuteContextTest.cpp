@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <functional>
 #include <thread>
 #include <vector>
 
@@ -39,20 +38,6 @@ ExecuteContext* exportedSlot(HMODULE module) {
   return slot != nullptr ? *slot : nullptr;
 }
 
-// Runs fn on count threads released at the same moment.
-void runTogether(int count, const std::function<void(int)>& fn) {
-  std::atomic<int> waiting{count};
-  std::vector<std::thread> threads;
-  for (int i = 0; i < count; ++i) {
-    threads.emplace_back([&, i] {
-      waiting.fetch_sub(1);
-      while (waiting.load() > 0) std::this_thread::yield();
-      fn(i);
-    });
-  }
-  for (std::thread& t : threads) t.join();
-}
-
 // Stands in for the provider's tracer holder, so that a test can see the driver state end.
 class TracerWatch : public OpenTracingDriver::ITracerProvider {
  public:
@@ -65,98 +50,78 @@ class TracerWatch : public OpenTracingDriver::ITracerProvider {
 
 }  // namespace
 
-TEST(ExecuteContext, ConcurrentFirstCallsCreateOneContextThatTheModulesSlotExports) {
+// Concurrent first calls create one context and one set of log settings; a module loaded later
+// adopts both and gives its reference back at unload, leaving the tracer alone.
+TEST(ExecuteContext, ConcurrentFirstCallsCreateOneContextThatALaterModuleAdoptsUntilItsUnload) {
   EXPECT_EQ(exportedSlot(GetModuleHandleW(nullptr)), nullptr);
-  std::vector<ExecuteContext*> seen(8);
-  runTogether(8, [&](int i) { seen[i] = getExecuteContext(); });
-  ExecuteContext* context = seen[0];
+  std::vector<ExecuteContext*> contexts(8);
+  std::vector<LogSettings*> settings(8);
+  std::atomic<int> waiting{8};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 8; ++i) {
+    threads.emplace_back([&, i] {
+      for (waiting.fetch_sub(1); waiting.load() > 0;) std::this_thread::yield();  // all start at once
+      settings[i] = getLogSettings(contexts[i] = getExecuteContext());
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  ExecuteContext* context = contexts[0];
   ASSERT_NE(context, nullptr);
-  for (ExecuteContext* other : seen) EXPECT_EQ(other, context);
-  EXPECT_EQ(context->referenceCount.load(), 1u);
-  EXPECT_NE(context->driverState, nullptr);
-  EXPECT_EQ(context->reserved, nullptr);
-  EXPECT_FALSE(hasLogSettings(context));
+  EXPECT_EQ(std::count(contexts.begin(), contexts.end(), context), 8);
+  EXPECT_EQ(std::count(settings.begin(), settings.end(), settings[0]), 8);
   EXPECT_EQ(exportedSlot(GetModuleHandleW(nullptr)), context);
   EXPECT_EQ(getExecuteContext(), context);
   EXPECT_EQ(context->referenceCount.load(), 1u);
-}
+  EXPECT_EQ(context->reserved, nullptr);
+  for (int level = 0; level < 6; ++level) {
+    EXPECT_EQ(settings[0]->console[level] | settings[0]->eventLog[level], 0) << level;
+  }
+  LogListenerNode* sentinel = settings[0]->listeners.sentinel;
+  ASSERT_NE(sentinel, nullptr);
+  EXPECT_TRUE(sentinel->next == sentinel && sentinel->previous == sentinel) << "not an empty list";
+  EXPECT_EQ(settings[0]->listeners.size, 0u);
 
-TEST(ExecuteContext, AModuleLoadedLaterAdoptsTheContextAndGivesItBackAtUnload) {
-  ExecuteContext* context = getExecuteContext();
   bool tracerDestroyed = false;
   context->driverState->tracer.reset(new TracerWatch(tracerDestroyed));
   UniqueLibrary sample = load(L"samplemodule.dll");
-  EXPECT_EQ(exportedSlot(sample.get()), nullptr);
   EXPECT_EQ(contextOf(sample), context);
   EXPECT_EQ(exportedSlot(sample.get()), context);
+  EXPECT_EQ(getLogSettings(context), settings[0]);
   EXPECT_EQ(context->referenceCount.load(), 2u);
   sample.reset();
   EXPECT_EQ(context->referenceCount.load(), 1u);
   EXPECT_FALSE(tracerDestroyed);
-  EXPECT_EQ(getExecuteContext(), context);
 }
 
-TEST(ExecuteContext, SearchPassesOverEmptySlotsAndReachesModulesBeyondTheFirst256) {
-  std::vector<UniqueLibrary> empty;
-  for (int i = 1; i <= 300; ++i) empty.push_back(load(L"nullslot\\nullslot" + std::to_wstring(i) + L".dll"));
-  UniqueLibrary sample = load(L"samplemodule.dll");
-  ExecuteContext* context = contextOf(sample);
-  ASSERT_NE(context, nullptr);
-  EXPECT_EQ(context->referenceCount.load(), 1u);
-
-  std::vector<HMODULE> modules(1024);
-  DWORD needed = 0;
-  ASSERT_TRUE(K32EnumProcessModules(GetCurrentProcess(), modules.data(), 1024 * sizeof(HMODULE), &needed));
-  modules.resize(needed / sizeof(HMODULE));
-  const auto position = std::find(modules.begin(), modules.end(), sample.get()) - modules.begin();
-  ASSERT_GE(position, 256) << "the context must sit beyond the first enumeration buffer";
-
-  EXPECT_EQ(getExecuteContext(), context);
-  EXPECT_EQ(context->referenceCount.load(), 2u);
-}
-
-TEST(ExecuteContext, TheLastModuleToLetGoDestroysItWhileTheLoaderUnloadsThatModule) {
+// The last module to let go destroys the context while the loader unloads it. A new one is then
+// found past modules with empty slots, beyond the first 256 modules of the process.
+TEST(ExecuteContext, TheLastModuleToLetGoDestroysItAndTheNextIsFoundBeyondTheFirst256Modules) {
   UniqueLibrary sample = load(L"samplemodule.dll");
   ExecuteContext* adopted = contextOf(sample);
   ASSERT_NE(adopted, nullptr);
   EXPECT_EQ(adopted->referenceCount.load(), 1u);
   bool tracerDestroyed = false;
   adopted->driverState->tracer.reset(new TracerWatch(tracerDestroyed));
-  LogSettings* settings = getLogSettings(adopted);
+  LogListenerNode*& sentinel = getLogSettings(adopted)->listeners.sentinel;
   // A listener node as another module would add it; the release frees the node, never the listener.
   auto* node = static_cast<LogListenerNode*>(::operator new(sizeof(LogListenerNode)));
-  *node = LogListenerNode{settings->listeners.sentinel, settings->listeners.sentinel, nullptr};
-  settings->listeners.sentinel->next = settings->listeners.sentinel->previous = node;
-  settings->listeners.size = 1;
-
+  *node = LogListenerNode{sentinel, sentinel, nullptr};
+  sentinel->next = sentinel->previous = node;
+  getLogSettings(adopted)->listeners.size = 1;
   sample.reset();
   EXPECT_TRUE(tracerDestroyed);
-  ExecuteContext* fresh = getExecuteContext();
-  EXPECT_EQ(fresh->referenceCount.load(), 1u);
-  EXPECT_FALSE(hasLogSettings(fresh));
-}
 
-TEST(LogSettings, CreatedZeroedWithAnEmptyListOnceForEveryModule) {
-  ExecuteContext* context = getExecuteContext();
-  ASSERT_FALSE(hasLogSettings(context));
-  std::vector<LogSettings*> seen(8);
-  runTogether(8, [&](int i) { seen[i] = getLogSettings(context); });
-  LogSettings* settings = seen[0];
-  ASSERT_NE(settings, nullptr);
-  for (LogSettings* other : seen) EXPECT_EQ(other, settings);
-  EXPECT_TRUE(hasLogSettings(context));
-  for (int level = 0; level < 6; ++level) {
-    EXPECT_EQ(settings->console[level], 0);
-    EXPECT_EQ(settings->eventLog[level], 0);
-  }
-  EXPECT_EQ(settings->consoleStarted, 0);
-  LogListenerNode* sentinel = settings->listeners.sentinel;
-  ASSERT_NE(sentinel, nullptr);
-  EXPECT_EQ(sentinel->next, sentinel);
-  EXPECT_EQ(sentinel->previous, sentinel);
-  EXPECT_EQ(sentinel->listener, nullptr);
-  EXPECT_EQ(settings->listeners.size, 0u);
-
-  UniqueLibrary sample = load(L"samplemodule.dll");
-  EXPECT_EQ(getLogSettings(contextOf(sample)), settings);
+  std::vector<UniqueLibrary> empty;
+  for (int i = 1; i <= 300; ++i) empty.push_back(load(L"nullslot\\nullslot" + std::to_wstring(i) + L".dll"));
+  sample = load(L"samplemodule.dll");
+  ExecuteContext* context = contextOf(sample);
+  ASSERT_NE(context, nullptr);
+  EXPECT_FALSE(hasLogSettings(context));
+  std::vector<HMODULE> modules(1024);
+  DWORD needed = 0;
+  ASSERT_TRUE(K32EnumProcessModules(GetCurrentProcess(), modules.data(), 1024 * sizeof(HMODULE), &needed));
+  modules.resize(needed / sizeof(HMODULE));
+  ASSERT_GE(std::find(modules.begin(), modules.end(), sample.get()) - modules.begin(), 256);
+  EXPECT_EQ(getExecuteContext(), context);
+  EXPECT_EQ(context->referenceCount.load(), 2u);
 }

@@ -1,7 +1,7 @@
-// exclusive_task_probe NAME TIMEOUT|abandon [ACQUIRED]: a second process for the exclusive-task
-// tests. Initialises a task of NAME with TIMEOUT ms, sets the event
-// ACQUIRED when named, prints "acquired" and destroys the task; a raise prints "code=N". With
-// "abandon" it waits without limit and ends the process without destroying the task.
+// exclusive_task_probe NAME TIMEOUT|abandon: a second process for the exclusive-task tests.
+// Initialises a task of NAME with TIMEOUT ms, prints "acquired" and destroys the task; a raise
+// prints "code=N". With "abandon" it waits without limit and ends the process without destroying
+// the task.
 #include <windows.h>
 
 #include <cstdio>
@@ -16,7 +16,6 @@ int wmain(int argc, wchar_t** argv) {
   try {
     ExclusiveTask task;
     task.Initialize(argv[1], abandon ? INFINITE : std::wcstoul(argv[2], nullptr, 10));
-    if (argc > 3) SetEvent(OpenEventW(EVENT_MODIFY_STATE, FALSE, argv[3]));
     std::printf("acquired\n");
     std::fflush(stdout);
     if (abandon) ExitProcess(0);  // skips the destructor: the mutex stays with an ended thread

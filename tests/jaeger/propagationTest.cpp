@@ -6,9 +6,9 @@
 #include <opentracing/propagation.h>
 #include <opentracing/tracer.h>
 
+#include <map>
 #include <sstream>
 #include <string>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -17,7 +17,11 @@
 
 namespace {
 
-struct Carrier : opentracing::TextMapReader, opentracing::TextMapWriter {
+using Values = std::map<std::string, std::string>;
+using Extracted = opentracing::expected<std::unique_ptr<opentracing::SpanContext>>;
+
+// A carrier of either text form: the tracer is told which by the interface it is handed.
+struct Carrier : opentracing::HTTPHeadersReader, opentracing::HTTPHeadersWriter {
   opentracing::expected<void> Set(opentracing::string_view key, opentracing::string_view value) const override {
     values[key] = value;
     return {};
@@ -31,145 +35,83 @@ struct Carrier : opentracing::TextMapReader, opentracing::TextMapWriter {
     }
     return {};
   }
-  mutable std::unordered_map<std::string, std::string> values;
-};
-
-struct Headers : opentracing::HTTPHeadersReader, opentracing::HTTPHeadersWriter {
-  opentracing::expected<void> Set(opentracing::string_view key, opentracing::string_view value) const override {
-    return carrier.Set(key, value);
-  }
-  opentracing::expected<void> ForeachKey(
-      std::function<opentracing::expected<void>(opentracing::string_view, opentracing::string_view)> f)
-      const override {
-    return carrier.ForeachKey(f);
-  }
-  Carrier carrier;
+  mutable Values values;
 };
 
 class JaegerPropagation : public ::testing::Test {
  protected:
-  JaegerPropagation()
-      : tracer(jaegertracing::Tracer::make(
-            "propagation.test",
-            jaegertracing::Config(false, jaegertracing::samplers::Config("const", 1),
-                                  jaegertracing::reporters::Config(100, std::chrono::seconds(1), false,
-                                                                   listener.hostPort())))) {}
-
-  std::unique_ptr<opentracing::SpanContext> extract(const Carrier& carrier) {
-    auto result = tracer->Extract(static_cast<const opentracing::TextMapReader&>(carrier));
-    EXPECT_TRUE(result) << result.error().message();
-    return result ? std::move(*result) : nullptr;
+  Values inject(const opentracing::SpanContext& context, bool headers = false) {
+    Carrier carrier;
+    EXPECT_TRUE(headers ? tracer->Inject(context, static_cast<const opentracing::HTTPHeadersWriter&>(carrier))
+                        : tracer->Inject(context, static_cast<const opentracing::TextMapWriter&>(carrier)));
+    return carrier.values;
+  }
+  Extracted extract(Values values, bool headers = false) {
+    Carrier carrier;
+    carrier.values = std::move(values);
+    return headers ? tracer->Extract(static_cast<const opentracing::HTTPHeadersReader&>(carrier))
+                   : tracer->Extract(static_cast<const opentracing::TextMapReader&>(carrier));
   }
 
   testsupport::AgentListener listener;
-  std::shared_ptr<opentracing::Tracer> tracer;
+  std::shared_ptr<opentracing::Tracer> tracer = jaegertracing::Tracer::make(
+      "propagation.test", jaegertracing::Config(false, jaegertracing::samplers::Config("const", 1),
+                                                jaegertracing::reporters::Config(100, std::chrono::seconds(1), false,
+                                                                                 listener.hostPort())));
 };
 
 }  // namespace
 
-TEST_F(JaegerPropagation, TextMapCarriesIdsFlagsAndBaggage) {
+// Each form carries the ids, the flags and the baggage; a child of what it gives continues the trace.
+TEST_F(JaegerPropagation, EachFormCarriesIdsFlagsAndBaggage) {
   auto span = tracer->StartSpan("parent");
-  span->SetBaggageItem("user", "alice");
-  Carrier carrier;
-  ASSERT_TRUE(tracer->Inject(span->context(), static_cast<const opentracing::TextMapWriter&>(carrier)));
-  const std::string text = carrier.values.at("uber-trace-id");
-  EXPECT_EQ(span->context().ToTraceID() + ":" + span->context().ToSpanID() + ":0:1", text);
-  EXPECT_EQ(text, [&] { std::string lower = text; for (auto& c : lower) c = static_cast<char>(std::tolower(c)); return lower; }());
-  EXPECT_EQ("alice", carrier.values.at("uberctx-user"));
+  span->SetBaggageItem("user", "alice smith");
+  const std::string trace = span->context().ToTraceID();
+  const std::string spanId = span->context().ToSpanID();
+  const Values map = inject(span->context());
+  EXPECT_EQ(trace + ":" + spanId + ":0:1", map.at("uber-trace-id"));
+  EXPECT_EQ(std::string::npos, (trace + spanId).find_first_of("ABCDEF"));
+  EXPECT_EQ("alice smith", map.at("uberctx-user"));
+  const Values headers = inject(span->context(), true);
+  EXPECT_EQ(trace + "%3A" + spanId + "%3A0%3A1", headers.at("uber-trace-id"));
+  EXPECT_EQ("alice%20smith", headers.at("uberctx-user"));
+  std::stringstream binary;
+  ASSERT_TRUE(tracer->Inject(span->context(), binary));
 
-  auto extracted = extract(carrier);
-  ASSERT_TRUE(extracted);
-  EXPECT_EQ(span->context().ToTraceID(), extracted->ToTraceID());
-  EXPECT_EQ(span->context().ToSpanID(), extracted->ToSpanID());
-  std::string user;
-  extracted->ForeachBaggageItem([&](const std::string& k, const std::string& v) {
-    if (k == "user") user = v;
-    return true;
-  });
-  EXPECT_EQ("alice", user);
-
-  // A child of the extracted context continues the trace and inherits its baggage.
-  auto child = tracer->StartSpan("remote child", {opentracing::ChildOf(extracted.get())});
-  EXPECT_EQ(span->context().ToTraceID(), child->context().ToTraceID());
-  EXPECT_EQ("alice", child->BaggageItem("user"));
-}
-
-TEST_F(JaegerPropagation, WideTraceIdsAndHeaderEncodingSurviveTheRoundTrip) {
-  Carrier carrier;
-  carrier.values["uber-trace-id"] = "1234567890abcdef00000000000000ff:2a:1:3";
-  auto context = extract(carrier);
-  ASSERT_TRUE(context);
-  EXPECT_EQ("1234567890abcdef00000000000000ff", context->ToTraceID());
-  Carrier again;
-  ASSERT_TRUE(tracer->Inject(*context, static_cast<const opentracing::TextMapWriter&>(again)));
-  EXPECT_EQ("1234567890abcdef00000000000000ff:2a:1:3", again.values.at("uber-trace-id"));
-
-  Headers headers;
-  headers.carrier.values["Uber-Trace-Id"] = "ab%3Acd%3A0%3A1";
-  headers.carrier.values["UberCtx-Greeting"] = "hello%20world";
-  auto fromHeaders = tracer->Extract(static_cast<const opentracing::HTTPHeadersReader&>(headers));
-  ASSERT_TRUE(fromHeaders && *fromHeaders);
-  EXPECT_EQ("ab", (*fromHeaders)->ToTraceID());
-  auto child = tracer->StartSpan("child", {opentracing::ChildOf(fromHeaders->get())});
-  EXPECT_EQ("hello world", child->BaggageItem("greeting"));
-  Headers out;
-  ASSERT_TRUE(tracer->Inject(child->context(), static_cast<const opentracing::HTTPHeadersWriter&>(out)));
-  EXPECT_EQ("hello%20world", out.carrier.values.at("uberctx-greeting"));
-  EXPECT_NE(std::string::npos, out.carrier.values.at("uber-trace-id").find("%3A"));
+  auto continues = [&](const char* form, Extracted extracted) {
+    ASSERT_TRUE(extracted && *extracted) << form;
+    EXPECT_EQ(spanId, (*extracted)->ToSpanID()) << form;
+    auto child = tracer->StartSpan("remote child", {opentracing::ChildOf(extracted->get())});
+    EXPECT_EQ(trace, child->context().ToTraceID()) << form;
+    EXPECT_EQ("alice smith", child->BaggageItem("user")) << form;
+  };
+  continues("text map", extract(map));
+  continues("headers", extract(headers, true));
+  continues("binary", tracer->Extract(binary));
+  // A trace id of 128 bits and the debug flag come back as they went.
+  const auto wide = extract({{"uber-trace-id", "1234567890abcdef00000000000000ff:2a:1:3"}});
+  ASSERT_TRUE(wide && *wide);
+  EXPECT_EQ("1234567890abcdef00000000000000ff:2a:1:3", inject(**wide).at("uber-trace-id"));
 }
 
 TEST_F(JaegerPropagation, CorruptedOrEmptyCarriersNeverCrash) {
   for (const char* bad : {"", "garbage", "1:2:3", "1:2:3:4:5", "xyz:1:0:1", "0:1:0:1", "1:0:0:1",
                           "123456789012345678901234567890123:1:0:1", "1:2:3:100", "1::0:1"}) {
-    Carrier carrier;
-    carrier.values["uber-trace-id"] = bad;
-    auto result = tracer->Extract(static_cast<const opentracing::TextMapReader&>(carrier));
+    auto result = extract({{"uber-trace-id", bad}});
     ASSERT_FALSE(result) << bad;
     EXPECT_EQ(opentracing::span_context_corrupted_error, result.error()) << bad;
   }
-  Carrier empty;
-  empty.values["unrelated"] = "value";
-  EXPECT_FALSE(extract(empty));
-
+  auto unrelated = extract({{"unrelated", "value"}});
+  EXPECT_TRUE(unrelated && !*unrelated);
   std::stringstream nothing;
   auto none = tracer->Extract(nothing);
-  ASSERT_TRUE(none);
-  EXPECT_FALSE(*none);
-}
+  EXPECT_TRUE(none && !*none);
 
-TEST_F(JaegerPropagation, DebugIdAndBaggageHeaderStartADebugTrace) {
-  Carrier carrier;
-  carrier.values["jaeger-debug-id"] = "case-17";
-  carrier.values["jaeger-baggage"] = "tenant=blue, region = north";
-  auto context = extract(carrier);
-  ASSERT_TRUE(context);
-  {
-    auto root = tracer->StartSpan("debug root", {opentracing::ChildOf(context.get())});
-    EXPECT_EQ("blue", root->BaggageItem("tenant"));
-    EXPECT_EQ("north", root->BaggageItem("region"));
-  }
-  tracer->Close();
-  auto spans = listener.waitForSpans(1);
-  ASSERT_EQ(1u, spans.size());
-  EXPECT_EQ(3, spans[0].flags);  // sampled and debug
-  EXPECT_EQ(0u, spans[0].parentSpanId);
-  ASSERT_TRUE(spans[0].tag("jaeger-debug-id"));
-  EXPECT_EQ("case-17", spans[0].tag("jaeger-debug-id")->value.text);
-}
-
-TEST_F(JaegerPropagation, BinaryFormRoundTripsAndRejectsTruncation) {
   auto span = tracer->StartSpan("binary");
   span->SetBaggageItem("k", "v");
   std::stringstream stream;
   ASSERT_TRUE(tracer->Inject(span->context(), stream));
   const std::string bytes = stream.str();
-
-  std::stringstream in(bytes);
-  auto extracted = tracer->Extract(in);
-  ASSERT_TRUE(extracted && *extracted);
-  EXPECT_EQ(span->context().ToSpanID(), (*extracted)->ToSpanID());
-  EXPECT_EQ(span->context().ToTraceID(), (*extracted)->ToTraceID());
-
   for (size_t cut : {size_t(1), size_t(20), bytes.size() - 1}) {
     std::stringstream truncated(bytes.substr(0, cut));
     auto result = tracer->Extract(truncated);
@@ -178,56 +120,59 @@ TEST_F(JaegerPropagation, BinaryFormRoundTripsAndRejectsTruncation) {
   }
 }
 
+TEST_F(JaegerPropagation, DebugIdAndBaggageHeaderStartADebugTrace) {
+  auto context = extract({{"jaeger-debug-id", "case-17"}, {"jaeger-baggage", "tenant=blue, region = north"}});
+  ASSERT_TRUE(context && *context);
+  {
+    auto root = tracer->StartSpan("debug root", {opentracing::ChildOf(context->get())});
+    EXPECT_EQ("blue", root->BaggageItem("tenant"));
+    EXPECT_EQ("north", root->BaggageItem("region"));
+  }
+  tracer->Close();
+  listener.stop();
+  const auto spans = listener.spans();
+  ASSERT_EQ(1u, spans.size());
+  EXPECT_EQ(3, spans[0].flags);  // sampled and debug
+  EXPECT_EQ(0u, spans[0].parentSpanId);
+  ASSERT_TRUE(spans[0].tag("jaeger-debug-id"));
+  EXPECT_EQ("case-17", spans[0].tag("jaeger-debug-id")->value);
+}
+
+// Header names come in any letter case, and a value's escapes decode up to its last character.
 TEST_F(JaegerPropagation, HeaderValuesDecodeEscapesUpToTheLastCharacter) {
-  struct Case {
-    const char* sent;
-    const char* decoded;
-  };
-  for (const Case& c : {Case{"hello%20", "hello "}, Case{"%41", "A"}, Case{"a%3a%3A", "a::"}, Case{"a+b", "a b"},
-                        Case{"a%2", "a%2"}, Case{"a%", "a%"}, Case{"%g1x", "%g1x"}}) {
-    Headers headers;
-    headers.carrier.values["Uber-Trace-Id"] = "ab%3Acd%3A0%3A1";
-    headers.carrier.values["UberCtx-Item"] = c.sent;
-    auto context = tracer->Extract(static_cast<const opentracing::HTTPHeadersReader&>(headers));
-    ASSERT_TRUE(context && *context) << c.sent;
-    std::string item = "(none)";
-    (*context)->ForeachBaggageItem([&](const std::string& key, const std::string& value) {
-      if (key == "item") item = value;
-      return true;
-    });
-    EXPECT_EQ(c.decoded, item) << c.sent;
+  const std::pair<const char*, const char*> cases[] = {{"hello%20", "hello "}, {"%41", "A"}, {"a%3a%3A", "a::"},
+                                                       {"a+b", "a b"}, {"a%2", "a%2"}, {"a%", "a%"},
+                                                       {"%g1x", "%g1x"}};
+  for (const auto& c : cases) {
+    auto context = extract({{"Uber-Trace-Id", "ab%3Acd%3A0%3A1"}, {"UberCtx-Item", c.first}}, true);
+    ASSERT_TRUE(context && *context) << c.first;
+    EXPECT_EQ("ab", (*context)->ToTraceID());
+    auto child = tracer->StartSpan("child", {opentracing::ChildOf(context->get())});
+    EXPECT_EQ(c.second, child->BaggageItem("item")) << c.first;
   }
 }
 
 // OpenTracing's convention: a new span's parent is its first child-of reference, whatever its
 // place among the references; only without one is it the first follows-from.
 TEST_F(JaegerPropagation, TheFirstChildOfReferenceIsTheParentWhereverItStands) {
-  Carrier first, second;
-  first.values["uber-trace-id"] = "a1:a2:0:0";
-  second.values["uber-trace-id"] = "b1:b2:0:1";
-  const auto a = extract(first);
-  const auto b = extract(second);
-  ASSERT_TRUE(a && b);
+  const auto a = extract({{"uber-trace-id", "a1:a2:0:0"}});
+  const auto b = extract({{"uber-trace-id", "b1:b2:0:1"}});
+  ASSERT_TRUE(a && *a && b && *b);
   using Refs = std::vector<std::pair<opentracing::SpanReferenceType, const opentracing::SpanContext*>>;
   const auto childOf = opentracing::SpanReferenceType::ChildOfRef;
   const auto followsFrom = opentracing::SpanReferenceType::FollowsFromRef;
-  struct Case {
-    Refs references;
-    const char* trace;
-    const char* parentAndFlags;
-  };
-  for (const Case& c : {Case{Refs{{followsFrom, a.get()}, {childOf, b.get()}}, "b1", ":b2:1"},
-                        Case{Refs{{childOf, b.get()}, {followsFrom, a.get()}}, "b1", ":b2:1"},
-                        Case{Refs{{followsFrom, a.get()}, {followsFrom, b.get()}}, "a1", ":a2:0"},
-                        Case{Refs{{followsFrom, b.get()}, {childOf, a.get()}, {childOf, b.get()}}, "a1", ":a2:0"}}) {
+  const std::pair<Refs, const char*> cases[] = {
+      {Refs{{followsFrom, a->get()}, {childOf, b->get()}}, "b1:b2:1"},
+      {Refs{{childOf, b->get()}, {followsFrom, a->get()}}, "b1:b2:1"},
+      {Refs{{followsFrom, a->get()}, {followsFrom, b->get()}}, "a1:a2:0"},
+      {Refs{{followsFrom, b->get()}, {childOf, a->get()}, {childOf, b->get()}}, "a1:a2:0"}};
+  for (const auto& c : cases) {
     opentracing::StartSpanOptions options;
-    options.references = c.references;
+    options.references = c.first;
     auto span = tracer->StartSpanWithOptions("referring", options);
     ASSERT_TRUE(span);
-    Carrier out;
-    ASSERT_TRUE(tracer->Inject(span->context(), static_cast<const opentracing::TextMapWriter&>(out)));
-    const std::string text = out.values.at("uber-trace-id");
-    EXPECT_EQ(c.trace, text.substr(0, text.find(':'))) << text;
-    EXPECT_EQ(c.parentAndFlags, text.substr(text.find(':', text.find(':') + 1))) << text;
+    const std::string text = inject(span->context()).at("uber-trace-id");
+    const size_t spanStart = text.find(':') + 1;
+    EXPECT_EQ(c.second, text.substr(0, spanStart) + text.substr(text.find(':', spanStart) + 1)) << text;
   }
 }

@@ -6,48 +6,26 @@
 #include <chrono>
 #include <cstdint>
 #include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
 namespace testsupport {
 
-// A parsed JSON value, as much of JSON as the listener writes.
-struct Json {
-  enum class Kind { Null, Bool, Number, String, Array, Object } kind = Kind::Null;
-  bool flag = false;
-  std::string text;  // a string's value, or a number's literal text
-  std::vector<Json> items;
-  std::map<std::string, Json> members;
-
-  static Json parse(const std::string& text);  // throws std::runtime_error on malformed input
-  const Json& operator[](const std::string& key) const;  // Null when absent
-  int64_t asInt() const;
-  uint64_t asUnsigned() const;
-  double asDouble() const;
-};
-
 struct ReceivedTag {
   std::string key;
-  std::string type;  // "STRING", "DOUBLE", "BOOL", "LONG", "BINARY"
-  Json value;
+  std::string type;   // "STRING", "DOUBLE", "BOOL", "LONG", "BINARY"
+  std::string value;  // as text: "text", "true", "43", "2.5"
 };
 
 struct ReceivedSpan {
-  std::string service;
-  std::vector<ReceivedTag> processTags;
-  uint64_t traceIdLow = 0;
-  uint64_t traceIdHigh = 0;
-  uint64_t spanId = 0;
-  uint64_t parentSpanId = 0;
-  std::string operationName;
-  int32_t flags = 0;
-  int64_t startTime = 0;
-  int64_t duration = 0;
-  std::vector<ReceivedTag> tags;
-  Json references;
-  Json logs;
   int64_t datagram = 0;  // which datagram, counted from 1, carried the span
+  std::string service;
+  uint64_t traceIdLow = 0, traceIdHigh = 0, spanId = 0, parentSpanId = 0;
+  int64_t flags = 0, startTime = 0, duration = 0;
+  std::string operationName;
+  std::vector<ReceivedTag> processTags, tags;
+  std::vector<std::pair<std::string, uint64_t>> references;  // type ("CHILD_OF", "FOLLOWS_FROM") and span id
+  std::vector<std::vector<ReceivedTag>> logs;  // the fields of each log
 
   // The tag of this key, or null.
   const ReceivedTag* tag(const std::string& key) const;
@@ -56,10 +34,8 @@ struct ReceivedSpan {
 
 // What the listener counted, once it has stopped.
 struct AgentSummary {
-  int64_t datagrams = 0;
   int64_t undecodable = 0;  // datagrams the decoder rejected (the spans in them are not counted)
   int64_t spans = 0;
-  int64_t largest = 0;      // the most spans one datagram held
   int64_t duplicates = 0;   // spans whose trace and span ids had come before
   std::map<std::string, int64_t> services;  // spans per service name
   // For operation names "<group> <number>": the numbers received, as sorted ranges [first, last].
@@ -83,7 +59,7 @@ class AgentListener {
   int port() const { return _port; }
   std::string hostPort() const { return "127.0.0.1:" + std::to_string(_port); }
 
-  // Every span received so far.
+  // Every span received so far; after stop(), every span sent before it.
   std::vector<ReceivedSpan> spans() const;
   // Waits until at least `count` spans have arrived or the timeout passes; returns them all.
   std::vector<ReceivedSpan> waitForSpans(size_t count,
@@ -91,8 +67,6 @@ class AgentListener {
   // Stops the listener, which first decodes every datagram that has reached its socket, and
   // returns what it counted. Throws std::runtime_error when it gives no summary within a minute.
   AgentSummary stop();
-  // Waits until no span has arrived for `quiet`, then returns them all.
-  std::vector<ReceivedSpan> settle(std::chrono::milliseconds quiet = std::chrono::milliseconds(1500)) const;
 
  private:
   void requestStop() const;

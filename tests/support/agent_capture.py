@@ -1,16 +1,24 @@
 #!/usr/bin/python3
-"""Test support: the project's agent listener behind a capture that loses no datagram.
+r"""Test support: the project's agent listener behind a capture that loses no datagram.
 
 The tests send faster than a Python decoder reads, so the socket gets a receive buffer as large
 as root may give it (SO_RCVBUFFORCE, 512 MB, taken only as it fills), and the datagrams are
 decoded with tools/agent/agent_listener.py's own code: Apache Thrift's compact protocol, in its
-C form when python3-thrift has it. Each span is written as JSON (--json); when the listener
-stops, a summary (--summary): datagrams, undecodable datagrams, spans, span ids seen more than
-once, the most spans one datagram held, spans per service, and for operation names "<group> <number>" the numbers received per
-group as ranges.
+C form when python3-thrift has it.
+
+Both files it writes hold one record a line, its fields separated by tabs; in a string field a
+backslash, tab or line break is escaped as \\, \t or \n, and other values are written as JSON
+writes them (true, 43, 2.5).
+--spans: one line a span: datagram (counted from 1), service, trace id low and high, span id,
+  parent span id, flags, start time, duration, operation name; then the process tags, the tags,
+  the references and the logs, each list led by its length: a tag as key, type and value, a
+  reference as type and span id, a log as the length and tags of its fields.
+--summary, once the listener stopped: "undecodable", "spans" and "duplicates" (spans whose ids
+  came before) each with its count; "service" with a name and its spans; and for operation
+  names "<group> <number>", "group" with the group and each range of numbers received.
 
   /usr/bin/python3 tests/support/agent_capture.py --port P --ready FILE --stop-file FILE
-      [--json FILE] [--summary FILE] [--max-seconds S]
+      [--spans FILE] [--summary FILE] [--max-seconds S]
 """
 import argparse
 import json
@@ -28,12 +36,37 @@ SO_RCVBUFFORCE = getattr(socket, "SO_RCVBUFFORCE", 33)
 Protocol = getattr(TCompactProtocol, "TCompactProtocolAccelerated", TCompactProtocol.TCompactProtocol)
 
 
+def line(fields):
+    def text(value):
+        value = value if isinstance(value, str) else json.dumps(value)
+        return value.replace("\\", "\\\\").replace("\t", "\\t").replace("\n", "\\n")
+    return "\t".join(text(f) for f in fields) + "\n"
+
+
+def span_line(record):
+    fields = [record[k] for k in ("datagram", "service", "traceIdLow", "traceIdHigh", "spanId", "parentSpanId",
+                                  "flags", "startTime", "duration", "operationName")]
+
+    def tags(items):
+        fields.append(len(items))
+        for tag in items:
+            fields.extend((tag["key"], tag["type"], tag["value"]))
+    tags(record["processTags"])
+    tags(record["tags"])
+    fields.append(len(record["references"]))
+    for reference in record["references"]:
+        fields.extend((reference["refType"], reference["spanId"]))
+    fields.append(len(record["logs"]))
+    for log in record["logs"]:
+        tags(log["fields"])
+    return line(fields)
+
+
 class Summary:
     def __init__(self):
         self.datagrams = 0
         self.undecodable = 0
         self.spans = 0
-        self.largest = 0
         self.duplicates = 0
         self.ids = set()
         self.services = {}
@@ -48,43 +81,42 @@ class Summary:
         self.services[service] = self.services.get(service, 0) + 1
         group, _, number = (span.operationName or "").rpartition(" ")
         if group and number.isdigit():
-            self.groups.setdefault(group, []).append(int(number))
+            self.groups.setdefault(group, set()).add(int(number))
 
     def write(self, path):
-        groups = {}
+        lines = [line((name, getattr(self, name))) for name in ("undecodable", "spans", "duplicates")]
+        lines += [line(("service", name, count)) for name, count in self.services.items()]
         for group, numbers in self.groups.items():
             ranges = []
-            for n in sorted(set(numbers)):
+            for n in sorted(numbers):
                 if ranges and ranges[-1][1] + 1 == n:
                     ranges[-1][1] = n
                 else:
                     ranges.append([n, n])
-            groups[group] = ranges
-        with open(path + ".tmp", "w") as f:
-            json.dump({"datagrams": self.datagrams, "undecodable": self.undecodable, "spans": self.spans,
-                       "largest": self.largest, "duplicates": self.duplicates, "services": self.services, "groups": groups}, f)
+            lines += [line(("group", group, first, last)) for first, last in ranges]
+        with open(path + ".tmp", "w", encoding="utf-8") as f:
+            f.writelines(lines)
         os.replace(path + ".tmp", path)
 
 
 class Handler:
-    """Agent handler: counts every span and writes it out as JSON when asked."""
+    """Agent handler: counts every span and writes it out when asked."""
 
-    def __init__(self, summary, json_file):
+    def __init__(self, summary, spans_file):
         self.summary = summary
-        self.json_file = json_file
+        self.spans_file = spans_file
 
     def emitZipkinBatch(self, spans):
         pass
 
     def emitBatch(self, batch):
-        self.summary.largest = max(self.summary.largest, len(batch.spans))
         for span in batch.spans:
             self.summary.add(span, batch.process.serviceName)
-            if self.json_file:
-                record = agent_listener.span_to_json(batch.process, span, self.summary.datagrams)
-                self.json_file.write(json.dumps(record) + "\n")
-        if self.json_file:
-            self.json_file.flush()
+            if self.spans_file:
+                self.spans_file.write(span_line(agent_listener.span_to_json(batch.process, span,
+                                                                            self.summary.datagrams)))
+        if self.spans_file:
+            self.spans_file.flush()
 
 
 def main():
@@ -92,7 +124,7 @@ def main():
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--ready", required=True)
     parser.add_argument("--stop-file", required=True)
-    parser.add_argument("--json")
+    parser.add_argument("--spans")
     parser.add_argument("--summary")
     parser.add_argument("--max-seconds", type=float, default=600)
     args = parser.parse_args()
@@ -109,8 +141,8 @@ def main():
     os.replace(args.ready + ".tmp", args.ready)
 
     summary = Summary()
-    json_file = open(args.json, "a") if args.json else None
-    processor = agent_listener.Agent.Processor(Handler(summary, json_file))
+    spans_file = open(args.spans, "a", encoding="utf-8") if args.spans else None
+    processor = agent_listener.Agent.Processor(Handler(summary, spans_file))
     started = time.monotonic()
 
     def decode(data):
@@ -136,8 +168,8 @@ def main():
                 break
             continue
         decode(data)
-    if json_file:
-        json_file.close()
+    if spans_file:
+        spans_file.close()
     if args.summary:
         summary.write(args.summary)
     sock.close()

@@ -24,8 +24,7 @@ BusyExitCount countBusyExit(const std::string& hostOutput, const AgentSummary& s
 int64_t mostSpansInFlightAtExit() {
   SYSTEM_INFO system;
   GetSystemInfo(&system);
-  const int64_t senders = std::min<int64_t>(std::max<int64_t>(system.dwNumberOfProcessors, 1), 4);
-  return senders * kMostSpansInOneDatagram;
+  return std::min<int64_t>(std::max<DWORD>(system.dwNumberOfProcessors, 1), 4) * (65000 / 80);
 }
 
 }  // namespace testsupport

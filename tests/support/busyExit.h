@@ -13,20 +13,17 @@ namespace testsupport {
 constexpr int kBusyExitThreads = 4;
 
 struct BusyExitCount {
-  int64_t finished = 0;  // spans the threads had finished before the exit call
-  int64_t missing = 0;   // of those, how many never arrived
+  int64_t finished = 0;    // spans the threads had finished before the exit call
+  int64_t missing = 0;     // of those, how many never arrived
   int threadsCounted = 0;  // threads whose count the host printed
 };
 
 BusyExitCount countBusyExit(const std::string& hostOutput, const AgentSummary& summary, const std::string& prefix);
 
-// The most spans one lost datagram may carry: at most 65000 bytes, and every span of these hosts
-// takes at least 80 (ids, times, a short name and the sampler's two tags).
-constexpr int64_t kMostSpansInOneDatagram = 65000 / 80;
-
 // The most finished spans a host ended by ExitProcess may lose: the datagram each of its killed
-// senders had in flight, which is never sent again. A tracer has a sender for each processor,
-// up to four.
+// senders (one for each processor, up to four) had in flight, which is never sent again. A
+// datagram holds at most 65000 bytes, and every span of these hosts takes at least 80 (ids,
+// times, a short name and the sampler's two tags).
 int64_t mostSpansInFlightAtExit();
 
 }  // namespace testsupport

@@ -3,7 +3,6 @@
 //                                  at once and reports how often its own later handler ran
 //   crashhost load [free|ended|running]  loads the provider (and frees it again; or runs a
 //                                  thread that ends, or one still running when main returns)
-//   crashhost hold <file> <ms>     holds file open without delete sharing for ms
 //   crashhost sleep <ms> [event]   signals the named event when running, then sleeps
 //   crashhost recycler <path> <event>  waits for the named event, then prints recyclerPath(path)
 #include <windows.h>
@@ -76,13 +75,6 @@ int wmain(int argc, wchar_t** argv) {
       WaitForSingleObject(then == L"ended" ? thread : started, INFINITE);
       CloseHandle(thread);
     }
-    return 0;
-  }
-  if (mode == L"hold" && argc > 3) {
-    HANDLE file = CreateFileW(argv[2], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return 3;
-    Sleep(static_cast<DWORD>(_wtoi(argv[3])));
-    CloseHandle(file);
     return 0;
   }
   if (mode == L"sleep" && argc > 2) {

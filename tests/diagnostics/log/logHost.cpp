@@ -4,13 +4,10 @@
 //   loghost listen L text             as log, with a listener that prints "[listener L]" to stdout
 //   loghost failreport L text [...]   as log, but the system refuses the process's first event
 //                                     report (Wine's never fails: it only prints what it gets)
-//   loghost mutex L text              as log; the exit code is then OpenMutexW's error for
-//                                     "kestrinlog_debug_mutex" (0 when it exists)
 //   loghost lines name count tag [gate]
 //                                     two threads each write count lines "tag.T.n" to log name;
 //                                     with a gate folder, first creates gate\ready.tag and waits
 //                                     for gate\go, so that writers started apart write at once
-//   loghost date name                 writes one line to log name and prints its date stamp
 #include <windows.h>
 
 #include <atomic>
@@ -25,7 +22,6 @@
 #include "diagnostics/log/ILogListener.h"
 #include "diagnostics/log/LogFile.h"
 #include "diagnostics/log/LogManager.h"
-#include "platform/VDateTime.h"
 #include "platform/VFileName.h"
 #include "platform/moduleName.h"
 
@@ -130,13 +126,6 @@ int wmain(int argc, wchar_t** argv) {
     } else if (command == L"failreport") {
       if (!refuseFirstReport()) return 3;
       logAll(argc, argv, 2);
-    } else if (command == L"mutex") {
-      logAll(argc, argv, 2);
-      if (HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, L"kestrinlog_debug_mutex")) {
-        CloseHandle(mutex);
-        return 0;
-      }
-      return static_cast<int>(GetLastError());
     } else if (command == L"modules" && argc == 4) {
       const std::wstring path = VFileName::combine(VFileName::directory(moduleName(nullptr)), L"logmodule.dll");
       HMODULE module = LoadLibraryW(path.c_str());
@@ -148,10 +137,6 @@ int wmain(int argc, wchar_t** argv) {
     } else if (command == L"lines" && (argc == 5 || argc == 6)) {
       if (argc == 6) waitAtGate(argv[5], argv[4]);
       return writeLines(argv[2], std::wcstol(argv[3], nullptr, 10), argv[4]);
-    } else if (command == L"date" && argc == 3) {
-      std::printf("%ls", VDateTime().dateStamp().c_str());
-      std::fflush(stdout);
-      LogFile(argv[2], true).write(L"dated line");
     } else {
       return 2;
     }

@@ -1,44 +1,56 @@
 // The sinks observed for real: log files in the prefix's drive, the event log through Wine's
 // eventlog debug channel and the registry, the console as the host's standard output.
+#include <windows.h>
+#include <sddl.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <map>
 #include <memory>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
 
 #include "diagnostics/ExclusiveTask.h"
 #include "diagnostics/log/LogFile.h"
 #include "platform/VFileName.h"
+#include "platform/formatString.h"
+#include "platform/stringConversion.h"
 #include "platform/moduleName.h"
 #include "tests/diagnostics/log/logTestSupport.h"
 
 namespace {
 
-const char* const kAllEventChannels = "WINEDEBUG=err+eventlog,warn+eventlog,trace+eventlog";
+const std::string kAllEventChannels = "WINEDEBUG=err+eventlog,warn+eventlog,trace+eventlog,fixme+advapi";
 const wchar_t* const kEventLogKey = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Kestrin";
+const wchar_t* const kSourceKey = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Kestrin\\loghost.exe";
 
-DWORD readDword(const std::wstring& subKey, const wchar_t* name) {
+DWORD readDword(const wchar_t* subKey, const wchar_t* name) {
   DWORD value = 0xFFFFFFFF;
   DWORD size = sizeof(value);
-  RegGetValueW(HKEY_LOCAL_MACHINE, subKey.c_str(), name, RRF_RT_REG_DWORD, nullptr, &value, &size);
+  RegGetValueW(HKEY_LOCAL_MACHINE, subKey, name, RRF_RT_REG_DWORD, nullptr, &value, &size);
   return value;
 }
 
 // Whether Wine printed a line on channel ("err", "warn" or "trace") of the eventlog channel
 // that holds text.
 bool eventLine(const std::string& output, const std::string& channel, const std::string& text) {
-  const std::string marker = channel + ":eventlog:";
-  for (size_t start = 0; start < output.size();) {
-    size_t end = output.find('\n', start);
-    if (end == std::string::npos) end = output.size();
-    const std::string line = output.substr(start, end - start);
-    if (line.find(marker) != std::string::npos && line.find(text) != std::string::npos) return true;
-    start = end + 1;
+  std::istringstream lines(output);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.find(channel + ":eventlog:") != std::string::npos && line.find(text) != std::string::npos) return true;
   }
   return false;
+}
+
+// Each match of pattern's first group in text, in order.
+template <class Text>
+std::vector<Text> matches(const Text& text, const std::basic_regex<typename Text::value_type>& pattern) {
+  std::vector<Text> found;
+  using Iterator = std::regex_iterator<typename Text::const_iterator>;
+  for (Iterator at(text.begin(), text.end(), pattern), end; at != end; ++at) found.push_back((*at)[1].str());
+  return found;
 }
 
 // Standard output is in text mode, as in any console program: "\n" goes out as CR LF.
@@ -47,11 +59,24 @@ std::string console(std::string text) {
   return text;
 }
 
-std::wstring readString(const std::wstring& subKey, const wchar_t* name) {
-  wchar_t value[1024] = L"";
-  DWORD size = sizeof(value);
-  RegGetValueW(HKEY_LOCAL_MACHINE, subKey.c_str(), name, RRF_RT_REG_SZ, nullptr, value, &size);
-  return value;
+// Sets the DACL of the event source's key (made when missing), as SDDL: "D:(A;;KR;;;WD)" lets
+// everyone read it, "D:" lets nobody in.
+void restrictSource(const wchar_t* dacl) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSourceKey, 0, nullptr, 0, WRITE_DAC, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(dacl, SDDL_REVISION_1, &descriptor, nullptr));
+  EXPECT_EQ(RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor), ERROR_SUCCESS);
+  LocalFree(descriptor);
+  RegCloseKey(key);
+}
+
+// Removes the Kestrin event log's keys; a test may have locked the source's key, which its owner
+// may always open again.
+void removeKestrinEventLog() {
+  restrictSource(L"D:(A;;KA;;;WD)");
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE, kEventLogKey);
 }
 
 class LogSinks : public ::testing::Test {
@@ -70,101 +95,66 @@ class LogSinks : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(LogSinks, WithoutDebugAnErrorReachesEverySinkAndAWarningNone) {
-  const UnixRun run = runLogHostUnix(root, kAllEventChannels, "log 1 'a warning' 3 'an error'");
-  ASSERT_EQ(run.exitCode, 0) << run.err;
-  const std::wstring file = debugLog();
-  EXPECT_NE(file.find(L"Error: an error\n   at (loghost line 30)\r\n"), std::wstring::npos) << file;
-  EXPECT_EQ(file.find(L"a warning"), std::wstring::npos);
-  // The console: the error's full text, nothing else.
-  EXPECT_EQ(run.out, console("an error\n   at (loghost line 30)"));
-  // The event: on the err channel, with both insertion strings, and nothing else.
-  EXPECT_TRUE(eventLine(run.err, "err", "L\"an error\\n   at (loghost line 30)\"")) << run.err;
-  EXPECT_TRUE(eventLine(run.err, "err", "\\\\bin\\\\loghost.exe\"")) << run.err;
-  EXPECT_EQ(run.err.find("warn:eventlog"), std::string::npos) << run.err;
-}
-
-TEST_F(LogSinks, WithDebugAnInfoReachesTheFileAndTheEventLogButNotTheConsole) {
-  values.set(L"Debug", 1);
-  const UnixRun run = runLogHostUnix(root, kAllEventChannels, "log 0 'some info'");
-  ASSERT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_NE(debugLog().find(L"Info: some info"), std::wstring::npos);
-  EXPECT_TRUE(eventLine(run.err, "trace", "L\"some info")) << run.err;
-  EXPECT_EQ(run.out, "") << "on the console";
-}
-
-// Wine's report prints each insertion string on the channel of the event's type and, on its
-// fixme channel, the call's arguments with the type itself, which tells success from information.
-TEST_F(LogSinks, EachLevelIsReportedWithItsEventType) {
-  values.set(L"Debug", 1);
+// The console takes Result and above; the day's log and the event log take Error and above, and
+// every level while Debug is on. Wine's report prints each insertion string on the channel of the
+// event's type and, on its fixme channel, the call's arguments with the type itself. Wine takes
+// local time from the Unix time zone of each process, by which the day's log is named: UTC+14 and
+// UTC-11 are never on the same date (a run crossing midnight fails visibly, never wrongly).
+TEST_F(LogSinks, EachLevelReachesTheSinksDebugSelectsAsItsEventTypeInTheWritersDaysLog) {
   const struct {
+    const wchar_t* name;
     const char* text;
     const char* channel;
     const char* type;
-  } levels[] = {{"info", "trace", "0x0004"},
-                {"warning", "warn", "0x0002"},
-                {"result", "trace", "0x0000"},
-                {"error", "err", "0x0001"},
-                {"unexpected", "err", "0x0001"}};
-  const UnixRun run = runLogHostUnix(root, std::string(kAllEventChannels) + ",fixme+advapi",
-                                     "log 0 info 1 warning 2 result 3 error 4 unexpected");
-  ASSERT_EQ(run.exitCode, 0) << run.err;
-  std::vector<std::string> types;  // of the reports in order
-  const std::regex report("ReportEventW \\([0-9A-Fa-f]+,(0x[0-9a-f]{4}),");
-  for (std::sregex_iterator at(run.err.begin(), run.err.end(), report), end; at != end; ++at) {
-    types.push_back((*at)[1].str());
+  } levels[] = {{L"Info", "info", "trace", "0x0004"},
+                {L"Warning", "warning", "warn", "0x0002"},
+                {L"Result", "result", "trace", "0x0000"},
+                {L"Error", "error", "err", "0x0001"},
+                {L"Unexpected", "unexpected", "err", "0x0001"}};
+  std::vector<std::wstring> files;
+  for (const int debug : {0, 1}) {
+    values.set(L"Debug", debug);
+    ULARGE_INTEGER local;
+    GetSystemTimeAsFileTime(reinterpret_cast<FILETIME*>(&local));
+    const std::string zone = debug == 0 ? "TZ=Pacific/Kiritimati " : "TZ=Pacific/Pago_Pago ";
+    const UnixRun run =
+        runLogHostUnix(root, zone + kAllEventChannels, "log 0 info 1 warning 2 result 3 error 4 unexpected");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    local.QuadPart += (debug == 0 ? 14 : -11) * 3600LL * 10000000LL;
+    SYSTEMTIME date;
+    FileTimeToSystemTime(reinterpret_cast<FILETIME*>(&local), &date);
+    files.push_back(root + formatString(L"\\admin\\logs\\kestrinlog_debug%04d%02d%02d.log", date.wYear, date.wMonth,
+                                        date.wDay));
+    std::string shown;
+    std::vector<std::string> types;
+    std::vector<std::wstring> filed;
+    for (int level = 0; level < 5; ++level) {
+      const std::string text = levels[level].text;
+      if (level >= 2) shown += (shown.empty() ? "" : "\n") + text + "\n   at (loghost line 30)";
+      if (debug == 0 && level < 3) continue;
+      filed.push_back(levels[level].name + (L": " + std::wstring(text.begin(), text.end())));
+      types.push_back(levels[level].type);
+      EXPECT_TRUE(eventLine(run.err, levels[level].channel, "L\"" + text + "\\n")) << text << " not on its channel";
+    }
+    EXPECT_EQ(run.out, console(shown));
+    EXPECT_EQ(matches(run.err, std::regex("ReportEventW \\([0-9A-Fa-f]+,(0x[0-9a-f]{4}),")), types) << run.err;
+    EXPECT_TRUE(eventLine(run.err, "err", "L\"error\\n   at (loghost line 30)\"")) << run.err;
+    EXPECT_TRUE(eventLine(run.err, "err", "\\\\bin\\\\loghost.exe\"")) << run.err;
+    const std::wstring file = fromUtf16(readBytes(files.back()));
+    EXPECT_EQ(file.rfind(L"\xFEFF", 0), 0u) << "no byte-order mark in " << cstr(files.back(), CP_UTF8);
+    const std::wregex line(L"\\.\\d{3} \\d+ \\d+ (\\w+: \\w+)\n   at \\(loghost line 30\\)\r\n");
+    EXPECT_EQ(matches(file, line), filed);
   }
-  ASSERT_EQ(types.size(), 5u) << run.err;
-  for (size_t level = 0; level < 5; ++level) {
-    EXPECT_EQ(types[level], levels[level].type) << levels[level].text;
-    EXPECT_TRUE(eventLine(run.err, levels[level].channel, std::string("L\"") + levels[level].text + "\\n"))
-        << levels[level].text << " not on " << levels[level].channel;
-  }
-}
-
-// A standard user's process may read the event log's keys but not change them; where the source's
-// registration stands it reports through it.
-TEST_F(LogSinks, AProcessThatMayOnlyReadAStandingRegistrationReportsThroughIt) {
-  removeKestrinEventLog();
-  ASSERT_EQ(runLogHost(L"log 3 registering").exitCode, 0u);
-  HKEY key = nullptr;
-  const std::wstring source = std::wstring(kEventLogKey) + L"\\loghost.exe";
-  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, source.c_str(), 0, WRITE_DAC, &key), ERROR_SUCCESS);
-  SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
-  PSID everyone = nullptr;
-  AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone);
-  alignas(DWORD) BYTE aclBytes[256];
-  auto* acl = reinterpret_cast<ACL*>(aclBytes);
-  InitializeAcl(acl, sizeof(aclBytes), ACL_REVISION);
-  AddAccessAllowedAce(acl, ACL_REVISION, KEY_READ, everyone);
-  SECURITY_DESCRIPTOR readOnly;
-  InitializeSecurityDescriptor(&readOnly, SECURITY_DESCRIPTOR_REVISION);
-  SetSecurityDescriptorDacl(&readOnly, TRUE, acl, FALSE);
-  const LSTATUS set = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &readOnly);
-  RegCloseKey(key);
-  FreeSid(everyone);
-  ASSERT_EQ(set, ERROR_SUCCESS);
-  HKEY writable = nullptr;
-  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, source.c_str(), 0, KEY_SET_VALUE, &writable), ERROR_ACCESS_DENIED);
-
-  const UnixRun run = runLogHostUnix(root, kAllEventChannels, "log 3 'read only'");
-  removeKestrinEventLog();
-  EXPECT_EQ(run.exitCode, 0);
-  EXPECT_TRUE(eventLine(run.err, "err", "L\"read only\\n")) << run.err;
+  EXPECT_NE(files[0], files[1]);
 }
 
 // A refused report closes the source; the next report registers and opens it again.
 TEST_F(LogSinks, AfterAFailedReportTheNextRegistersTheSourceAgain) {
-  const UnixRun run =
-      runLogHostUnix(root, std::string(kAllEventChannels) + ",fixme+advapi", "failreport 3 refused 3 'after it'");
+  const UnixRun run = runLogHostUnix(root, kAllEventChannels, "failreport 3 refused 3 'after it'");
   ASSERT_EQ(run.exitCode, 0) << run.err;
-  std::vector<std::string> calls;
-  const std::regex call(":advapi:(RegisterEventSourceW|DeregisterEventSource|ReportEventW) ");
-  for (std::sregex_iterator at(run.err.begin(), run.err.end(), call), end; at != end; ++at) {
-    calls.push_back((*at)[1].str());
-  }
-  EXPECT_EQ(calls, (std::vector<std::string>{"RegisterEventSourceW", "DeregisterEventSource", "RegisterEventSourceW",
-                                             "ReportEventW", "DeregisterEventSource"}))
+  EXPECT_EQ(matches(run.err, std::regex(":advapi:(RegisterEventSourceW|DeregisterEventSource|ReportEventW) ")),
+            (std::vector<std::string>{"RegisterEventSourceW", "DeregisterEventSource", "RegisterEventSourceW",
+                                      "ReportEventW", "DeregisterEventSource"}))
       << run.err;
   EXPECT_TRUE(eventLine(run.err, "err", "L\"after it\\n")) << run.err;
 }
@@ -176,47 +166,9 @@ TEST_F(LogSinks, ConsoleMessagesOfTwoModulesAreSeparatedByOneNewlineInUtf8) {
             console("first\n   at (loghost line 82)\nsecond \xc3\xa9\xe2\x86\x92\xe2\x9c\x93\n   at (LogModuleLog line 9)"));
 }
 
-// Wine takes local time from the Unix time zone of each process; UTC+14 and UTC-11 are never on
-// the same date.
-TEST_F(LogSinks, TheLogFileNameFollowsEachWritersLocalDate) {
-  SYSTEMTIME utc;
-  GetSystemTime(&utc);
-  FILETIME now;
-  SystemTimeToFileTime(&utc, &now);
-  std::vector<std::wstring> files;
-  for (const auto& [zone, hours] : {std::pair<const char*, int64_t>{"Pacific/Kiritimati", 14},
-                                     std::pair<const char*, int64_t>{"Pacific/Pago_Pago", -11}}) {
-    const UnixRun run = runLogHostUnix(root, std::string("TZ=") + zone, "date zones");
-    ASSERT_EQ(run.exitCode, 0) << zone << run.err;
-    // The date the zone is on right now (a write a moment later may cross midnight: rare, and
-    // then the test fails visibly rather than passing wrongly).
-    ULARGE_INTEGER local{{now.dwLowDateTime, now.dwHighDateTime}};
-    local.QuadPart += hours * 3600LL * 10000000LL;
-    const FILETIME shifted{local.LowPart, local.HighPart};
-    SYSTEMTIME date;
-    FileTimeToSystemTime(&shifted, &date);
-    wchar_t stamp[16];
-    swprintf(stamp, 16, L"%04d%02d%02d", date.wYear, date.wMonth, date.wDay);
-    files.push_back(root + L"\\admin\\logs\\kestrinlog_zones" + stamp + L".log");
-  }
-  ASSERT_NE(files[0], files[1]);
-  for (const std::wstring& file : files) {
-    const std::wstring text = fromUtf16(readBytes(file));
-    EXPECT_NE(text.find(L"dated line\r\n"), std::wstring::npos) << "missing: " << std::string(file.begin(), file.end());
-    EXPECT_EQ(text.rfind(L"\xFEFF", 0), 0u);
-  }
-}
-
-TEST_F(LogSinks, ASwitchedOffLogReadsNoFolderWritesNothingAndMakesNoMutex) {
-  values.set(L"log_debug_enabled", 0);
-  values.set(L"PRODUCT_ROOT_D", root + L"\\missing");
-  const ProcessResult run = runLogHost(L"mutex 3 \"not written\"");
-  EXPECT_EQ(run.exitCode, static_cast<DWORD>(ERROR_FILE_NOT_FOUND)) << run.output;
-  EXPECT_EQ(GetFileAttributesW((root + L"\\missing").c_str()), INVALID_FILE_ATTRIBUTES);
-}
-
 // The module keeps a log's switch, root and mutex between lines while the product's settings stay
-// as they are; a change, here or by another process, counts from the next line on.
+// as they are; a change, here or by another process, counts from the next line on. A switched-off
+// log reads no folder, writes nothing and keeps no mutex.
 TEST_F(LogSinks, ASwitchOrRootChangedBetweenTwoLinesTakesEffectWithTheNextLine) {
   const auto mutexExists = [] {
     HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, L"kestrinlog_switched_mutex");
@@ -230,9 +182,12 @@ TEST_F(LogSinks, ASwitchOrRootChangedBetweenTwoLinesTakesEffectWithTheNextLine) 
   values.set(L"PRODUCT_ROOT_D", other);
   write(L"two");
   values.set(L"log_switched_enabled", 0);
+  values.set(L"PRODUCT_ROOT_D", root + L"\\missing");
   EXPECT_FALSE(LogFile(L"switched", true).isEnabled());
   write(L"three");
   EXPECT_FALSE(mutexExists()) << "a switched-off log keeps its mutex";
+  EXPECT_EQ(GetFileAttributesW((root + L"\\missing").c_str()), INVALID_FILE_ATTRIBUTES);
+  values.set(L"PRODUCT_ROOT_D", other);
   // An operator's command: another process.
   const ProcessResult reg = runProcess(L"C:\\windows\\system32\\reg.exe",
                                        L"add \"HKLM\\SOFTWARE\\Kestrin\\Ondra Config\\Config\" /v log_switched_enabled "
@@ -264,20 +219,18 @@ TEST_F(LogSinks, WritersWithAndWithoutACommonMutexWriteWholeLinesInOrderUnderOne
   std::replace(shared.begin(), shared.end(), '/', '\\');
   values.set(L"PRODUCT_ROOT_D", std::wstring(shared.begin(), shared.end()));
   CreateDirectoryW((root + L"\\gate").c_str(), nullptr);
-  const std::string second =
-      unixPath(VFileName::directory(VFileName::directory(moduleName(nullptr)))) + "/wineprefix-second";
-  const std::string host =
-      wineCommand(VFileName::combine(VFileName::directory(moduleName(nullptr)), L"loghost.exe"));
-  const std::string lines = " lines race " + std::to_string(kLines) + " ";
+  const std::wstring bin = VFileName::directory(moduleName(nullptr));
+  const std::string second = "WINEPREFIX='" + unixPath(VFileName::directory(bin)) + "/wineprefix-second' ";
+  const std::string host = wineCommand(VFileName::combine(bin, L"loghost.exe")) + " lines race " +
+                           std::to_string(kLines) + " ";
   const std::string gate = " '" + shared + "\\gate'";
   const int status = runLinuxShell(
       root,
-      "{ "
-      "WINEPREFIX='" + second + "' " + wineCommand(L"C:\\windows\\system32\\reg.exe") + " add "
+      "{ " + second + wineCommand(L"C:\\windows\\system32\\reg.exe") + " add "
       "'HKLM\\SOFTWARE\\Kestrin\\Ondra Config\\Config' /v PRODUCT_ROOT_D /t REG_SZ /d '" + shared + "' /reg:32 /f\n" +
-      host + lines + "A" + gate + " & a=$!\n" +
-      host + lines + "B" + gate + " & b=$!\n" +
-      "WINEPREFIX='" + second + "' " + host + lines + "C" + gate + " & c=$!\n" +
+      host + "A" + gate + " & a=$!\n" +
+      host + "B" + gate + " & b=$!\n" +
+      second + host + "C" + gate + " & c=$!\n" +
       "for t in A B C; do until [ -e '" + folder + "/gate/ready.'$t ]; do sleep 0.05; done; done\n"
       "touch '" + folder + "/gate/go'\n"
       "wait $a && wait $b && wait $c; } >race.out 2>&1 </dev/null",
@@ -294,7 +247,7 @@ TEST_F(LogSinks, WritersWithAndWithoutACommonMutexWriteWholeLinesInOrderUnderOne
   std::map<std::wstring, std::wstring> processOf;  // process to the process id its lines carry
   std::map<std::wstring, std::wstring> threadOf;   // writer to the thread id its lines carry
   size_t count = 0;
-  for (size_t start = 0; start < text.size();) {
+  for (size_t start = 0; start < text.size(); ++count) {
     const size_t end = text.find(L"\r\n", start);
     ASSERT_NE(end, std::wstring::npos) << "an unfinished line";
     std::wsmatch parts;
@@ -302,10 +255,8 @@ TEST_F(LogSinks, WritersWithAndWithoutACommonMutexWriteWholeLinesInOrderUnderOne
     ASSERT_TRUE(std::regex_match(one, parts, line)) << "line " << count << " is torn";
     const std::wstring writer = parts[3].str() + parts[4].str();
     ASSERT_EQ(std::stoi(parts[5].str()), next[writer]++) << "a line of a writer lost or out of order";
-    // Each line names its writer's process and thread.
     ASSERT_EQ(processOf.emplace(parts[3].str(), parts[1].str()).first->second, parts[1].str()) << "line " << count;
     ASSERT_EQ(threadOf.emplace(writer, parts[2].str()).first->second, parts[2].str()) << "line " << count;
-    ++count;
     start = end + 2;
   }
   EXPECT_EQ(count, 6u * kLines);
@@ -313,54 +264,50 @@ TEST_F(LogSinks, WritersWithAndWithoutACommonMutexWriteWholeLinesInOrderUnderOne
   for (const std::wstring process : {L"A", L"B", L"C"}) EXPECT_NE(threadOf[process + L"1"], threadOf[process + L"2"]);
 }
 
-TEST_F(LogSinks, RegistrationCreatesTheLogWithItsLimitsAndKeepsThoseOfAnExistingOne) {
-  removeKestrinEventLog();
-  ASSERT_EQ(runLogHost(L"log 3 registering").exitCode, 0u);
-  const std::wstring source = std::wstring(kEventLogKey) + L"\\loghost.exe";
-  EXPECT_EQ(readDword(kEventLogKey, L"MaxSize"), 8388608u);
-  EXPECT_EQ(readDword(kEventLogKey, L"Retention"), 0u);
-  EXPECT_EQ(readDword(source, L"TypesSupported"), 7u);
-  EXPECT_EQ(readString(source, L"EventMessageFile"), root + L"\\admin\\bin64\\eventmsg.dll");
-
-  HKEY log = nullptr;
-  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kEventLogKey, 0, KEY_ALL_ACCESS, &log), ERROR_SUCCESS);
-  const DWORD maxSize = 1048576, retention = 604800;
-  RegSetValueExW(log, L"MaxSize", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&maxSize), 4);
-  RegSetValueExW(log, L"Retention", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&retention), 4);
-  RegDeleteTreeW(log, L"loghost.exe");
-  RegCloseKey(log);
-  ASSERT_EQ(runLogHost(L"log 3 again").exitCode, 0u);
-  EXPECT_EQ(readDword(kEventLogKey, L"MaxSize"), maxSize);
-  EXPECT_EQ(readDword(kEventLogKey, L"Retention"), retention);
-  EXPECT_EQ(readDword(source, L"TypesSupported"), 7u);
-}
-
-TEST_F(LogSinks, ASecondRegistrationWaitsForTheGlobalMutex) {
+// The first registration waits for the machine-wide mutex and creates the log with its limits; a
+// later one keeps those of an existing log. A standard user's process may read a standing
+// registration but not change it, and reports through it.
+TEST_F(LogSinks, RegistrationWaitsForTheGlobalMutexKeepsTheLogsLimitsAndAReadOnlySourceServes) {
   removeKestrinEventLog();
   auto holder = std::make_unique<ExclusiveTask>();
   holder->Initialize(L"Global\\{F485C63C-FF60-4c1a-A4BF-A3958C9F3D32}", INFINITE);
-  const std::wstring host = VFileName::combine(VFileName::directory(moduleName(nullptr)), L"loghost.exe");
-  ProcessResult run;
-  std::thread child([&] { run = runProcess(host, L"log 3 waiting"); });
+  ProcessResult first;
+  std::thread child([&] { first = runLogHost(L"log 3 registering"); });
   Sleep(2000);  // the child is well past its start-up, held at the registration
-  EXPECT_FALSE(RegGetValueW(HKEY_LOCAL_MACHINE, kEventLogKey, L"MaxSize", RRF_RT_REG_DWORD, nullptr, nullptr,
-                            nullptr) == ERROR_SUCCESS)
-      << "registered while another process held the registration";
+  EXPECT_EQ(readDword(kEventLogKey, L"MaxSize"), 0xFFFFFFFFu) << "registered while another process held the mutex";
   holder.reset();
   child.join();
-  EXPECT_EQ(run.exitCode, 0u);
+  ASSERT_EQ(first.exitCode, 0u);
   EXPECT_EQ(readDword(kEventLogKey, L"MaxSize"), 8388608u);
+  EXPECT_EQ(readDword(kEventLogKey, L"Retention"), 0u);
+  EXPECT_EQ(readDword(kSourceKey, L"TypesSupported"), 7u);
+  wchar_t file[MAX_PATH] = L"";
+  DWORD size = sizeof(file);
+  RegGetValueW(HKEY_LOCAL_MACHINE, kSourceKey, L"EventMessageFile", RRF_RT_REG_SZ, nullptr, file, &size);
+  EXPECT_EQ(file, root + L"\\admin\\bin64\\eventmsg.dll");
+
+  const DWORD maxSize = 1048576, retention = 604800;
+  RegSetKeyValueW(HKEY_LOCAL_MACHINE, kEventLogKey, L"MaxSize", REG_DWORD, &maxSize, 4);
+  RegSetKeyValueW(HKEY_LOCAL_MACHINE, kEventLogKey, L"Retention", REG_DWORD, &retention, 4);
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE, kSourceKey);
+  ASSERT_EQ(runLogHost(L"log 3 again").exitCode, 0u);
+  EXPECT_EQ(readDword(kEventLogKey, L"MaxSize"), maxSize);
+  EXPECT_EQ(readDword(kEventLogKey, L"Retention"), retention);
+  EXPECT_EQ(readDword(kSourceKey, L"TypesSupported"), 7u);
+
+  restrictSource(L"D:(A;;KR;;;WD)");
+  HKEY writable = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSourceKey, 0, KEY_SET_VALUE, &writable), ERROR_ACCESS_DENIED);
+  const UnixRun run = runLogHostUnix(root, kAllEventChannels, "log 3 'read only'");
+  removeKestrinEventLog();
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_TRUE(eventLine(run.err, "err", "L\"read only\\n")) << run.err;
 }
 
-TEST_F(LogSinks, EachFailingSinkLeavesTheOthersAndTheListenersWorking) {
-  // No product root: neither the file nor the registration can be made.
-  values.remove(L"PRODUCT_ROOT_D");
-  const ProcessResult run = runLogHost(L"listen 3 \"no root\"");
-  EXPECT_EQ(run.exitCode, 0u);
-  EXPECT_EQ(run.output, console("no root\n   at (loghost line 30)") + "[listener 3]");
 
+
+TEST_F(LogSinks, EachFailingSinkLeavesTheOthersAndTheListenersWorking) {
   // The log folder is a file: the file sink fails; the event log still reports.
-  values.set(L"PRODUCT_ROOT_D", root);
   CreateDirectoryW((root + L"\\admin").c_str(), nullptr);
   CloseHandle(CreateFileW((root + L"\\admin\\logs").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
   UnixRun unixRun = runLogHostUnix(root, kAllEventChannels, "listen 3 'no folder'");
@@ -368,23 +315,13 @@ TEST_F(LogSinks, EachFailingSinkLeavesTheOthersAndTheListenersWorking) {
   EXPECT_EQ(unixRun.out, console("no folder\n   at (loghost line 30)") + "[listener 3]");
   EXPECT_TRUE(eventLine(unixRun.err, "err", "no folder")) << unixRun.err;
 
-  // The source's key refuses writes: the event log fails; the file still takes the line.
+  // The source's key refuses everything: the event log fails; the file still takes the line.
   DeleteFileW((root + L"\\admin\\logs").c_str());
-  const std::wstring source = std::wstring(kEventLogKey) + L"\\loghost.exe";
-  HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, source.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-            ERROR_SUCCESS);
-  SECURITY_DESCRIPTOR empty;
-  InitializeSecurityDescriptor(&empty, SECURITY_DESCRIPTOR_REVISION);
-  ACL acl;
-  InitializeAcl(&acl, sizeof(acl), ACL_REVISION);
-  SetSecurityDescriptorDacl(&empty, TRUE, &acl, FALSE);
-  ASSERT_EQ(RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &empty), ERROR_SUCCESS);
-  RegCloseKey(key);
+  restrictSource(L"D:");
   unixRun = runLogHostUnix(root, kAllEventChannels, "listen 3 'no source'");
   removeKestrinEventLog();
   EXPECT_EQ(unixRun.exitCode, 0);
   EXPECT_EQ(unixRun.out, console("no source\n   at (loghost line 30)") + "[listener 3]");
-  EXPECT_EQ(unixRun.err.find("eventlog"), std::string::npos) << unixRun.err;
+  EXPECT_EQ(unixRun.err.find(":eventlog:"), std::string::npos) << unixRun.err;
   EXPECT_NE(debugLog().find(L"Error: no source"), std::wstring::npos);
 }

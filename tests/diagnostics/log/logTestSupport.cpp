@@ -43,17 +43,3 @@ std::wstring fromUtf16(const std::string& bytes) {
   }
   return text;
 }
-
-void removeKestrinEventLog() {
-  // A test may have locked the source's key; its owner may always give the access back.
-  HKEY source = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Kestrin\\loghost.exe", 0,
-                    WRITE_DAC, &source) == ERROR_SUCCESS) {
-    SECURITY_DESCRIPTOR open;
-    InitializeSecurityDescriptor(&open, SECURITY_DESCRIPTOR_REVISION);
-    SetSecurityDescriptorDacl(&open, TRUE, nullptr, FALSE);
-    RegSetKeySecurity(source, DACL_SECURITY_INFORMATION, &open);
-    RegCloseKey(source);
-  }
-  RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Kestrin");
-}

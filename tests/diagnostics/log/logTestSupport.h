@@ -33,6 +33,3 @@ std::wstring todaysLogFile(const std::wstring& root, const std::wstring& name);
 
 // UTF-16 LE bytes (without a mark) as wide text.
 std::wstring fromUtf16(const std::string& bytes);
-
-// Removes the Kestrin event log's registry keys.
-void removeKestrinEventLog();

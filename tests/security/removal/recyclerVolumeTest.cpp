@@ -58,16 +58,16 @@ TEST(RecyclerVolume, TheVolumesFoldersAreMadeOnceAndTheSpanArrives) {
   int failed = 0;
   for (const testsupport::ReceivedSpan& span : spans) {
     const testsupport::ReceivedTag* function = span.tag("Function");
-    if (function == nullptr || function->value.text != "recyclerPath") continue;
+    if (function == nullptr || function->value != "recyclerPath") continue;
     ++traced;
     if (span.tag("error") != nullptr) {
       ++failed;
       const testsupport::ReceivedTag* kind = span.tag("vexception");
       ASSERT_NE(kind, nullptr);
-      EXPECT_NE(kind->value.text.find("Y:\\absent\\file.txt"), std::string::npos) << kind->value.text;
+      EXPECT_NE(kind->value.find("Y:\\absent\\file.txt"), std::string::npos) << kind->value;
       const testsupport::ReceivedTag* description = span.tag("error_description");
       ASSERT_NE(description, nullptr);
-      EXPECT_EQ(description->value.text, "Unable to call recyclerPath(Y:\\absent\\file.txt)");
+      EXPECT_EQ(description->value, "Unable to call recyclerPath(Y:\\absent\\file.txt)");
     }
   }
   EXPECT_EQ(traced, 3);
