@@ -21,7 +21,7 @@ using Clock = std::chrono::steady_clock;
 struct LanesAtExit {
   ExitBoundedLock lock;  // guards lanes
   std::set<std::weak_ptr<ReporterLane>, std::owner_less<std::weak_ptr<ReporterLane>>> lanes;
-  // Both steps of the exit share one budget, counted from the first to ask: 0 until then.
+  // The exit handlers share one budget, counted from the first to ask: 0 until then.
   std::atomic<Clock::rep> deadline{0};
 };
 
@@ -109,9 +109,8 @@ void flushAllAtProcessEnd() noexcept {
   markProcessEnding();
   ExitBoundedLock::Guard guard(lanesAtExit.lock);
   if (!guard) return;
-  const auto deadline = exitDeadline();
   for (const auto& weak : lanesAtExit.lanes) {
-    if (auto lane = weak.lock()) lane->flushAtProcessEnd(deadline);
+    if (auto lane = weak.lock()) lane->flushAtProcessEnd();
   }
 }
 
@@ -132,7 +131,7 @@ bool ReporterLane::sendAllBefore(Clock::time_point deadline) noexcept {
   return true;
 }
 
-void ReporterLane::flushAtProcessEnd(Clock::time_point deadline) noexcept {
+void ReporterLane::flushAtProcessEnd() noexcept {
   // A lock not had within its bound belongs to a killed thread. The datagrams and the phase are
   // readable whatever it was doing, and this thread is the only one left: it goes on without it.
   ExitBoundedLock::Guard guard(lock);
@@ -144,7 +143,10 @@ void ReporterLane::flushAtProcessEnd(Clock::time_point deadline) noexcept {
   ExitBoundedLock::Guard sending(sendLock);
   sender->sendWithoutBlocking();
   datagrams.sealAfterKill();
-  while (datagrams.waiting() > 0 && Clock::now() < deadline) {
+  // Every waiting datagram gets its one send, however much of the budget the exit handler's wait
+  // took: none of them waits, and a busy machine that kept the background threads from sending
+  // would otherwise lose what they left.
+  while (datagrams.waiting() > 0) {
     transmit(datagrams.takeOldest());
     datagrams.releaseInFlight();
   }

@@ -1,8 +1,9 @@
 #pragma once
 // The reporters' flush at process exit, all of it. exit() runs the C run-time's exit handlers
 // while every thread still runs, so the first step has the lanes' background threads send what
-// waits; by the library's detach at exit, ExitProcess has killed them, perhaps inside a lock or a
-// send, and the exiting thread sends what is left. Both steps together wait at most kExitBudget.
+// waits, for at most kExitBudget; by the library's detach at exit, ExitProcess has killed them,
+// perhaps inside a lock or a send, and the exiting thread sends what is left without blocking:
+// one send for each waiting datagram, at most the bound of waiting datagrams a lane.
 
 #include <chrono>
 #include <memory>

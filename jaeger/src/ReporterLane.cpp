@@ -8,8 +8,6 @@
 #include <type_traits>
 #include <utility>
 
-#include "jaeger/src/ExitFlush.h"
-
 namespace jaegertracing {
 
 namespace {
@@ -278,7 +276,7 @@ uint64_t ReporterLane::pending() const noexcept {
 void ReporterLane::close() noexcept {
   if (processEnding()) {
     // A tracer destroyed while the process ends (a global one, say) has no thread to wait for.
-    flushAtProcessEnd(Clock::now() + kExitBudget);
+    flushAtProcessEnd();
     return;
   }
   {

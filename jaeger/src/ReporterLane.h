@@ -41,9 +41,9 @@ class ReporterLane {
   // From an exit handler, while every thread still runs: has the background thread send what
   // waits now, and waits for it until the deadline. False when it did not finish. (ExitFlush.cpp)
   bool sendAllBefore(Clock::time_point deadline) noexcept;
-  // At process exit, the other threads gone: sends what is left from this thread until the
-  // deadline and counts the rest as lost at exit. (ExitFlush.cpp)
-  void flushAtProcessEnd(Clock::time_point deadline) noexcept;
+  // At process exit, the other threads gone: sends what is left from this thread without
+  // blocking and counts what did not go as lost at exit. (ExitFlush.cpp)
+  void flushAtProcessEnd() noexcept;
 
   // Adds this lane's counts to sum.
   void addStatistics(Tracer::Statistics& sum) const noexcept;

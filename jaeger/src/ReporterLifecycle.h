@@ -6,7 +6,7 @@
 //                  what waits and stops.
 //   ProcessEnding  the process is exiting and ExitProcess has killed every other thread,
 //                  perhaps inside one of our locks or in the middle of a send; the exiting
-//                  thread sends what it can within a bound.
+//                  thread sends what it can without blocking.
 //   Done           nothing is left: every span taken was sent or counted.
 //
 //   Running -> Closing -> Done                      close(), then the thread's (or close's) last send
@@ -14,8 +14,8 @@
 //
 // Rules:
 // - No wait without a bound once the process ends: every lock the exit path can reach is an
-//   ExitBoundedLock, and the socket never blocks. What cannot be sent within the bound is
-//   counted as lost at exit, never left uncounted.
+//   ExitBoundedLock, and the socket never blocks. What cannot be sent then (a send that would
+//   block, the datagram a killed sender held) is counted as lost at exit, never left uncounted.
 // - State guarded by a lock is read only under it, with two exceptions: the datagrams, whose
 //   every change leaves them readable (Datagrams.h), and the phase, one word. A lock that cannot
 //   be had at exit was held by a killed thread; the exiting thread, the only one left, then reads

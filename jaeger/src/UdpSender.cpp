@@ -62,12 +62,17 @@ UdpSender::UdpSender(const std::string& hostPort) {
 }
 
 // Connected, which lets the system report an absent agent (ICMP port unreachable) on a later
-// send; the tracer never reads from it.
+// send; the tracer never reads from it. Asking how many bytes wait is the socket's first use
+// (under Wine it hands this thread the socket's descriptor, through a channel the whole process
+// shares): done here, it is never done by a thread that ExitProcess may kill half way through,
+// which would leave the descriptor to be taken by the next thread's first use, the flush at exit.
 UniqueSocket UdpSender::openSocket(const sockaddr_in& agent, bool nonBlocking, int& error) noexcept {
   UniqueSocket made(socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
   u_long mode = nonBlocking ? 1 : 0;
+  u_long waiting = 0;
   if (!made || ioctlsocket(made.get(), FIONBIO, &mode) != 0 ||
-      connect(made.get(), reinterpret_cast<const sockaddr*>(&agent), sizeof agent) != 0) {
+      connect(made.get(), reinterpret_cast<const sockaddr*>(&agent), sizeof agent) != 0 ||
+      ioctlsocket(made.get(), FIONREAD, &waiting) != 0) {
     error = WSAGetLastError();
     return UniqueSocket();
   }

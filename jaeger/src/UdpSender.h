@@ -56,8 +56,8 @@ class UdpSender {
 
   // From now on sends go through the non-blocking socket made for this with the sender. For the
   // flush at exit: a thread killed in the middle of a send (by ExitProcess) leaves its socket
-  // stalling every later send, and under Wine making a socket then may receive the handle that
-  // the killed thread was being passed.
+  // stalling every later send, and under Wine making or first using a socket then may receive
+  // the descriptor that the killed thread was being passed.
   void sendWithoutBlocking() noexcept;
 
  private:

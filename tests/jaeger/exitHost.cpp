@@ -2,13 +2,18 @@
 // main, calling exit, with the tracer installed as the global tracer, calling exit of the
 // universal C run-time as a host built with Visual C++ does, or calling ExitProcess. "log"
 // returns from main with span logging on; "logged-exitprocess" calls ExitProcess with it on, so
-// that the flush at process end says what it sent and what it lost. The "busy-" modes end the process while four threads
-// trace as fast as they go, spans "<name>t<k> <i>" for thread k, after printing how many spans
-// each thread had finished ("finished <k> <count>"); "busy-kill" kills one of the four with
-// TerminateThread and prints what the other three did in the 300 ms after.
+// that the flush at process end says what it sent and what it lost. "stalled-exit" calls exit
+// with the tracer's background threads suspended before the spans are made, as on a machine that
+// gives them no processor, so the exit handler waits for them in vain. The "busy-" modes end the
+// process while four threads trace as fast as they go, spans "<name>t<k> <i>" for thread k,
+// after printing how many spans each thread had finished ("finished <k> <count>") and how many
+// the tracer dropped ("dropped <count>"); "busy-kill" kills one of the four with TerminateThread
+// and prints what the other three did in the 300 ms after.
 // Usage: jaeger_exit_host <agent host:port> <spans, or ms for busy-> <mode> [name]
 
 #include <windows.h>
+
+#include <tlhelp32.h>
 
 #include <atomic>
 #include <cstdio>
@@ -40,8 +45,9 @@ DWORD WINAPI traceBusily(void* parameter) {
   }
 }
 
-// Straight to the handle, without the run-time's buffer, which exit may not flush.
-void print(const std::string& text) {
+// Straight to the handle, without the run-time's buffer, which exit may not flush; and without
+// allocating, since a thread killed with TerminateThread may hold the heap's lock.
+void print(opentracing::string_view text) {
   DWORD written = 0;
   WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }
@@ -75,6 +81,20 @@ void killOneAndWatch(HANDLE (&threads)[kBusyThreads]) {
   std::snprintf(text, sizeof text, "after the kill %ld spans, %lld ms of processor\n", spans,
                 static_cast<long long>(cpu / 1000));
   print(text);
+}
+
+void suspendOtherThreads() {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  THREADENTRY32 entry = {};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+    if (entry.th32OwnerProcessID != GetCurrentProcessId() || entry.th32ThreadID == GetCurrentThreadId()) continue;
+    if (HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, entry.th32ThreadID)) {
+      SuspendThread(thread);
+      CloseHandle(thread);
+    }
+  }
+  CloseHandle(snapshot);
 }
 
 }  // namespace
@@ -111,15 +131,21 @@ int main(int argc, char** argv) {
     }
     std::string text;
     for (int k = 0; k < kBusyThreads; ++k) text += "finished " + std::to_string(k) + " " + std::to_string(finished[k]) + "\n";
+    const auto statistics = std::static_pointer_cast<jaegertracing::Tracer>(tracer)->statistics();
+    text += "dropped " + std::to_string(statistics.droppedQueueFull + statistics.droppedOutOfMemory) + "\n";
     print(text);
   } else {
+    if (mode == "stalled-exit") {
+      Sleep(200);  // lets the background threads reach their wait for work
+      suspendOtherThreads();
+    }
     for (int i = 0; i < count; ++i) tracer->StartSpan(name + "exit span " + std::to_string(i));
   }
   if (mode == "global") {
     opentracing::Tracer::InitGlobal(tracer);
     return 0;
   }
-  if (mode == "exit") std::exit(0);
+  if (mode == "exit" || mode == "stalled-exit") std::exit(0);
   if (mode == "ucrt-exit") {
     using Exit = void(__cdecl*)(int);
     auto ucrtExit = reinterpret_cast<Exit>(reinterpret_cast<void*>(GetProcAddress(ucrt, "exit")));

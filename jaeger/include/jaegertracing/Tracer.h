@@ -26,8 +26,8 @@ class JAEGERTRACING_API Tracer : public opentracing::Tracer, public std::enable_
     uint64_t droppedOutOfMemory = 0;  // spans that found no memory to be queued in
     uint64_t droppedSendFailed = 0;   // spans in datagrams the socket or the agent's port refused
     uint64_t droppedClosed = 0;       // spans finished after the tracer closed
-    // Spans unsent when the process ended: what could not go within the exit's bound, and what
-    // a thread killed by the exit was sending (which may have arrived, and is not sent again).
+    // Spans unsent when the process ended: what could not go without blocking, and what a thread
+    // killed by the exit was sending (which may have arrived, and is not sent again).
     uint64_t lostAtExit = 0;
     uint64_t sendFailures = 0;  // datagrams refused (no agent: ICMP port unreachable, ...)
     uint64_t datagrams = 0;     // datagrams sent
