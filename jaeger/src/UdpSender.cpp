@@ -62,10 +62,10 @@ UdpSender::UdpSender(const std::string& hostPort) {
 }
 
 // Connected, which lets the system report an absent agent (ICMP port unreachable) on a later
-// send; the tracer never reads from it. Asking how many bytes wait is the socket's first use
-// (under Wine it hands this thread the socket's descriptor, through a channel the whole process
-// shares): done here, it is never done by a thread that ExitProcess may kill half way through,
-// which would leave the descriptor to be taken by the next thread's first use, the flush at exit.
+// send; the tracer never reads from it. Asking how many bytes wait makes this thread the socket's
+// first user: a socket layer that hands a socket to the thread first using it (a compatibility
+// layer may) then never does so for a background thread that ExitProcess can kill half way, which
+// would leave the hand-over to the next first use, the flush at exit.
 UniqueSocket UdpSender::openSocket(const sockaddr_in& agent, bool nonBlocking, int& error) noexcept {
   UniqueSocket made(socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
   u_long mode = nonBlocking ? 1 : 0;
