@@ -70,15 +70,10 @@ TEST(ExecuteContext, ConcurrentFirstCallsCreateOneContextThatALaterModuleAdoptsU
   EXPECT_EQ(std::count(contexts.begin(), contexts.end(), context), 8);
   EXPECT_EQ(std::count(settings.begin(), settings.end(), settings[0]), 8);
   EXPECT_EQ(exportedSlot(GetModuleHandleW(nullptr)), context);
-  EXPECT_EQ(getExecuteContext(), context);
   EXPECT_EQ(context->referenceCount.load(), 1u);
-  EXPECT_EQ(context->reserved, nullptr);
   for (int level = 0; level < 6; ++level) {
     EXPECT_EQ(settings[0]->console[level] | settings[0]->eventLog[level], 0) << level;
   }
-  LogListenerNode* sentinel = settings[0]->listeners.sentinel;
-  ASSERT_NE(sentinel, nullptr);
-  EXPECT_TRUE(sentinel->next == sentinel && sentinel->previous == sentinel) << "not an empty list";
   EXPECT_EQ(settings[0]->listeners.size, 0u);
 
   bool tracerDestroyed = false;

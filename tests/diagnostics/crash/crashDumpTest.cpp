@@ -19,8 +19,6 @@
 
 namespace {
 
-std::wstring host() { return executableFolder() + L"\\crashhost.exe"; }
-
 bool exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 std::wstring stampOf(const VDateTime& time) {
@@ -42,7 +40,7 @@ class CrashDumps : public ::testing::Test {
 // cover the dump's name, content and count in one run.
 TEST_F(CrashDumps, HeapCorruptionOnTwoThreadsGivesOneNamedDumpEachAndTheHostsHandlerStillRuns) {
   const VDateTime before;
-  const ProcessResult result = runProcess(host(), L"heap 2", L"", 500000);
+  const ProcessResult result = runHost(L"crashhost.exe", L"heap 2", L"", 500000);
   const VDateTime after;
   ASSERT_EQ(result.exitCode, 0u) << result.output;
   EXPECT_NE(result.output.find("host handler ran 2"), std::string::npos) << result.output;
@@ -71,7 +69,7 @@ TEST_F(CrashDumps, HeapCorruptionOnTwoThreadsGivesOneNamedDumpEachAndTheHostsHan
 // handler still runs; a dump that cannot be written is logged as an error.
 TEST_F(CrashDumps, WithoutADumpTheHostsHandlerStillRunsAndAFailedDumpIsLogged) {
   const auto heap = [&] {
-    const ProcessResult result = runProcess(host(), L"heap 1", root.path);
+    const ProcessResult result = runHost(L"crashhost.exe", L"heap 1", root.path);
     EXPECT_NE(result.output.find("host handler ran 1"), std::string::npos) << result.output;
     return result.output;
   };
@@ -96,39 +94,10 @@ TEST_F(CrashDumps, WithoutADumpTheHostsHandlerStillRunsAndAFailedDumpIsLogged) {
   EXPECT_NE(text.find(L"(internalDumpMiniDump line ", line), std::wstring::npos);
 }
 
-// Clean-up at unload: dump files of distinct ages.
-class DumpCleanUp : public CrashDumps {
- protected:
-  DumpCleanUp() { makeDumps(); }
-
-  // Creates what is missing and sets the files' times again.
-  void makeDumps() {
-    CreateDirectoryW((root.path + L"\\etc").c_str(), nullptr);
-    CreateDirectoryW(dumps().c_str(), nullptr);
-    // Oldest first; the packed dump is older than all of them and must stay anyway.
-    const wchar_t* names[] = {L"old.ZIP", L"e.dmp", L"a.dmp", L"d.dmp", L"c.dmp", L"b.dmp"};
-    FILETIME time{0x10000000, 0x01D00000};
-    for (const wchar_t* name : names) {
-      const std::wstring path = dumps() + L"\\" + name;
-      HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-      SetFileTime(file, nullptr, nullptr, &time);
-      CloseHandle(file);
-      time.dwHighDateTime += 0x100;  // a few days apart
-    }
-    // Named like a dump and newer than all of them, but a folder: neither counted nor removed.
-    CreateDirectoryW(folderNamedLikeADump().c_str(), nullptr);
-    std::ofstream(std::filesystem::path(folderNamedLikeADump() + L"\\kept.txt")).put('x');
-  }
-
-  std::wstring folderNamedLikeADump() const { return dumps() + L"\\newest.dmp"; }
-};
-
-// At FreeLibrary or at the host's exit, the newest CrashDumpsMaxCount dumps stay, but for one held
-// open by another process; with dumps switched off nothing goes. Packed dumps and folders are never
-// counted nor removed. At the end of the process the clean-up runs only when no thread was stopped
-// by it (a stopped thread may hold the heap's lock, which the clean-up needs); the next clean end
-// removes them.
-TEST_F(DumpCleanUp, KeepsTheNewestMaxCountOnlyWhenDumpsAreOn) {
+// At FreeLibrary or at exit the newest CrashDumpsMaxCount dumps stay, and one another process holds
+// open; with dumps off nothing goes. An exit that stopped a thread (which may hold the heap's lock)
+// leaves them to the next clean end.
+TEST_F(CrashDumps, CleanUpKeepsTheNewestMaxCountOnlyWhenDumpsAreOn) {
   const struct {
     int enabled, maxCount;
     const wchar_t* mode;
@@ -140,18 +109,29 @@ TEST_F(DumpCleanUp, KeepsTheNewestMaxCountOnlyWhenDumpsAreOn) {
               {1, 0, L"load free", true, {L"a.dmp"}},
               {1, 0, L"load running", false, {L"a.dmp", L"b.dmp", L"c.dmp", L"d.dmp", L"e.dmp"}},
               {0, 0, L"load free", false, {L"a.dmp", L"b.dmp", L"c.dmp", L"d.dmp", L"e.dmp"}}};
+  // Oldest first, a few days apart; the packed dump is older than all of them and stays anyway. A
+  // folder named like a dump is newer than all of them: neither counted nor removed.
+  const std::wstring folder = dumps() + L"\\newest.dmp";
   for (const auto& run : runs) {
-    makeDumps();
+    std::filesystem::create_directories(std::filesystem::path(folder));
+    std::ofstream(std::filesystem::path(folder + L"\\kept.txt")).put('x');
+    FILETIME time{0x10000000, 0x01D00000};
+    for (const wchar_t* name : {L"old.ZIP", L"e.dmp", L"a.dmp", L"d.dmp", L"c.dmp", L"b.dmp"}) {
+      const UniqueFileHandle file(CreateFileW((dumps() + L"\\" + name).c_str(), GENERIC_WRITE, 0, nullptr,
+                                              CREATE_ALWAYS, 0, nullptr));
+      SetFileTime(file.get(), nullptr, nullptr, &time);
+      time.dwHighDateTime += 0x100;
+    }
     settings.set(L"CrashDumpsEnabled", run.enabled);
     settings.set(L"CrashDumpsMaxCount", run.maxCount);
     const UniqueFileHandle held(run.holdOldest ? CreateFileW((dumps() + L"\\a.dmp").c_str(), GENERIC_READ,
                                                              FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr)
                                                : INVALID_HANDLE_VALUE);
-    const ProcessResult result = runProcess(host(), run.mode);
+    const ProcessResult result = runHost(L"crashhost.exe", run.mode);
     ASSERT_EQ(result.exitCode, 0u) << result.output;
     EXPECT_EQ(dumpNames(dumps()), run.left) << "max count " << run.maxCount << ", " << cstr(run.mode, CP_UTF8);
     EXPECT_TRUE(exists(dumps() + L"\\old.ZIP"));
-    EXPECT_TRUE(exists(folderNamedLikeADump() + L"\\kept.txt"));
+    EXPECT_TRUE(exists(folder + L"\\kept.txt"));
   }
 }
 

@@ -54,17 +54,21 @@ const std::wstring kAccessDenied = getOSErrorMessage(5, L"open thing") + L"\n   
 // Each handler of the ladders names its own line.
 constexpr LadderLines kLadder{120, 124, 128, 132, 136};
 
-// The text of each kind with the caller's site added.
-std::wstring expectedText(int kind) {
-  const std::wstring texts[] = {
-      L"standard failure\n   at Unable to call work(x)(work line 120)",
-      kAccessDenied + L"\n   at Unable to call work(x)(work line 124)",
-      L"IDispatch error #1 (COM Error 80040201)\n   at Unable to call work(x)\n   at (work line 128)",
-      L"C structured exception: 0xc0000005\n   at Unable to call work(x)(work line 132)",
-      L"Unexpected error\n   at Unable to call work(x)(work line 136)",
-  };
-  return texts[kind];
-}
+// Per kind: its span's tag, its text with the caller's site added, and the tag's value (a
+// vexception's full text before the ladder added its own site).
+const struct {
+  const char* tag;
+  std::wstring text;
+  std::string value;
+} kKinds[] = {
+    {"std::exception", L"standard failure\n   at Unable to call work(x)(work line 120)", "standard failure"},
+    {"vexception", kAccessDenied + L"\n   at Unable to call work(x)(work line 124)", cstr(kAccessDenied, CP_ACP)},
+    {"_com_error", L"IDispatch error #1 (COM Error 80040201)\n   at Unable to call work(x)\n   at (work line 128)",
+     "IDispatch error #1"},
+    {"cwrpexception", L"C structured exception: 0xc0000005\n   at Unable to call work(x)(work line 132)",
+     "C structured exception: 0xc0000005"},
+    {"unknown", L"Unexpected error\n   at Unable to call work(x)(work line 136)", "..."},
+};
 
 }  // namespace
 
@@ -92,7 +96,6 @@ TEST(Ladders, EachHandlerLogsOrTracesTheErrorWithTheCallersSite) {
   for (int32_t level : {-1, 6, 0x7fffffff}) {
     LogManager::instance().log(static_cast<LogLevel>(level), vexception(L"odd level", ExceptionSite("t", 1)));
   }
-  const char* const kinds[] = {"std::exception", "vexception", "_com_error", "cwrpexception", "unknown"};
   for (int kind = 0; kind < 5; ++kind) {
     EXPECT_FALSE(callLogged(L"Unable to call work(x)", "work", kLadder, [kind] { raiseKind(kind); }));
     const auto span = OpenTracingDriver::StartSpan("work", 110, "ladder " + std::to_string(kind));
@@ -101,27 +104,24 @@ TEST(Ladders, EachHandlerLogsOrTracesTheErrorWithTheCallersSite) {
       callTraced(*span, L"Unable to call work(x)", "work", kLadder, [kind]() -> int { raiseKind(kind); return 0; });
       ADD_FAILURE() << "nothing thrown on";
     } catch (const vexception& error) {
-      EXPECT_EQ(formatExceptionText(error), expectedText(kind)) << kinds[kind];
+      EXPECT_EQ(formatExceptionText(error), kKinds[kind].text) << kKinds[kind].tag;
     }
   }
   EXPECT_TRUE(callLogged(L"Unable to call work(x)", "work", kLadder, [] {}));
   EXPECT_EQ(recorder.levels, (std::vector<int32_t>{-1, 6, 0x7fffffff, 3, 3, 3, 3, 3}));
-  for (size_t kind = 3; kind < recorder.texts.size(); ++kind) EXPECT_EQ(recorder.texts[kind], expectedText(kind - 3));
+  for (size_t kind = 3; kind < recorder.texts.size(); ++kind) EXPECT_EQ(recorder.texts[kind], kKinds[kind - 3].text);
 
   const auto spans = agent.waitForSpans(5);
-  const std::string tagValues[] = {"standard failure", cstr(kAccessDenied, CP_ACP),
-                                   "IDispatch error #1", "C structured exception: 0xc0000005", "..."};
   for (int kind = 0; kind < 5; ++kind) {
     const auto span = std::find_if(spans.begin(), spans.end(), [kind](const testsupport::ReceivedSpan& received) {
       return received.operationName.find("ladder " + std::to_string(kind)) != std::string::npos;
     });
     ASSERT_NE(span, spans.end()) << kind;
-    const testsupport::ReceivedTag* tag = span->tag(kinds[kind]);
-    ASSERT_NE(tag, nullptr) << kinds[kind];
-    // The vexception's tag is its full text before the ladder added its own site.
-    EXPECT_EQ(tag->value, tagValues[kind]);
+    const testsupport::ReceivedTag* tag = span->tag(kKinds[kind].tag);
+    ASSERT_NE(tag, nullptr) << kKinds[kind].tag;
+    EXPECT_EQ(tag->value, kKinds[kind].value);
     const testsupport::ReceivedTag* error = span->tag("error_description");
-    ASSERT_NE(error, nullptr) << kinds[kind];
+    ASSERT_NE(error, nullptr) << kKinds[kind].tag;
     EXPECT_EQ(error->value, "Unable to call work(x)");
   }
 }

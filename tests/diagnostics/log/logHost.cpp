@@ -1,7 +1,6 @@
 // loghost: a logging process for the tests.
 //   loghost log L text [L text ...]   logs each text at its level through this module's LogManager
 //   loghost modules text1 text2       text1 from this module, then text2 from logmodule.dll
-//   loghost listen L text             as log, with a listener that prints "[listener L]" to stdout
 //   loghost failreport L text [...]   as log, but the system refuses the process's first event
 //                                     report (Wine's never fails: it only prints what it gets)
 //   loghost lines name count tag [gate]
@@ -17,9 +16,6 @@
 #include <string>
 #include <thread>
 
-#include "diagnostics/ExecuteContext.h"
-#include "diagnostics/LogSettings.h"
-#include "diagnostics/log/ILogListener.h"
 #include "diagnostics/log/LogFile.h"
 #include "diagnostics/log/LogManager.h"
 #include "platform/VFileName.h"
@@ -32,23 +28,6 @@ void logAll(int argc, wchar_t** argv, int first) {
     LogManager::instance().log(static_cast<LogLevel>(std::wcstol(argv[i], nullptr, 10)),
                                vexception(argv[i + 1], ExceptionSite("loghost", 30)));
   }
-}
-
-class PrintingListener : public ILogListener {
- public:
-  void onLog(int32_t level, const vexception&) override {
-    std::printf("[listener %d]", static_cast<int>(level));
-    std::fflush(stdout);
-  }
-};
-
-void addListener(ILogListener* listener) {
-  LogSettings& settings = *getLogSettings(getExecuteContext());
-  LogListenerNode* sentinel = settings.listeners.sentinel;
-  auto* node = new LogListenerNode{sentinel, sentinel->previous, listener};
-  sentinel->previous->next = node;
-  sentinel->previous = node;
-  ++settings.listeners.size;
 }
 
 void waitAtGate(const std::wstring& gate, const std::wstring& tag) {
@@ -117,11 +96,6 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring command = argc > 1 ? argv[1] : L"";
   try {
     if (command == L"log") {
-      logAll(argc, argv, 2);
-    } else if (command == L"listen") {
-      static PrintingListener listener;
-      LogManager::instance();  // the first module of the process sets the switches
-      addListener(&listener);
       logAll(argc, argv, 2);
     } else if (command == L"failreport") {
       if (!refuseFirstReport()) return 3;

@@ -59,8 +59,7 @@ std::string console(std::string text) {
   return text;
 }
 
-// Sets the DACL of the event source's key (made when missing), as SDDL: "D:(A;;KR;;;WD)" lets
-// everyone read it, "D:" lets nobody in.
+// Sets the DACL, in SDDL, of the event source's key (made when missing).
 void restrictSource(const wchar_t* dacl) {
   HKEY key = nullptr;
   ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSourceKey, 0, nullptr, 0, WRITE_DAC, nullptr, &key, nullptr),
@@ -72,8 +71,7 @@ void restrictSource(const wchar_t* dacl) {
   RegCloseKey(key);
 }
 
-// Removes the Kestrin event log's keys; a test may have locked the source's key, which its owner
-// may always open again.
+// Removes the Kestrin event log's keys, unlocking the source's key first.
 void removeKestrinEventLog() {
   restrictSource(L"D:(A;;KA;;;WD)");
   RegDeleteTreeW(HKEY_LOCAL_MACHINE, kEventLogKey);
@@ -96,10 +94,8 @@ class LogSinks : public ::testing::Test {
 }  // namespace
 
 // The console takes Result and above; the day's log and the event log take Error and above, and
-// every level while Debug is on. Wine's report prints each insertion string on the channel of the
-// event's type and, on its fixme channel, the call's arguments with the type itself. Wine takes
-// local time from the Unix time zone of each process, by which the day's log is named: UTC+14 and
-// UTC-11 are never on the same date (a run crossing midnight fails visibly, never wrongly).
+// every level while Debug is on. The day's log is named by the writer's local date: UTC+14 and
+// UTC-11 are never on the same date.
 TEST_F(LogSinks, EachLevelReachesTheSinksDebugSelectsAsItsEventTypeInTheWritersDaysLog) {
   const struct {
     const wchar_t* name;
@@ -111,7 +107,6 @@ TEST_F(LogSinks, EachLevelReachesTheSinksDebugSelectsAsItsEventTypeInTheWritersD
                 {L"Result", "result", "trace", "0x0000"},
                 {L"Error", "error", "err", "0x0001"},
                 {L"Unexpected", "unexpected", "err", "0x0001"}};
-  std::vector<std::wstring> files;
   for (const int debug : {0, 1}) {
     values.set(L"Debug", debug);
     ULARGE_INTEGER local;
@@ -123,8 +118,8 @@ TEST_F(LogSinks, EachLevelReachesTheSinksDebugSelectsAsItsEventTypeInTheWritersD
     local.QuadPart += (debug == 0 ? 14 : -11) * 3600LL * 10000000LL;
     SYSTEMTIME date;
     FileTimeToSystemTime(reinterpret_cast<FILETIME*>(&local), &date);
-    files.push_back(root + formatString(L"\\admin\\logs\\kestrinlog_debug%04d%02d%02d.log", date.wYear, date.wMonth,
-                                        date.wDay));
+    const std::wstring path =
+        root + formatString(L"\\admin\\logs\\kestrinlog_debug%04d%02d%02d.log", date.wYear, date.wMonth, date.wDay);
     std::string shown;
     std::vector<std::string> types;
     std::vector<std::wstring> filed;
@@ -140,12 +135,11 @@ TEST_F(LogSinks, EachLevelReachesTheSinksDebugSelectsAsItsEventTypeInTheWritersD
     EXPECT_EQ(matches(run.err, std::regex("ReportEventW \\([0-9A-Fa-f]+,(0x[0-9a-f]{4}),")), types) << run.err;
     EXPECT_TRUE(eventLine(run.err, "err", "L\"error\\n   at (loghost line 30)\"")) << run.err;
     EXPECT_TRUE(eventLine(run.err, "err", "\\\\bin\\\\loghost.exe\"")) << run.err;
-    const std::wstring file = fromUtf16(readBytes(files.back()));
-    EXPECT_EQ(file.rfind(L"\xFEFF", 0), 0u) << "no byte-order mark in " << cstr(files.back(), CP_UTF8);
+    const std::wstring file = fromUtf16(readBytes(path));
+    EXPECT_EQ(file.rfind(L"\xFEFF", 0), 0u) << "no byte-order mark in " << cstr(path, CP_UTF8);
     const std::wregex line(L"\\.\\d{3} \\d+ \\d+ (\\w+: \\w+)\n   at \\(loghost line 30\\)\r\n");
     EXPECT_EQ(matches(file, line), filed);
   }
-  EXPECT_NE(files[0], files[1]);
 }
 
 // A refused report closes the source; the next report registers and opens it again.
@@ -160,7 +154,7 @@ TEST_F(LogSinks, AfterAFailedReportTheNextRegistersTheSourceAgain) {
 }
 
 TEST_F(LogSinks, ConsoleMessagesOfTwoModulesAreSeparatedByOneNewlineInUtf8) {
-  const ProcessResult run = runLogHost(L"modules first \"second \u00e9\u2192\u2713\"");
+  const ProcessResult run = runHost(L"loghost.exe", L"modules first \"second \u00e9\u2192\u2713\"");
   ASSERT_EQ(run.exitCode, 0u) << run.output;
   EXPECT_EQ(run.output,
             console("first\n   at (loghost line 82)\nsecond \xc3\xa9\xe2\x86\x92\xe2\x9c\x93\n   at (LogModuleLog line 9)"));
@@ -208,10 +202,8 @@ TEST_F(LogSinks, ASwitchOrRootChangedBetweenTwoLinesTakesEffectWithTheNextLine) 
   EXPECT_FALSE(has(first, L"three") || has(second, L"three"));
 }
 
-// Two Wine prefixes are two servers, which share files but no named objects: writers there have
-// no mutex in common, as a service in session 0 and a tool in a desktop session on Windows. Two
-// processes here and one in a second prefix (kept beside this one), two threads each, are held at
-// a gate until all have started and then write to one new file at once.
+// A second Wine prefix shares files but no named objects, as session 0 and a desktop session do:
+// two processes here and one there, two threads each, start writing one new file at once.
 TEST_F(LogSinks, WritersWithAndWithoutACommonMutexWriteWholeLinesInOrderUnderOneMark) {
   constexpr int kLines = 2000;
   const std::string folder = unixPath(root);
@@ -272,7 +264,7 @@ TEST_F(LogSinks, RegistrationWaitsForTheGlobalMutexKeepsTheLogsLimitsAndAReadOnl
   auto holder = std::make_unique<ExclusiveTask>();
   holder->Initialize(L"Global\\{F485C63C-FF60-4c1a-A4BF-A3958C9F3D32}", INFINITE);
   ProcessResult first;
-  std::thread child([&] { first = runLogHost(L"log 3 registering"); });
+  std::thread child([&] { first = runHost(L"loghost.exe", L"log 3 registering"); });
   Sleep(2000);  // the child is well past its start-up, held at the registration
   EXPECT_EQ(readDword(kEventLogKey, L"MaxSize"), 0xFFFFFFFFu) << "registered while another process held the mutex";
   holder.reset();
@@ -290,7 +282,7 @@ TEST_F(LogSinks, RegistrationWaitsForTheGlobalMutexKeepsTheLogsLimitsAndAReadOnl
   RegSetKeyValueW(HKEY_LOCAL_MACHINE, kEventLogKey, L"MaxSize", REG_DWORD, &maxSize, 4);
   RegSetKeyValueW(HKEY_LOCAL_MACHINE, kEventLogKey, L"Retention", REG_DWORD, &retention, 4);
   RegDeleteTreeW(HKEY_LOCAL_MACHINE, kSourceKey);
-  ASSERT_EQ(runLogHost(L"log 3 again").exitCode, 0u);
+  ASSERT_EQ(runHost(L"loghost.exe", L"log 3 again").exitCode, 0u);
   EXPECT_EQ(readDword(kEventLogKey, L"MaxSize"), maxSize);
   EXPECT_EQ(readDword(kEventLogKey, L"Retention"), retention);
   EXPECT_EQ(readDword(kSourceKey, L"TypesSupported"), 7u);
@@ -304,24 +296,22 @@ TEST_F(LogSinks, RegistrationWaitsForTheGlobalMutexKeepsTheLogsLimitsAndAReadOnl
   EXPECT_TRUE(eventLine(run.err, "err", "L\"read only\\n")) << run.err;
 }
 
-
-
-TEST_F(LogSinks, EachFailingSinkLeavesTheOthersAndTheListenersWorking) {
+TEST_F(LogSinks, EachFailingSinkLeavesTheOthersWorking) {
   // The log folder is a file: the file sink fails; the event log still reports.
   CreateDirectoryW((root + L"\\admin").c_str(), nullptr);
   CloseHandle(CreateFileW((root + L"\\admin\\logs").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-  UnixRun unixRun = runLogHostUnix(root, kAllEventChannels, "listen 3 'no folder'");
+  UnixRun unixRun = runLogHostUnix(root, kAllEventChannels, "log 3 'no folder'");
   EXPECT_EQ(unixRun.exitCode, 0);
-  EXPECT_EQ(unixRun.out, console("no folder\n   at (loghost line 30)") + "[listener 3]");
+  EXPECT_EQ(unixRun.out, console("no folder\n   at (loghost line 30)"));
   EXPECT_TRUE(eventLine(unixRun.err, "err", "no folder")) << unixRun.err;
 
   // The source's key refuses everything: the event log fails; the file still takes the line.
   DeleteFileW((root + L"\\admin\\logs").c_str());
   restrictSource(L"D:");
-  unixRun = runLogHostUnix(root, kAllEventChannels, "listen 3 'no source'");
+  unixRun = runLogHostUnix(root, kAllEventChannels, "log 3 'no source'");
   removeKestrinEventLog();
   EXPECT_EQ(unixRun.exitCode, 0);
-  EXPECT_EQ(unixRun.out, console("no source\n   at (loghost line 30)") + "[listener 3]");
+  EXPECT_EQ(unixRun.out, console("no source\n   at (loghost line 30)"));
   EXPECT_EQ(unixRun.err.find(":eventlog:"), std::string::npos) << unixRun.err;
   EXPECT_NE(debugLog().find(L"Error: no source"), std::wstring::npos);
 }

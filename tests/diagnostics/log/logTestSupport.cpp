@@ -1,8 +1,6 @@
 #include "tests/diagnostics/log/logTestSupport.h"
 
 #include "platform/VDateTime.h"
-#include "platform/VFileName.h"
-#include "platform/moduleName.h"
 #include "tests/support/removeTree.h"
 
 std::wstring makeProductRoot(ProductSettings& values, const std::wstring& name) {
@@ -14,18 +12,13 @@ std::wstring makeProductRoot(ProductSettings& values, const std::wstring& name) 
   return root;
 }
 
-ProcessResult runLogHost(const std::wstring& arguments) {
-  return runProcess(VFileName::combine(VFileName::directory(moduleName(nullptr)), L"loghost.exe"), arguments);
-}
-
 UnixRun runLogHostUnix(const std::wstring& folder, const std::string& environment, const std::string& arguments) {
   static int runs = 0;
   const std::wstring run = folder + L"\\run" + std::to_wstring(++runs);
   CreateDirectoryW(run.c_str(), nullptr);
-  const std::wstring host = VFileName::combine(VFileName::directory(moduleName(nullptr)), L"loghost.exe");
   UnixRun result;
-  result.exitCode = runLinuxShell(run, "env " + environment + " " + wineCommand(host) + " " + arguments +
-                                           " >out 2>err </dev/null");
+  const std::string host = wineCommand(executableFolder() + L"\\loghost.exe");
+  result.exitCode = runLinuxShell(run, "env " + environment + " " + host + " " + arguments + " >out 2>err </dev/null");
   result.out = readBytes(run + L"\\out");
   result.err = readBytes(run + L"\\err");
   return result;

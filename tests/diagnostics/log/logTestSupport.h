@@ -13,10 +13,7 @@
 // A fresh product root C:\kestrin-logtest\<name> (emptied first), set as PRODUCT_ROOT_D.
 std::wstring makeProductRoot(ProductSettings& values, const std::wstring& name);
 
-// Runs bin\loghost.exe with arguments; output is what it wrote to its standard handles.
-ProcessResult runLogHost(const std::wstring& arguments);
-
-// Runs bin\loghost.exe as a Linux command does, with Unix environment assignments before it
+// Runs loghost.exe as a Linux command does, with Unix environment assignments before it
 // (such as "TZ=Pacific/Kiritimati" or "WINEDEBUG=err+eventlog"): Wine takes the time zone and
 // prints its debug channels from the Unix side, which a Windows parent cannot set or capture.
 // Waits for it through files in folder; output is the host's standard output, then its
