@@ -24,7 +24,7 @@ TEST_F(Files, FailuresComeByClassNamingTheFileWhichStaysHeldAndSeekReportsEveryP
   EXPECT_NE(missing.message.find(L" at Open file '" + root + L"\\missing.log'"), std::wstring::npos);
   raised<VSharingViolationException>([&] { VFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0); });
   EXPECT_EQ(file.fileName(), path);
-  EXPECT_EQ(file.seek(0, nullptr, FILE_END), 0u);  // how the log writer tells a new file
+  EXPECT_EQ(file.seek(0, nullptr, FILE_END), 0u);
   file.write("abcd", 4, true);
   EXPECT_EQ(file.seek(0, nullptr, FILE_END), 4u);
   int32_t high = 0;

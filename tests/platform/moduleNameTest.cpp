@@ -4,9 +4,7 @@
 
 #include "tests/platform/raised.h"
 
-TEST(ModuleName, NamesTheExecutableAndAModuleAndRaisesForAStaleHandle) {
-  const std::wstring exe = moduleName(nullptr);
-  EXPECT_EQ(exe.substr(exe.rfind(L'\\')), L"\\platform_tests.exe");
+TEST(ModuleName, NamesAModuleAndRaisesForAStaleHandle) {
   std::wstring kernel = moduleName(GetModuleHandleW(L"kernel32.dll"));
   for (wchar_t& c : kernel) c = towlower(c);
   EXPECT_NE(kernel.find(L"\\kernel32.dll"), std::wstring::npos) << kernel.size();

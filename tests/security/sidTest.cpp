@@ -9,7 +9,6 @@ namespace {
 
 TEST(Sids, WellKnownOnesAndCopies) {
   const VSID system = VSID::system();
-  EXPECT_EQ(sidString(system.sid), L"S-1-5-18");
   EXPECT_FALSE(system.isCopy);
   const VSID copy(system.sid);
   EXPECT_TRUE(copy.isCopy);
@@ -20,7 +19,6 @@ TEST(Sids, WellKnownOnesAndCopies) {
   EXPECT_EQ(VSID(garbage).sid, nullptr);
 
   RunTime::Sid sid = RunTime::everyoneSid();
-  EXPECT_EQ(sidString(sid.get()), L"S-1-1-0");
   sid.accountName = L"stale";
   sid.accountType = SidTypeUser;
   sid.copy(nullptr);
