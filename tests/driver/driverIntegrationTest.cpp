@@ -18,22 +18,6 @@ namespace {
 
 using testsupport::ReceivedSpan;
 
-// The spans whose operation names start with prefix.
-std::vector<const ReceivedSpan*> named(const std::vector<ReceivedSpan>& spans, const std::string& prefix) {
-  std::vector<const ReceivedSpan*> found;
-  for (const ReceivedSpan& span : spans) {
-    if (span.operationName.compare(0, prefix.size(), prefix) == 0) found.push_back(&span);
-  }
-  return found;
-}
-
-// The one span whose operation name starts with prefix; raises when there is none or more.
-const ReceivedSpan& only(const std::vector<ReceivedSpan>& spans, const std::string& prefix) {
-  const auto found = named(spans, prefix);
-  if (found.size() != 1) throw std::runtime_error(std::to_string(found.size()) + " spans \"" + prefix + "\"");
-  return *found[0];
-}
-
 class Traced : public ::testing::Test {
  protected:
   Traced() { values.set(L"opentracing_enabled", 1); }
@@ -56,47 +40,40 @@ TEST_F(Traced, SampleHostTracesAcrossThreadsModulesAndIntoItsChild) {
   // Parent: root, 2 x loadRecords, 2 x parseRecord, launchChild, moduleWork; child: root, 2 spans.
   const std::vector<ReceivedSpan> spans = agent.waitForSpans(10, std::chrono::seconds(60));
   ASSERT_EQ(spans.size(), 10u);
-  const ReceivedSpan& root = only(spans, "Root Span for module: ");  // one tracer holder, ended at exit
+  const ReceivedSpan& root = spanNamed(spans, "Root Span for module: ");  // one tracer holder, ended at exit
   for (const ReceivedSpan& span : spans) EXPECT_EQ(span.traceIdLow, root.traceIdLow) << span.operationName;
-  const auto parses = named(spans, "CHILD: parseRecord");
+  const auto parses = spansNamed(spans, "CHILD: parseRecord");
   ASSERT_EQ(parses.size(), 2u);
   for (const ReceivedSpan* parse : parses) {
     const std::string thread = tagValue(*parse, "thread").substr(7);  // after "STRING:"
-    const ReceivedSpan& worker = only(spans, "NEW: worker " + thread);
+    const ReceivedSpan& worker = spanNamed(spans, "NEW: worker " + thread);
     EXPECT_TRUE(childOf(worker, root));
     EXPECT_TRUE(childOf(*parse, worker)) << "parseRecord nests under its own thread's loadRecords";
     EXPECT_EQ(parse->tag("error") != nullptr, thread == "1") << "thread 1's record is malformed";
   }
-  const ReceivedSpan& launch = only(spans, "NEW: launchChild");
-  EXPECT_TRUE(childOf(only(spans, "CHILD: moduleWork"), launch)) << "two modules, one tracer and one current span";
-  const ReceivedSpan& childRoot = only(spans, "Propagated Root Span for module: ");
+  const ReceivedSpan& launch = spanNamed(spans, "NEW: launchChild");
+  EXPECT_TRUE(childOf(spanNamed(spans, "CHILD: moduleWork"), launch)) << "two modules, one tracer and one current span";
+  const ReceivedSpan& childRoot = spanNamed(spans, "Propagated Root Span for module: ");
   EXPECT_TRUE(childOf(childRoot, launch)) << "the child continues the injected span";
-  EXPECT_TRUE(childOf(only(spans, "NEW: childMain"), childRoot));
+  EXPECT_TRUE(childOf(spanNamed(spans, "NEW: childMain"), childRoot));
 }
 
-// The module that created the context is unloaded while it holds the only reference, so its
-// release destroys the tracer holder and frees the provider under the loader lock.
-TEST_F(Traced, UnloadingTheModuleHoldingTheLastReferenceEndsItsTraceWithoutDeadlock) {
-  const ProcessResult run = runHost(L"samplehost.exe", L"unload");
-  ASSERT_TRUE(run.finished) << "the unload hangs";
-  EXPECT_EQ(run.exitCode, 0u) << run.output;
-  EXPECT_NE(run.output.find("unloadWork traced=1\r\nunloaded"), std::string::npos) << run.output;
-
+// The module holding the only reference is unloaded, so its release ends the trace and frees the
+// provider under the loader lock; exit() ends tracing while another thread holds the driver's lock
+// loading the provider, waiting for the exit lock: the end gives up on the tracer after a bound.
+TEST_F(Traced, UnloadingTheLastHolderOrExitingDuringTheFirstSpanEndsWithoutDeadlock) {
+  const ProcessResult unload = runHost(L"samplehost.exe", L"unload");
+  ASSERT_TRUE(unload.finished) << "the unload hangs";
+  EXPECT_EQ(unload.exitCode, 0u) << unload.output;
+  EXPECT_NE(unload.output.find("unloadWork traced=1\r\nunloaded"), std::string::npos) << unload.output;
   const std::vector<ReceivedSpan> spans = agent.waitForSpans(2, std::chrono::seconds(60));
   ASSERT_EQ(spans.size(), 2u);
-  // The root span ends only when the module's release destroys the holder.
-  EXPECT_TRUE(childOf(only(spans, "NEW: unloadWork"), only(spans, "Root Span for module: ")));
-}
+  EXPECT_TRUE(childOf(spanNamed(spans, "NEW: unloadWork"), spanNamed(spans, "Root Span for module: ")));
 
-// exit() ends tracing while holding the run-time's exit lock, and the thread starting the first
-// span holds the driver's lock while what it loads waits for that exit lock: the end gives up on
-// the tracer after a bounded wait instead of waiting for the thread for ever.
-TEST_F(Traced, ExitWhileAnotherThreadStartsTheFirstSpanEndsTheProcess) {
-  const ProcessResult run = runHost(L"samplehost.exe", L"exit-at-first-span", L"", 60000);
-  ASSERT_TRUE(run.finished) << "the exit deadlocks";
-  EXPECT_EQ(run.exitCode, 0u) << run.output;
-  EXPECT_NE(run.output.find("first span pending=1"), std::string::npos)
-      << "the thread was to be inside its first span as tracing ended\n" << run.output;
+  const ProcessResult exiting = runHost(L"samplehost.exe", L"exit-at-first-span", L"", 60000);
+  ASSERT_TRUE(exiting.finished) << "the exit deadlocks";
+  EXPECT_EQ(exiting.exitCode, 0u) << exiting.output;
+  EXPECT_NE(exiting.output.find("first span pending=1"), std::string::npos) << exiting.output;
 }
 
 // Hosts that end while four threads trace through the driver: none hangs, none sends a span
@@ -154,5 +131,5 @@ TEST_F(Traced, EndingTracingWhileThreadsTraceLeavesThemDoNothingSpansAndTheProvi
   EXPECT_FALSE(OpenTracingDriver::IsEnabled());
   EXPECT_NE(GetModuleHandleW(L"opentracingprovider.dll"), nullptr) << "the provider stays loaded";
   agent.stop();
-  EXPECT_EQ(named(agent.spans(), "Root Span for module: ").size(), 1u) << "the ended tracer sent its root span";
+  EXPECT_EQ(spansNamed(agent.spans(), "Root Span for module: ").size(), 1u) << "the ended tracer sent its root span";
 }

@@ -9,9 +9,14 @@
 
 #include "tests/support/AgentListener.h"
 
-// The span of this operation name; raises std::runtime_error when there is none.
+// The spans whose operation names start with prefix.
+std::vector<const testsupport::ReceivedSpan*> spansNamed(const std::vector<testsupport::ReceivedSpan>& spans,
+                                                         const std::string& prefix);
+
+// The one span whose operation name starts with prefix; raises std::runtime_error when there is
+// none or more.
 const testsupport::ReceivedSpan& spanNamed(const std::vector<testsupport::ReceivedSpan>& spans,
-                                           const std::string& operationName);
+                                           const std::string& prefix);
 
 // The tag as "TYPE:value" the way the listener decoded it, e.g. "LONG:1031" or "STRING:text";
 // raises std::runtime_error when the span has no such tag.
@@ -19,6 +24,3 @@ std::string tagValue(const testsupport::ReceivedSpan& span, const std::string& k
 
 // child names parent in its parent id and in its one reference, a child-of.
 ::testing::AssertionResult childOf(const testsupport::ReceivedSpan& child, const testsupport::ReceivedSpan& parent);
-
-// The span has no parent: it is the first of its trace.
-::testing::AssertionResult startsATrace(const testsupport::ReceivedSpan& span);
