@@ -9,21 +9,13 @@
 #include "driver/OpenTracingDriverState.h"
 #include "tests/provider/providerTestSupport.h"
 #include "tests/support/busyExit.h"
-#include "tests/support/productSettings.h"
 #include "tests/support/runProcess.h"
 
 namespace {
 
 using testsupport::ReceivedSpan;
 
-class Traced : public ::testing::Test {
- protected:
-  Traced() { values.set(L"opentracing_enabled", 1); }
-
-  ProductSettings values;
-  // The provider's tracer reports to the agent's fixed port.
-  testsupport::AgentListener agent{6831};
-};
+using Traced = TracingOn;
 
 }  // namespace
 

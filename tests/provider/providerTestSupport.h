@@ -2,12 +2,29 @@
 // What the tests of the provider's spans share: looking spans up and checking how they hang
 // together, as the agent listener decoded them.
 
+#include <windows.h>
+
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "provider/providerEntryPoints.h"
 #include "tests/support/AgentListener.h"
+#include "tests/support/productSettings.h"
+
+// Tracing switched on in the product's settings, no span context inherited, and the agent's fixed
+// port, where the provider's tracer reports, listened on.
+class TracingOn : public ::testing::Test {
+ protected:
+  TracingOn() {
+    SetEnvironmentVariableW(kSpanContextVariable, nullptr);
+    values.set(L"opentracing_enabled", 1);
+  }
+
+  ProductSettings values;
+  testsupport::AgentListener agent{6831};
+};
 
 // The spans whose operation names start with prefix.
 std::vector<const testsupport::ReceivedSpan*> spansNamed(const std::vector<testsupport::ReceivedSpan>& spans,

@@ -46,17 +46,7 @@ class RefusingTracer : public opentracing::Tracer {
 };
 
 // Each test makes its state once the switch is on; the state loads the provider at its first span.
-class ProviderTracing : public ::testing::Test {
- public:
-  ProviderTracing() {
-    SetEnvironmentVariableW(kSpanContextVariable, nullptr);
-    values.set(L"opentracing_enabled", 1);
-  }
-
-  ProductSettings values;
-  // The provider's tracer reports to the agent's fixed port.
-  testsupport::AgentListener agent{6831};
-};
+using ProviderTracing = TracingOn;
 
 }  // namespace
 
