@@ -1,9 +1,7 @@
 // The driver with the real provider and Jaeger client: spans checked at the agent listener.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
-#include <thread>
 #include <vector>
 
 #include "diagnostics/ExecuteContext.h"
@@ -11,37 +9,13 @@
 #include "driver/OpenTracingDriverState.h"
 #include "tests/provider/providerTestSupport.h"
 #include "tests/support/busyExit.h"
-#include "tests/support/productSettings.h"
 #include "tests/support/runProcess.h"
 
 namespace {
 
 using testsupport::ReceivedSpan;
 
-// The spans whose operation names start with prefix.
-std::vector<const ReceivedSpan*> named(const std::vector<ReceivedSpan>& spans, const std::string& prefix) {
-  std::vector<const ReceivedSpan*> found;
-  for (const ReceivedSpan& span : spans) {
-    if (span.operationName.compare(0, prefix.size(), prefix) == 0) found.push_back(&span);
-  }
-  return found;
-}
-
-// The one span whose operation name starts with prefix; raises when there is none or more.
-const ReceivedSpan& only(const std::vector<ReceivedSpan>& spans, const std::string& prefix) {
-  const auto found = named(spans, prefix);
-  if (found.size() != 1) throw std::runtime_error(std::to_string(found.size()) + " spans \"" + prefix + "\"");
-  return *found[0];
-}
-
-class Traced : public ::testing::Test {
- protected:
-  Traced() { values.set(L"opentracing_enabled", 1); }
-
-  ProductSettings values;
-  // The provider's tracer reports to the agent's fixed port.
-  testsupport::AgentListener agent{6831};
-};
+using Traced = TracingOn;
 
 }  // namespace
 
@@ -56,47 +30,40 @@ TEST_F(Traced, SampleHostTracesAcrossThreadsModulesAndIntoItsChild) {
   // Parent: root, 2 x loadRecords, 2 x parseRecord, launchChild, moduleWork; child: root, 2 spans.
   const std::vector<ReceivedSpan> spans = agent.waitForSpans(10, std::chrono::seconds(60));
   ASSERT_EQ(spans.size(), 10u);
-  const ReceivedSpan& root = only(spans, "Root Span for module: ");  // one tracer holder, ended at exit
+  const ReceivedSpan& root = spanNamed(spans, "Root Span for module: ");  // one tracer holder, ended at exit
   for (const ReceivedSpan& span : spans) EXPECT_EQ(span.traceIdLow, root.traceIdLow) << span.operationName;
-  const auto parses = named(spans, "CHILD: parseRecord");
+  const auto parses = spansNamed(spans, "CHILD: parseRecord");
   ASSERT_EQ(parses.size(), 2u);
   for (const ReceivedSpan* parse : parses) {
     const std::string thread = tagValue(*parse, "thread").substr(7);  // after "STRING:"
-    const ReceivedSpan& worker = only(spans, "NEW: worker " + thread);
+    const ReceivedSpan& worker = spanNamed(spans, "NEW: worker " + thread);
     EXPECT_TRUE(childOf(worker, root));
     EXPECT_TRUE(childOf(*parse, worker)) << "parseRecord nests under its own thread's loadRecords";
     EXPECT_EQ(parse->tag("error") != nullptr, thread == "1") << "thread 1's record is malformed";
   }
-  const ReceivedSpan& launch = only(spans, "NEW: launchChild");
-  EXPECT_TRUE(childOf(only(spans, "CHILD: moduleWork"), launch)) << "two modules, one tracer and one current span";
-  const ReceivedSpan& childRoot = only(spans, "Propagated Root Span for module: ");
+  const ReceivedSpan& launch = spanNamed(spans, "NEW: launchChild");
+  EXPECT_TRUE(childOf(spanNamed(spans, "CHILD: moduleWork"), launch)) << "two modules, one tracer and one current span";
+  const ReceivedSpan& childRoot = spanNamed(spans, "Propagated Root Span for module: ");
   EXPECT_TRUE(childOf(childRoot, launch)) << "the child continues the injected span";
-  EXPECT_TRUE(childOf(only(spans, "NEW: childMain"), childRoot));
+  EXPECT_TRUE(childOf(spanNamed(spans, "NEW: childMain"), childRoot));
 }
 
-// The module that created the context is unloaded while it holds the only reference, so its
-// release destroys the tracer holder and frees the provider under the loader lock.
-TEST_F(Traced, UnloadingTheModuleHoldingTheLastReferenceEndsItsTraceWithoutDeadlock) {
-  const ProcessResult run = runHost(L"samplehost.exe", L"unload");
-  ASSERT_TRUE(run.finished) << "the unload hangs";
-  EXPECT_EQ(run.exitCode, 0u) << run.output;
-  EXPECT_NE(run.output.find("unloadWork traced=1\r\nunloaded"), std::string::npos) << run.output;
-
+// The module holding the only reference is unloaded, so its release ends the trace and frees the
+// provider under the loader lock; exit() ends tracing while another thread holds the driver's lock
+// loading the provider, waiting for the exit lock: the end gives up on the tracer after a bound.
+TEST_F(Traced, UnloadingTheLastHolderOrExitingDuringTheFirstSpanEndsWithoutDeadlock) {
+  const ProcessResult unload = runHost(L"samplehost.exe", L"unload");
+  ASSERT_TRUE(unload.finished) << "the unload hangs";
+  EXPECT_EQ(unload.exitCode, 0u) << unload.output;
+  EXPECT_NE(unload.output.find("unloadWork traced=1\r\nunloaded"), std::string::npos) << unload.output;
   const std::vector<ReceivedSpan> spans = agent.waitForSpans(2, std::chrono::seconds(60));
   ASSERT_EQ(spans.size(), 2u);
-  // The root span ends only when the module's release destroys the holder.
-  EXPECT_TRUE(childOf(only(spans, "NEW: unloadWork"), only(spans, "Root Span for module: ")));
-}
+  EXPECT_TRUE(childOf(spanNamed(spans, "NEW: unloadWork"), spanNamed(spans, "Root Span for module: ")));
 
-// exit() ends tracing while holding the run-time's exit lock, and the thread starting the first
-// span holds the driver's lock while what it loads waits for that exit lock: the end gives up on
-// the tracer after a bounded wait instead of waiting for the thread for ever.
-TEST_F(Traced, ExitWhileAnotherThreadStartsTheFirstSpanEndsTheProcess) {
-  const ProcessResult run = runHost(L"samplehost.exe", L"exit-at-first-span", L"", 60000);
-  ASSERT_TRUE(run.finished) << "the exit deadlocks";
-  EXPECT_EQ(run.exitCode, 0u) << run.output;
-  EXPECT_NE(run.output.find("first span pending=1"), std::string::npos)
-      << "the thread was to be inside its first span as tracing ended\n" << run.output;
+  const ProcessResult exiting = runHost(L"samplehost.exe", L"exit-at-first-span", L"", 60000);
+  ASSERT_TRUE(exiting.finished) << "the exit deadlocks";
+  EXPECT_EQ(exiting.exitCode, 0u) << exiting.output;
+  EXPECT_NE(exiting.output.find("first span pending=1"), std::string::npos) << exiting.output;
 }
 
 // Hosts that end while four threads trace through the driver: none hangs, none sends a span
@@ -125,34 +92,16 @@ TEST(TracedExits, HostsEndingWhileThreadsTraceThroughTheDriverNeverHangNorResend
   }
 }
 
-// A process whose executable lets go of the context in exit() while its threads still trace: the
-// tracer ends (the root span arrives) but the state and the provider stay, so the threads go on
-// with spans that do nothing instead of using what a release would have freed.
-TEST_F(Traced, EndingTracingWhileThreadsTraceLeavesThemDoNothingSpansAndTheProviderLoaded) {
-  std::atomic<bool> ended{false}, stop{false};
-  std::atomic<long> enabledAfterEnd{0};
-  std::vector<std::thread> threads;
-  for (int k = 0; k < 4; ++k) {
-    threads.emplace_back([&, k] {
-      // A few thousand spans in all, which the listener reads back quickly.
-      for (int32_t i = 0; !stop; ++i, Sleep(1)) {
-        const bool wasEnded = ended;
-        const auto span = OpenTracingDriver::StartSpan("busy" + std::to_string(k), i, "");
-        span->SetTag("Round", "busy");
-        if (wasEnded && span->IsEnabled()) ++enabledAfterEnd;
-      }
-    });
-  }
-  Sleep(300);
+// A process whose executable lets go of the context in exit() while its spans are open: the tracer
+// ends (its root span arrives) but the state and the provider stay, so spans go on doing nothing.
+TEST_F(Traced, EndingTracingLeavesSpansThatDoNothingAndTheProviderLoaded) {
+  const auto openAcrossTheEnd = OpenTracingDriver::StartSpan("busy", 1, "");
+  ASSERT_TRUE(openAcrossTheEnd->IsEnabled());
   getExecuteContext()->driverState->endTracing();
-  ended = true;
-  Sleep(300);
-  stop = true;
-  for (std::thread& thread : threads) thread.join();
-
-  EXPECT_EQ(enabledAfterEnd, 0) << "spans started after the end were real ones";
+  openAcrossTheEnd->SetTag("Round", "after the end");
+  EXPECT_FALSE(OpenTracingDriver::StartSpan("busy", 2, "")->IsEnabled()) << "a span started after the end is real";
   EXPECT_FALSE(OpenTracingDriver::IsEnabled());
   EXPECT_NE(GetModuleHandleW(L"opentracingprovider.dll"), nullptr) << "the provider stays loaded";
   agent.stop();
-  EXPECT_EQ(named(agent.spans(), "Root Span for module: ").size(), 1u) << "the ended tracer sent its root span";
+  EXPECT_EQ(spansNamed(agent.spans(), "Root Span for module: ").size(), 1u) << "the ended tracer sent its root span";
 }

@@ -1,12 +1,9 @@
-// driver_probe: a host for the driver and provider tests that must run as a process of their own,
-// under a name or in a folder of their choosing. Prints one line of key=value pairs, but for trace.
-//   driver_probe enabled             whether the process traces
-//   driver_probe trace [oversized]   one span "host (hostMain 1)", with a tag too large for any
-//                                    datagram when asked; exit code 2 when it did not trace
-//   driver_probe span [PROVIDER_DIR] a span, the driver state it left, and one more span after
-//                                    copying PROVIDER_DIR's provider beside the executable
-//   driver_probe inject              an injection, and what it left: tracing, the variable set,
-//                                    the provider loaded
+// driver_probe: a host for the tests that must run as a process of their own, under a name or in a
+// folder of their choosing. Prints one line of key=value pairs, but for trace.
+//   enabled             whether the process traces
+//   trace [oversized]   one span "host (hostMain 1)", exit code 2 if untraced; a tag no datagram holds
+//   span [PROVIDER_DIR] a span and the state it left; one more after copying PROVIDER_DIR's provider
+//   inject              an injection and what it left: tracing, the variable set, the provider loaded
 #include <windows.h>
 
 #include <cstdio>
@@ -60,6 +57,5 @@ int wmain(int argc, wchar_t** argv) {
                 GetModuleHandleW(L"opentracingprovider.dll") != nullptr ? 1 : 0);
     return 0;
   }
-  std::fprintf(stderr, "usage: driver_probe enabled | trace [oversized] | span [PROVIDER_DIR] | inject\n");
   return 2;
 }

@@ -4,9 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include "diagnostics/ExecuteContext.h"
-#include "driver/OpenTracingDriver.h"
-#include "driver/OpenTracingDriverState.h"
 #include "tests/driver/childProcess.h"
 #include "tests/support/productSettings.h"
 
@@ -35,17 +32,6 @@ TEST(TracingEnabled, OnlyANonZeroDwordInThe32BitViewSwitchesTracingOn) {
     values.set(kSwitch, value.type, value.data, 4);
     EXPECT_EQ(readTracingEnabled(), value.on) << "type " << value.type;
   }
-}
-
-// The state reads the switch as it is made and loads the provider only for a span it traces.
-TEST(DriverState, DecidesOnCreationAndLoadsTheProviderOnlyForATracedSpan) {
-  ProductSettings values;
-  values.set(kSwitch, 1);
-  const OpenTracingDriverState on;
-  values.set(kSwitch, 0);
-  EXPECT_FALSE(OpenTracingDriver::StartSpan("StartSpanTest", __LINE__, "off")->IsEnabled());
-  EXPECT_FALSE(OpenTracingDriver::IsEnabled());
-  EXPECT_EQ(GetModuleHandleW(L"opentracingprovider.dll"), nullptr);
 }
 
 // A host traces unless its name is excluded, whatever its case (the same host under any other

@@ -1,4 +1,4 @@
-// The provider DLL loaded as the driver loads it, in this process and in host processes it starts:
+// The provider DLL loaded by the driver's state, in this process and in host processes it starts:
 // their spans checked at the agent listener.
 #include <gtest/gtest.h>
 
@@ -8,15 +8,13 @@
 #include <memory>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "diagnostics/vexception.h"
+#include "driver/OpenTracingDriverState.h"
 #include "platform/stringConversion.h"
 #include "tests/diagnostics/log/logTestSupport.h"
-#include "tests/provider/ProviderLibrary.h"
 #include "tests/provider/providerTestSupport.h"
 
-using OpenTracingDriver::TracerPtr;
 using testsupport::ReceivedSpan;
 
 namespace {
@@ -47,57 +45,44 @@ class RefusingTracer : public opentracing::Tracer {
   Context Extract(const opentracing::HTTPHeadersReader&) const override { return Context(); }
 };
 
-class ProviderTracing : public ::testing::Test {
- public:
-  ProviderTracing() { SetEnvironmentVariableW(kSpanContextVariable, nullptr); }
-
-  // The provider's tracer reports to the agent's fixed port.
-  testsupport::AgentListener agent{6831};
-  ProviderLibrary provider;
-};
+// Each test makes its state once the switch is on; the state loads the provider at its first span.
+using ProviderTracing = TracingOn;
 
 }  // namespace
 
 TEST_F(ProviderTracing, ScopesNestWithinTheirThreadAndEachThreadStartsUnderTheRootSpan) {
-  TracerPtr tracer(provider.getTracer());
-  auto outer = provider.open(tracer, "recyclerPath", 1031);
+  OpenTracingDriverState driver;
+  auto outer = driver.startSpan("recyclerPath", 1031, "");
   EXPECT_TRUE(outer->IsEnabled());
   {
-    const auto inner = provider.open(tracer, "removeFile", 7, "cleanup");
+    const auto inner = driver.startSpan("removeFile", 7, "cleanup");
     inner->SetTag("std::exception", "access denied");
     inner->SetError("the file stays");
   }
   std::thread([&] {
     // Nothing is current on this thread yet, so there is no span to tag.
     outer->SetTag("fromWorker", "lost");
-    {
-      const auto scope = provider.open(tracer, "workerScope", 2);
-      provider.open(tracer, "workerChild", 3);
-    }
     // Left current on purpose (its object is never freed): the thread's exit ends the span.
-    provider.getSpanContext(tracer, "leftOpen", 4, "");
+    driver.startSpan("leftOpen", 4, "").release();
   }).join();
-  provider.open(tracer, "afterInner", 9);
+  driver.startSpan("afterInner", 9, "");
   outer.reset();
-  tracer.reset();
+  driver.endTracing();
 
-  const auto spans = agent.waitForSpans(7);
-  ASSERT_EQ(spans.size(), 7u);
+  const auto spans = agent.waitForSpans(5);
+  ASSERT_EQ(spans.size(), 5u);
   const ReceivedSpan& root = spanNamed(spans, kRootName);
   const ReceivedSpan& first = spanNamed(spans, "NEW: recyclerPath 1031");
   const ReceivedSpan& inner = spanNamed(spans, "CHILD: cleanup (removeFile 7)");
-  const ReceivedSpan& workerScope = spanNamed(spans, "NEW: workerScope 2");
   EXPECT_EQ(root.service, "provider_tracing_tests");
-  EXPECT_TRUE(startsATrace(root));
+  EXPECT_EQ(root.parentSpanId, 0u);
   // Every trace is sampled.
   EXPECT_EQ(tagValue(root, "sampler.type"), "STRING:const");
   EXPECT_EQ(root.flags & 1, 1);
   EXPECT_TRUE(childOf(first, root));
   EXPECT_TRUE(childOf(inner, first));
   EXPECT_TRUE(childOf(spanNamed(spans, "CHILD: afterInner 9"), first)) << "the outer scope is current again";
-  EXPECT_TRUE(childOf(workerScope, root)) << "a thread's first span is not under another thread's";
-  EXPECT_TRUE(childOf(spanNamed(spans, "CHILD: workerChild 3"), workerScope));
-  EXPECT_TRUE(childOf(spanNamed(spans, "NEW: leftOpen 4"), root));
+  EXPECT_TRUE(childOf(spanNamed(spans, "NEW: leftOpen 4"), root)) << "a thread's first span is not under another's";
 
   EXPECT_EQ(tagValue(first, "Name"), "STRING:");
   EXPECT_EQ(tagValue(first, "Function"), "STRING:recyclerPath");
@@ -110,43 +95,50 @@ TEST_F(ProviderTracing, ScopesNestWithinTheirThreadAndEachThreadStartsUnderTheRo
   EXPECT_EQ(first.tag("fromWorker"), nullptr);
 }
 
-// A variable that holds no span context leaves the process to start a trace of its own.
+// A variable that holds no span context leaves the process to start a trace of its own. A fresh
+// holder makes its root span at its first span, so a refusing tracer meets that moment.
 TEST_F(ProviderTracing, FailuresLeaveTheThreadsSpansAsTheyWereAndTheRootSpanIsRetried) {
   SetEnvironmentVariableW(kSpanContextVariable, L"uber-trace-id/not a span context;x/y");
-  TracerPtr tracer(provider.getTracer());
+  OpenTracingDriverState driver;
+  driver.startSpan("loaded", 0, "");
+  driver.tracer.reset(driver.getTracer());
   const auto jaeger = opentracing::Tracer::Global();
   const auto refusing = std::make_shared<RefusingTracer>();
 
   opentracing::Tracer::InitGlobal(refusing);
-  EXPECT_THROW(provider.open(tracer, "noRootYet", 1), vexception);
+  EXPECT_THROW(driver.startSpan("noRootYet", 1, ""), vexception);
   opentracing::Tracer::InitGlobal(jaeger);
-  auto outer = provider.open(tracer, "outer", 2);
+  auto outer = driver.startSpan("outer", 2, "");
 
   opentracing::Tracer::InitGlobal(refusing);
-  EXPECT_THROW(provider.open(tracer, "refused", 3), vexception);
+  EXPECT_THROW(driver.startSpan("refused", 3, ""), vexception);
   SetEnvironmentVariableW(kSpanContextVariable, L"older");
-  provider.injectCurrentSpan(tracer);
+  driver.injectSpan();
   wchar_t value[16] = {};
   GetEnvironmentVariableW(kSpanContextVariable, value, 16);
   EXPECT_STREQ(value, L"older") << "a failed injection keeps what the variable held";
   opentracing::Tracer::InitGlobal(jaeger);
-  provider.open(tracer, "afterRefusal", 4);
+  driver.startSpan("afterRefusal", 4, "");
   outer.reset();
 
   // Only this provider's holder leads to a root span.
-  TracerPtr foreign(new ForeignTracerProvider);
-  TracerPtr none;
-  EXPECT_THROW(provider.open(foreign, "foreign", 5), ArgumentException);
-  EXPECT_THROW(provider.open(none, "none", 6), ArgumentException);
-  EXPECT_THROW(provider.injectCurrentSpan(foreign), ArgumentException);
-  tracer.reset();
+  OpenTracingDriver::TracerPtr foreign(new ForeignTracerProvider);
+  OpenTracingDriver::TracerPtr none;
+  EXPECT_THROW(driver.getSpanContext(foreign, "foreign", 5, ""), ArgumentException);
+  EXPECT_THROW(driver.getSpanContext(none, "none", 6, ""), ArgumentException);
+  EXPECT_THROW(driver.injectCurrentSpan(foreign), ArgumentException);
+  driver.endTracing();
 
-  const auto spans = agent.waitForSpans(3);
-  ASSERT_EQ(spans.size(), 3u);
-  const ReceivedSpan& root = spanNamed(spans, kRootName);
-  EXPECT_TRUE(startsATrace(root));
-  EXPECT_TRUE(childOf(spanNamed(spans, "NEW: outer 2"), root));
-  EXPECT_TRUE(childOf(spanNamed(spans, "CHILD: afterRefusal 4"), spanNamed(spans, "NEW: outer 2")));
+  // The first holder's root span and its span, then the second's.
+  const auto spans = agent.waitForSpans(5);
+  ASSERT_EQ(spans.size(), 5u);
+  const ReceivedSpan& outerSpan = spanNamed(spans, "NEW: outer 2");
+  const auto roots = spansNamed(spans, kRootName);
+  ASSERT_EQ(roots.size(), 2u);
+  const ReceivedSpan& root = *roots[roots[0]->spanId == outerSpan.parentSpanId ? 0 : 1];
+  EXPECT_EQ(root.parentSpanId, 0u);
+  EXPECT_TRUE(childOf(outerSpan, root));
+  EXPECT_TRUE(childOf(spanNamed(spans, "CHILD: afterRefusal 4"), outerSpan));
 }
 
 // A host continues the trace of the span injected before it started: the root span while none is
@@ -157,22 +149,20 @@ TEST_F(ProviderTracing, AHostContinuesTheInjectedSpanUnderItsExecutablesName) {
   if (GetACP() != 1252) GTEST_SKIP() << "the ANSI code page is " << GetACP() << ", not 1252";
   CPINFOEXW codePage = {};
   ASSERT_TRUE(GetCPInfoExW(CP_ACP, 0, &codePage));
-  ProductSettings values;
   const std::wstring log = todaysLogFile(makeProductRoot(values, L"tracinghealth"), L"debug");
   values.set(L"Debug", 1);
-  values.set(L"opentracing_enabled", 1);
-  TracerPtr tracer(provider.getTracer());
-  provider.injectCurrentSpan(tracer);
+  OpenTracingDriverState driver;
+  driver.injectSpan();
   // Its scope carries a tag no datagram can hold: that span is dropped and counted.
   ASSERT_EQ(runHost(L"Tool.Name.exe", L"trace oversized").exitCode, 0u);
   {
-    const auto outer = provider.open(tracer, "outer", 1);
+    const auto outer = driver.startSpan("outer", 1, "");
     {
-      const auto inner = provider.open(tracer, "inner", 2);
-      provider.injectCurrentSpan(tracer);
+      const auto inner = driver.startSpan("inner", 2, "");
+      driver.injectSpan();
       ASSERT_EQ(runHost(L"Caf\u00e9.exe", L"trace").exitCode, 0u);
     }
-    provider.injectCurrentSpan(tracer);
+    driver.injectSpan();
     wchar_t text[1024] = {};
     GetEnvironmentVariableW(kSpanContextVariable, text, 1024);
     EXPECT_EQ(std::wstring(text).rfind(L"uber-trace-id/", 0), 0u) << "one pair of key and value: " << text;
@@ -180,7 +170,7 @@ TEST_F(ProviderTracing, AHostContinuesTheInjectedSpanUnderItsExecutablesName) {
     // A runic letter is in no single-byte Windows code page.
     ASSERT_EQ(runHost(L"Tool\u16A0Rune.exe", L"trace").exitCode, 0u);
   }
-  tracer.reset();
+  driver.endTracing();
 
   const auto spans = agent.waitForSpans(8);
   ASSERT_EQ(spans.size(), 8u);
@@ -209,33 +199,4 @@ TEST_F(ProviderTracing, AHostContinuesTheInjectedSpanUnderItsExecutablesName) {
   ASSERT_NE(at, std::wstring::npos) << cstr(logged, CP_UTF8);
   EXPECT_EQ(logged.find(L"Tracing of"), logged.rfind(L"Tracing of")) << "one Warning, of the one host that lost";
   EXPECT_NE(logged.find(L"OpenTracingTracer::~OpenTracingTracer", at), std::wstring::npos);
-}
-
-// Each thread k opens and closes spans "NEW: t<k> <i>" (function t<k>, line i) one after another,
-// all counted at the listener.
-TEST(ProviderLoad, SixtyFourThreadsAtFullSpeedLoseNoSpan) {
-  const int threads = 64, spansEach = 10000;
-  // Inherited, a variable without a single pair leaves the root span to start the trace.
-  SetEnvironmentVariableW(kSpanContextVariable, L"no separator here");
-  testsupport::AgentListener agent(6831, testsupport::AgentListener::Record::SummaryOnly);
-  const ProviderLibrary provider;
-  TracerPtr tracer(provider.getTracer());
-  std::vector<std::thread> workers;
-  for (int k = 0; k < threads; ++k) {
-    workers.emplace_back([&provider, &tracer, k, spansEach] {
-      const std::string function = "t" + std::to_string(k);
-      for (int i = 0; i < spansEach; ++i) provider.open(tracer, function, i);
-    });
-  }
-  for (auto& worker : workers) worker.join();
-  tracer.reset();
-  const testsupport::AgentSummary summary = agent.stop();
-
-  EXPECT_EQ(0, summary.undecodable);
-  EXPECT_EQ(0, summary.duplicates);
-  // Every thread's spans and the root span.
-  EXPECT_EQ(int64_t(threads) * spansEach + 1, summary.spans);
-  for (int k = 0; k < threads; ++k) {
-    EXPECT_EQ(0, summary.missingBelow("NEW: t" + std::to_string(k), spansEach)) << "thread " << k;
-  }
 }

@@ -1,10 +1,8 @@
-// A module that traces two nested scopes through the driver, hands its trace on to a child
-// process it starts, turns a hardware fault into a C++ exception and uses the platform layer's
-// text formatting, built only from the installed headers and libraries: its build names no
-// compiler flag, so the fault is caught only if linking the crash layer brought the one it needs.
-//   kestrinmodule         the parent: prints "tracing on|off", the child's exit code and the
-//                         fault caught with whether the faulting frame's destructor ran
-//   kestrinmodule child   what the child runs: one span, in the trace the parent injected
+// A module built only from the installed headers and libraries: it traces two nested scopes through
+// the driver, hands its trace to a child run as "kestrinmodule child", turns a hardware fault into a
+// C++ exception (its build names no compiler flag: linking the crash layer must bring the one it
+// needs) and formats text with the platform layer. Prints "tracing on|off", the child's exit code,
+// and the fault caught with whether the faulting frame's destructor ran.
 #include <windows.h>
 
 #include <process.h>
