@@ -124,10 +124,8 @@ TEST(JaegerReporting, EverySpanFieldReachesTheAgent) {
   // Only the root of a trace carries the sampler's decision.
   EXPECT_TRUE(texts(child->tags).empty());
   EXPECT_NE(root->spanId, child->spanId);
-  EXPECT_EQ(child->spanId, follower->parentSpanId);
   using Refs = decltype(child->references);
   EXPECT_EQ((Refs{{"FOLLOWS_FROM", child->spanId}}), follower->references);
-  EXPECT_EQ(root->spanId, joined->parentSpanId);
   EXPECT_EQ((Refs{{"CHILD_OF", root->spanId}, {"FOLLOWS_FROM", child->spanId}}), joined->references);
 }
 
