@@ -103,21 +103,14 @@ AgentListener::AgentListener(int port, Record record)
   if (!CreateDirectoryW(windowsPath(_folder).c_str(), nullptr)) {
     throw std::runtime_error("cannot create " + _folder + ": " + std::to_string(GetLastError()));
   }
-  // The listener is a Linux program: Wine hands it its arguments as they stand, so they are
-  // Unix paths.
+  // A Linux program: its arguments are Unix paths.
   const std::string arguments = std::string(" " KESTRIN_SOURCE_DIR "/tests/support/agent_capture.py") +
                                 " --max-seconds 300 --port " + std::to_string(port) + " --ready " + _folder +
                                 "/ready --summary " + _folder + "/summary --stop-file " + _folder + "/stop" +
                                 (record == Record::EachSpan ? " --spans " + _folder + "/spans" : "");
-  std::wstring command = L"Z:\\usr\\bin\\python3" + std::wstring(arguments.begin(), arguments.end());
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+  if (!startLinuxProgram(L"Z:\\usr\\bin\\python3" + std::wstring(arguments.begin(), arguments.end()))) {
     throw std::runtime_error("cannot start the agent listener: " + std::to_string(GetLastError()));
   }
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
   // The first run of a machine generates the decoder from the IDL, which takes a few seconds.
   std::string ready;
   for (int i = 0; i < 600 && (ready = listenerFile(_folder, "ready")).empty(); ++i) Sleep(50);
@@ -127,37 +120,30 @@ AgentListener::AgentListener(int port, Record record)
 
 AgentListener::~AgentListener() {
   if (_stopped) return;
-  requestStop();
-  waitUntilClosed();
-}
-
-void AgentListener::requestStop() const {
-  HANDLE stop = CreateFileW(windowsPath(_folder + "/stop").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (stop != INVALID_HANDLE_VALUE) CloseHandle(stop);
-}
-
-// The next listener may need the same port: wait until this one has let it go.
-void AgentListener::waitUntilClosed() const {
-  for (int i = 0; i < 100 && !listenerFile(_folder, "ready").empty(); ++i) Sleep(50);
+  try {
+    stop();
+  } catch (const std::runtime_error&) {
+  }
 }
 
 AgentSummary AgentListener::stop() {
-  requestStop();
+  _stopped = true;
+  HANDLE stop = CreateFileW(windowsPath(_folder + "/stop").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (stop != INVALID_HANDLE_VALUE) CloseHandle(stop);
   std::string text;
   for (int i = 0; i < 1200 && (text = listenerFile(_folder, "summary")).empty(); ++i) Sleep(50);
-  waitUntilClosed();
-  _stopped = true;
+  // The next listener may need the same port: wait until this one has let it go.
+  for (int i = 0; i < 100 && !listenerFile(_folder, "ready").empty(); ++i) Sleep(50);
   if (text.empty()) throw std::runtime_error("the agent listener gave no summary (" + _folder + ")");
   AgentSummary summary;
   std::istringstream lines(text);
   for (std::string line; std::getline(lines, line);) {
     Fields fields(line);
     const std::string key = fields.text();
-    // A service's or group's line names it; a count's line is named by its key.
-    const std::string name = key == "service" || key == "group" ? fields.text() : key;
+    // A group's line names it; a count's line is named by its key.
+    const std::string name = key == "group" ? fields.text() : key;
     const int64_t count = fields.number();
-    if (key == "service") summary.services[name] = count;
     if (key == "group") summary.groups[name].emplace_back(count, fields.number());
     if (key == "undecodable") summary.undecodable = count;
     if (key == "spans") summary.spans = count;

@@ -37,7 +37,6 @@ struct AgentSummary {
   int64_t undecodable = 0;  // datagrams the decoder rejected (the spans in them are not counted)
   int64_t spans = 0;
   int64_t duplicates = 0;   // spans whose trace and span ids had come before
-  std::map<std::string, int64_t> services;  // spans per service name
   // For operation names "<group> <number>": the numbers received, as sorted ranges [first, last].
   std::map<std::string, std::vector<std::pair<int64_t, int64_t>>> groups;
 
@@ -51,7 +50,7 @@ class AgentListener {
   // Starts the listener on 127.0.0.1 and the port (0: a free one) and waits until it is bound.
   // SummaryOnly spares writing each span, for hundreds of thousands of them.
   explicit AgentListener(int port = 0, Record record = Record::EachSpan);
-  // Stops the listener.
+  // Stops the listener unless stop() did.
   ~AgentListener();
   AgentListener(const AgentListener&) = delete;
   AgentListener& operator=(const AgentListener&) = delete;
@@ -69,9 +68,6 @@ class AgentListener {
   AgentSummary stop();
 
  private:
-  void requestStop() const;
-  void waitUntilClosed() const;
-
   std::string _folder;  // a Unix path; the same folder is Z:\... for this process
   int _port = 0;
   bool _stopped = false;

@@ -69,23 +69,20 @@ class Summary:
         self.spans = 0
         self.duplicates = 0
         self.ids = set()
-        self.services = {}
         self.groups = {}
 
-    def add(self, span, service):
+    def add(self, span):
         self.spans += 1
         key = (span.traceIdHigh, span.traceIdLow, span.spanId)
         if key in self.ids:
             self.duplicates += 1
         self.ids.add(key)
-        self.services[service] = self.services.get(service, 0) + 1
         group, _, number = (span.operationName or "").rpartition(" ")
         if group and number.isdigit():
             self.groups.setdefault(group, set()).add(int(number))
 
     def write(self, path):
         lines = [line((name, getattr(self, name))) for name in ("undecodable", "spans", "duplicates")]
-        lines += [line(("service", name, count)) for name, count in self.services.items()]
         for group, numbers in self.groups.items():
             ranges = []
             for n in sorted(numbers):
@@ -111,7 +108,7 @@ class Handler:
 
     def emitBatch(self, batch):
         for span in batch.spans:
-            self.summary.add(span, batch.process.serviceName)
+            self.summary.add(span)
             if self.spans_file:
                 self.spans_file.write(span_line(agent_listener.span_to_json(batch.process, span,
                                                                             self.summary.datagrams)))

@@ -20,10 +20,8 @@ struct BusyExitCount {
 
 BusyExitCount countBusyExit(const std::string& hostOutput, const AgentSummary& summary, const std::string& prefix);
 
-// The most finished spans a host ended by ExitProcess may lose: the datagram each of its killed
-// senders (one for each processor, up to four) had in flight, which is never sent again. A
-// datagram holds at most 65000 bytes, and every span of these hosts takes at least 80 (ids,
-// times, a short name and the sampler's two tags).
+// The most finished spans a host ended by ExitProcess may lose: a datagram (65000 bytes, spans of
+// at least 80) in flight on each killed sender, one a processor up to four.
 int64_t mostSpansInFlightAtExit();
 
 }  // namespace testsupport

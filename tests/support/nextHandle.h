@@ -1,9 +1,8 @@
 #pragma once
 // Test support: a stand-in for the process's handle count, which Wine always reports as 0. The
-// kernel hands out the lowest free handle slots, so the values of the next handles the process
-// gets move only when a handle is leaked (or one held before is closed). Probing more than one
-// also shows a handle leaked while others were held, above the lowest free slot; a call with
-// several probes also counts a handle the system opens once and keeps.
+// lowest free handle slots are handed out first, so the values of the next `probes` handles move
+// only when a handle is leaked (or one held before is closed); several probes also see a leak
+// above the lowest free slot.
 
 #include <windows.h>
 

@@ -35,7 +35,6 @@ ProcessResult runProcess(const std::wstring& application, const std::wstring& ar
     result.output = "CreateProcess failed with error " + std::to_string(error);
     return result;
   }
-  result.processId = process.dwProcessId;
   std::thread reader([&] {
     char buffer[4096];
     DWORD count = 0;
@@ -85,6 +84,18 @@ std::string readBytes(const std::wstring& path) {
   return bytes;
 }
 
+bool startLinuxProgram(std::wstring commandLine) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    return false;
+  }
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return true;
+}
+
 int runLinuxShell(const std::wstring& folder, const std::string& command, DWORD waitLimitMs) {
   static std::atomic<int> runs{0};
   const std::string name = "linux" + std::to_string(++runs);
@@ -96,15 +107,9 @@ int runLinuxShell(const std::wstring& folder, const std::string& command, DWORD 
   file << script;
   file.close();
   if (!file || here.empty()) return -1;
-  std::wstring commandLine = L"Z:\\bin\\sh " + std::wstring(here.begin(), here.end()) + L"/" + wideName + L".sh";
-  STARTUPINFOW startup{};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+  if (!startLinuxProgram(L"Z:\\bin\\sh " + std::wstring(here.begin(), here.end()) + L"/" + wideName + L".sh")) {
     return -1;
   }
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
   const std::wstring rc = folder + L"\\" + wideName + L".rc";
   for (DWORD waited = 0; waited < waitLimitMs && GetFileAttributesW(rc.c_str()) == INVALID_FILE_ATTRIBUTES; waited += 50) {
     Sleep(50);

@@ -8,7 +8,6 @@
 struct ProcessResult {
   DWORD exitCode = 0;
   bool finished = false;  // false when the process had to be killed after the wait limit
-  DWORD processId = 0;    // the id the process had while it ran
   std::string output;     // standard output and standard error together
 };
 
@@ -33,6 +32,10 @@ std::string readBytes(const std::wstring& path);
 // The Linux command that runs the Windows program at path under Wine as the tests run, in the
 // build's own prefix; arguments follow it.
 std::string wineCommand(const std::wstring& program);
+
+// Starts a Linux program (its command line names it by its Unix path) and lets it run: Wine
+// hands it its arguments as they stand. False when it did not start.
+bool startLinuxProgram(std::wstring commandLine);
 
 // Runs command with the Linux shell in folder (a Windows path) and waits for it, at most
 // waitLimitMs. Wine cannot wait on a Linux process's handle: the end is seen through a file the
