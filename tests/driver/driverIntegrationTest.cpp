@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <thread>
 #include <vector>
 
 #include "diagnostics/ExecuteContext.h"
@@ -90,6 +91,30 @@ TEST(TracedExits, HostsEndingWhileThreadsTraceThroughTheDriverNeverHangNorResend
           << busy.missing << " of " << busy.finished << " finished spans missing";
     }
   }
+}
+
+// Sixty-four threads tracing flat out through the driver: every span arrives, once, and the root
+// span with them when tracing ends.
+TEST(TracedLoad, SixtyFourThreadsAtFullSpeedLoseNoSpan) {
+  constexpr int kThreads = 64;
+  constexpr int kSpansEach = 2000;
+  ProductSettings values;
+  values.set(L"opentracing_enabled", 1);
+  SetEnvironmentVariableW(kSpanContextVariable, nullptr);
+  testsupport::AgentListener agent(6831, testsupport::AgentListener::Record::SummaryOnly);
+  std::vector<std::thread> threads;
+  for (int k = 0; k < kThreads; ++k) {
+    threads.emplace_back([k] {
+      for (int i = 0; i < kSpansEach; ++i) OpenTracingDriver::StartSpan("t" + std::to_string(k), i, "");
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  getExecuteContext()->driverState->endTracing();
+  const testsupport::AgentSummary summary = agent.stop();
+  EXPECT_EQ(summary.undecodable, 0);
+  EXPECT_EQ(summary.duplicates, 0);
+  EXPECT_EQ(summary.spans, int64_t{kThreads} * kSpansEach + 1);
+  for (int k = 0; k < kThreads; ++k) EXPECT_EQ(summary.missingBelow("NEW: t" + std::to_string(k), kSpansEach), 0) << k;
 }
 
 // A process whose executable lets go of the context in exit() while its spans are open: the tracer
