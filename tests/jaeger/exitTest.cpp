@@ -3,24 +3,17 @@
 
 #include <gtest/gtest.h>
 
-#include <windows.h>
-
 #include "tests/support/AgentListener.h"
 #include "tests/support/busyExit.h"
 #include "tests/support/runProcess.h"
 
 namespace {
 
-ProcessResult runHost(const std::string& hostPort, int spans, const std::string& mode) {
-  wchar_t self[MAX_PATH];
-  GetModuleFileNameW(nullptr, self, MAX_PATH);
-  std::wstring folder(self);
-  folder.resize(folder.find_last_of(L'\\') + 1);
+// The exit host reporting to hostPort; a host that did not end is a failure of the test.
+ProcessResult runExitHost(const std::string& hostPort, int spans, const std::string& mode) {
+  const std::string arguments = hostPort + " " + std::to_string(spans) + " " + mode;
   const ProcessResult result =
-      runProcess(folder + L"jaeger_exit_host.exe",
-                 std::wstring(hostPort.begin(), hostPort.end()) + L" " + std::to_wstring(spans) + L" " +
-                     std::wstring(mode.begin(), mode.end()),
-                 L"", 60000);
+      runHost(L"jaeger_exit_host.exe", std::wstring(arguments.begin(), arguments.end()), L"", 60000);
   if (!result.finished) ADD_FAILURE() << "the host did not end: " << result.output;
   return result;
 }
@@ -34,7 +27,7 @@ ProcessResult runHost(const std::string& hostPort, int spans, const std::string&
 TEST(JaegerExit, QueuedSpansAreSentHoweverTheHostEnds) {
   for (const char* mode : {"return", "exit", "global", "ucrt-exit", "logged-exitprocess", "stalled-exit"}) {
     testsupport::AgentListener listener;
-    const ProcessResult host = runHost(listener.hostPort(), 250, mode);
+    const ProcessResult host = runExitHost(listener.hostPort(), 250, mode);
     ASSERT_TRUE(host.finished && host.exitCode == 0) << mode << ": " << host.output;
     size_t lostAtExit = 0;
     const std::string marker = "jaegertracing: at exit ";
@@ -53,7 +46,7 @@ TEST(JaegerExit, QueuedSpansAreSentHoweverTheHostEnds) {
 
 TEST(JaegerExit, LoggingWritesEachReportedSpanAsOneLineToStandardError) {
   testsupport::AgentListener listener;
-  const ProcessResult host = runHost(listener.hostPort(), 3, "log");
+  const ProcessResult host = runExitHost(listener.hostPort(), 3, "log");
   ASSERT_TRUE(host.finished && host.exitCode == 0) << host.output;
   EXPECT_EQ(3u, listener.waitForSpans(3).size());
   const std::string prefix = "jaegertracing: span ";
@@ -81,7 +74,7 @@ TEST(JaegerExit, ExitsUnderLoadNeverHangAndLoseOnlyWhatWasInFlight) {
                         Case{"exitprocess", 10000}}) {
     for (int round = 0; round < 2; ++round) {
       testsupport::AgentListener listener(0, testsupport::AgentListener::Record::SummaryOnly);
-      const ProcessResult host = runHost(listener.hostPort(), c.amount, c.mode);
+      const ProcessResult host = runExitHost(listener.hostPort(), c.amount, c.mode);
       const testsupport::AgentSummary summary = listener.stop();
       ASSERT_TRUE(host.finished && host.exitCode == 0) << c.mode << ": " << host.output;
       EXPECT_EQ(0, summary.undecodable) << c.mode;
@@ -104,7 +97,7 @@ TEST(JaegerExit, ExitsUnderLoadNeverHangAndLoseOnlyWhatWasInFlight) {
 TEST(JaegerExit, AThreadKilledWhileTracingLeavesNoOtherSpinning) {
   for (int round = 0; round < 4; ++round) {
     testsupport::AgentListener listener(0, testsupport::AgentListener::Record::SummaryOnly);
-    const ProcessResult host = runHost(listener.hostPort(), 20 + 17 * round, "busy-kill");
+    const ProcessResult host = runExitHost(listener.hostPort(), 20 + 17 * round, "busy-kill");
     ASSERT_TRUE(host.finished) << host.output;
     const std::string label = "after the kill ";
     const size_t at = host.output.find(label);
