@@ -12,18 +12,6 @@ std::wstring makeProductRoot(ProductSettings& values, const std::wstring& name) 
   return root;
 }
 
-UnixRun runLogHostUnix(const std::wstring& folder, const std::string& environment, const std::string& arguments) {
-  static int runs = 0;
-  const std::wstring run = folder + L"\\run" + std::to_wstring(++runs);
-  CreateDirectoryW(run.c_str(), nullptr);
-  UnixRun result;
-  const std::string host = wineCommand(executableFolder() + L"\\loghost.exe");
-  result.exitCode = runLinuxShell(run, "env " + environment + " " + host + " " + arguments + " >out 2>err </dev/null");
-  result.out = readBytes(run + L"\\out");
-  result.err = readBytes(run + L"\\err");
-  return result;
-}
-
 std::wstring todaysLogFile(const std::wstring& root, const std::wstring& name) {
   return root + L"\\admin\\logs\\kestrinlog_" + name + VDateTime().dateStamp() + L".log";
 }

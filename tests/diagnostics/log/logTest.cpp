@@ -1,0 +1,407 @@
+// The log in this process (levels, the Debug switch, both catch ladders) and its sinks observed for
+// real: log files, the event log through Wine's eventlog debug channel and the registry, the console.
+#include <windows.h>
+#include <comdef.h>
+#include <sddl.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <regex>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#include "diagnostics/ExclusiveTask.h"
+#include "diagnostics/ExecuteContext.h"
+#include "diagnostics/LogSettings.h"
+#include "diagnostics/log/ILogListener.h"
+#include "diagnostics/log/LogFile.h"
+#include "diagnostics/log/LogManager.h"
+#include "diagnostics/log/errorText.h"
+#include "diagnostics/log/loggedCall.h"
+#include "diagnostics/log/tracedCall.h"
+#include "driver/OpenTracingDriver.h"
+#include "platform/formatString.h"
+#include "platform/stringConversion.h"
+#include "tests/diagnostics/log/logTestSupport.h"
+#include "tests/support/AgentListener.h"
+
+namespace {
+
+class Recorder : public ILogListener {
+ public:
+  void onLog(int32_t level, const vexception& error) override {
+    levels.push_back(level);
+    texts.push_back(formatExceptionText(error));
+  }
+  std::vector<int32_t> levels;
+  std::vector<std::wstring> texts;
+};
+
+// Adds a listener to the end of the process's list for the rest of the process.
+void listen(ILogListener* listener) {
+  LogListenerList& list = getLogSettings(getExecuteContext())->listeners;
+  auto* node = new LogListenerNode{list.sentinel, list.sentinel->previous, listener};
+  list.sentinel->previous = list.sentinel->previous->next = node;
+  ++list.size;
+}
+
+// Throws one of the five kinds the ladders tell apart.
+[[noreturn]] void raiseKind(int kind) {
+  switch (kind) {
+    case 0: throw std::runtime_error("standard failure");
+    case 1: throw VAccessDeniedException(5, L"open thing", ExceptionSite("openThing", 77));
+    case 2: throw _com_error(static_cast<HRESULT>(0x80040201));
+    case 3: throw cwrpexception(0xc0000005);
+    default: throw 42;
+  }
+}
+
+const std::wstring kAccessDenied = getOSErrorMessage(5, L"open thing") + L"\n   at (openThing line 77)";
+
+// Each handler of the ladders names its own line.
+constexpr LadderLines kLadder{120, 124, 128, 132, 136};
+
+// Per kind: its span's tag, its text with the caller's site added, and the tag's value (a
+// vexception's full text before the ladder added its own site).
+const struct {
+  const char* tag;
+  std::wstring text;
+  std::string value;
+} kKinds[] = {
+    {"std::exception", L"standard failure\n   at Unable to call work(x)(work line 120)", "standard failure"},
+    {"vexception", kAccessDenied + L"\n   at Unable to call work(x)(work line 124)", cstr(kAccessDenied, CP_ACP)},
+    {"_com_error", L"IDispatch error #1 (COM Error 80040201)\n   at Unable to call work(x)\n   at (work line 128)",
+     "IDispatch error #1"},
+    {"cwrpexception", L"C structured exception: 0xc0000005\n   at Unable to call work(x)(work line 132)",
+     "C structured exception: 0xc0000005"},
+    {"unknown", L"Unexpected error\n   at Unable to call work(x)(work line 136)", "..."},
+};
+
+const std::string kAllEventChannels = "WINEDEBUG=err+eventlog,warn+eventlog,trace+eventlog,fixme+advapi";
+const wchar_t* const kEventLogKey = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Kestrin";
+const wchar_t* const kSourceKey = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Kestrin\\loghost.exe";
+
+struct UnixRun {
+  int exitCode = -1;  // -1 when it did not end within the wait limit
+  std::string out;
+  std::string err;
+};
+
+// Runs loghost.exe from a Linux shell with Unix environment assignments before it: Wine takes the
+// time zone and prints its debug channels from the Unix side, which a Windows parent cannot set or
+// capture. Its files are kept in a folder of its own in folder.
+UnixRun runLogHostUnix(const std::wstring& folder, const std::string& environment, const std::string& arguments) {
+  static int runs = 0;
+  const std::wstring run = folder + L"\\run" + std::to_wstring(++runs);
+  CreateDirectoryW(run.c_str(), nullptr);
+  const std::string host = wineCommand(executableFolder() + L"\\loghost.exe");
+  const int exitCode = runLinuxShell(run, "env " + environment + " " + host + " " + arguments + " >out 2>err </dev/null");
+  return {exitCode, readBytes(run + L"\\out"), readBytes(run + L"\\err")};
+}
+
+// Whether Wine printed a line on channel ("err", "warn" or "trace") of the eventlog channel
+// that holds text.
+bool eventLine(const std::string& output, const std::string& channel, const std::string& text) {
+  std::istringstream lines(output);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.find(channel + ":eventlog:") != std::string::npos && line.find(text) != std::string::npos) return true;
+  }
+  return false;
+}
+
+// Each match of pattern's first group in text, in order.
+template <class Text>
+std::vector<Text> matches(const Text& text, const std::basic_regex<typename Text::value_type>& pattern) {
+  std::vector<Text> found;
+  using Iterator = std::regex_iterator<typename Text::const_iterator>;
+  for (Iterator at(text.begin(), text.end(), pattern), end; at != end; ++at) found.push_back((*at)[1].str());
+  return found;
+}
+
+// Standard output is in text mode, as in any console program: "\n" goes out as CR LF.
+std::string console(std::string text) {
+  for (size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 2)) text.insert(at, 1, '\r');
+  return text;
+}
+
+// The event log's MaxSize and Retention, then the source's TypesSupported and EventMessageFile,
+// each followed by a space; 4294967295 for a number that is missing.
+std::wstring registration() {
+  const auto number = [](const wchar_t* key, const wchar_t* name) {
+    DWORD value = 0xFFFFFFFF, size = sizeof(value);
+    RegGetValueW(HKEY_LOCAL_MACHINE, key, name, RRF_RT_REG_DWORD, nullptr, &value, &size);
+    return std::to_wstring(value) + L" ";
+  };
+  wchar_t file[MAX_PATH] = L"";
+  DWORD size = sizeof(file);
+  RegGetValueW(HKEY_LOCAL_MACHINE, kSourceKey, L"EventMessageFile", RRF_RT_REG_SZ, nullptr, file, &size);
+  return number(kEventLogKey, L"MaxSize") + number(kEventLogKey, L"Retention") +
+         number(kSourceKey, L"TypesSupported") + file + L" ";
+}
+
+// Sets the DACL, in SDDL, of the event source's key (made when missing).
+void restrictSource(const wchar_t* dacl) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSourceKey, 0, nullptr, 0, WRITE_DAC, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(dacl, SDDL_REVISION_1, &descriptor, nullptr));
+  EXPECT_EQ(RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor), ERROR_SUCCESS);
+  LocalFree(descriptor);
+  RegCloseKey(key);
+}
+
+// Removes the Kestrin event log's keys, unlocking the source's key first.
+void removeKestrinEventLog() {
+  restrictSource(L"D:(A;;KA;;;WD)");
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE, kEventLogKey);
+}
+
+class LogSinks : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    values.remove(L"Debug");
+    values.remove(L"log_debug_enabled");
+    const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    root = makeProductRoot(values, std::wstring(test.begin(), test.end()));
+  }
+
+  ProductSettings values;
+  std::wstring root;
+};
+
+}  // namespace
+
+TEST(LogCore, AChangeOfDebugTakesEffectWithin16Calls) {
+  ProductSettings values;
+  for (const int debug : {1, 0}) {
+    values.set(L"Debug", debug);
+    int calls = 1;
+    while (isDebugLogging() != (debug == 1) && calls < 40) ++calls;
+    EXPECT_LE(calls, 16) << "Debug " << debug;
+  }
+}
+
+// The logging ladder logs at level Error and returns false; the tracing ladder tags and marks the
+// span and throws on. Both add the caller's site with the line of the handler that caught it.
+// Levels out of range reach the listeners too.
+TEST(Ladders, EachHandlerLogsOrTracesTheErrorWithTheCallersSite) {
+  ProductSettings values;
+  values.remove(L"PRODUCT_ROOT_D");  // the file and event sinks fail quietly
+  values.set(L"opentracing_enabled", 1);
+  testsupport::AgentListener agent(6831);
+  static Recorder recorder;
+  listen(&recorder);
+  EXPECT_STREQ(levelName(static_cast<LogLevel>(6)), "Unknown level");
+  for (int32_t level : {-1, 6, 0x7fffffff}) {
+    LogManager::instance().log(static_cast<LogLevel>(level), vexception(L"odd level", ExceptionSite("t", 1)));
+  }
+  for (int kind = 0; kind < 5; ++kind) {
+    EXPECT_FALSE(callLogged(L"Unable to call work(x)", "work", kLadder, [kind] { raiseKind(kind); }));
+    const auto span = OpenTracingDriver::StartSpan("work", 110, "ladder " + std::to_string(kind));
+    ASSERT_TRUE(span->IsEnabled());
+    try {
+      callTraced(*span, L"Unable to call work(x)", "work", kLadder, [kind]() -> int { raiseKind(kind); return 0; });
+      ADD_FAILURE() << "nothing thrown on";
+    } catch (const vexception& error) {
+      EXPECT_EQ(formatExceptionText(error), kKinds[kind].text) << kKinds[kind].tag;
+    }
+  }
+  EXPECT_TRUE(callLogged(L"Unable to call work(x)", "work", kLadder, [] {}));
+  EXPECT_EQ(recorder.levels, (std::vector<int32_t>{-1, 6, 0x7fffffff, 3, 3, 3, 3, 3}));
+  for (size_t kind = 3; kind < recorder.texts.size(); ++kind) EXPECT_EQ(recorder.texts[kind], kKinds[kind - 3].text);
+
+  const auto spans = agent.waitForSpans(5);
+  for (int kind = 0; kind < 5; ++kind) {
+    const auto span = std::find_if(spans.begin(), spans.end(), [kind](const testsupport::ReceivedSpan& received) {
+      return received.operationName.find("ladder " + std::to_string(kind)) != std::string::npos;
+    });
+    ASSERT_NE(span, spans.end()) << kind;
+    const testsupport::ReceivedTag* tag = span->tag(kKinds[kind].tag);
+    const testsupport::ReceivedTag* error = span->tag("error_description");
+    ASSERT_TRUE(tag != nullptr && error != nullptr) << kKinds[kind].tag;
+    EXPECT_EQ(tag->value, kKinds[kind].value);
+    EXPECT_EQ(error->value, "Unable to call work(x)");
+  }
+}
+
+// The console takes Result and above; the day's log and the event log take Error and above, and
+// every level while Debug is on. The day's log is named by the writer's local date: UTC+14 and
+// UTC-11 are never on the same date.
+TEST_F(LogSinks, EachLevelReachesTheSinksDebugSelectsAsItsEventTypeInTheWritersDaysLog) {
+  const char* const names[] = {"Info", "Warning", "Result", "Error", "Unexpected"};
+  const char* const channels[] = {"trace", "warn", "trace", "err", "err"};
+  const char* const types[] = {"0x0004", "0x0002", "0x0000", "0x0001", "0x0001"};
+  for (const int debug : {0, 1}) {
+    values.set(L"Debug", debug);
+    ULARGE_INTEGER local;
+    GetSystemTimeAsFileTime(reinterpret_cast<FILETIME*>(&local));
+    const std::string zone = debug == 0 ? "TZ=Pacific/Kiritimati " : "TZ=Pacific/Pago_Pago ";
+    const UnixRun run =
+        runLogHostUnix(root, zone + kAllEventChannels, "log 0 Info 1 Warning 2 Result 3 Error 4 Unexpected");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    local.QuadPart += (debug == 0 ? 14 : -11) * 36000000000LL;
+    SYSTEMTIME date;
+    FileTimeToSystemTime(reinterpret_cast<FILETIME*>(&local), &date);
+    std::string shown;
+    std::vector<std::string> reported;
+    std::vector<std::wstring> filed;
+    for (int level = 0; level < 5; ++level) {
+      const std::string name = names[level];
+      if (level >= 2) shown += (shown.empty() ? "" : "\n") + name + "\n   at (loghost line 30)";
+      if (debug == 0 && level < 3) continue;
+      filed.push_back(std::wstring(name.begin(), name.end()) + L": " + std::wstring(name.begin(), name.end()));
+      reported.push_back(types[level]);
+      EXPECT_TRUE(eventLine(run.err, channels[level], "L\"" + name + "\\n")) << name << " not on its channel";
+    }
+    EXPECT_EQ(run.out, console(shown));
+    EXPECT_EQ(matches(run.err, std::regex("ReportEventW \\([0-9A-Fa-f]+,(0x[0-9a-f]{4}),")), reported) << run.err;
+    EXPECT_TRUE(eventLine(run.err, "err", "L\"Error\\n   at (loghost line 30)\"")) << run.err;
+    EXPECT_TRUE(eventLine(run.err, "err", "\\\\bin\\\\loghost.exe\"")) << run.err;
+    const std::wstring file = fromUtf16(readBytes(
+        root + formatString(L"\\admin\\logs\\kestrinlog_debug%04d%02d%02d.log", date.wYear, date.wMonth, date.wDay)));
+    EXPECT_EQ(matches(file, std::wregex(L"\\.\\d{3} \\d+ \\d+ (\\w+: \\w+)\n   at \\(loghost line 30\\)\r\n")), filed);
+  }
+}
+
+// A refused report closes the source; the next report registers and opens it again.
+TEST_F(LogSinks, AfterAFailedReportTheNextRegistersTheSourceAgain) {
+  const UnixRun run = runLogHostUnix(root, kAllEventChannels, "failreport 3 refused 3 'after it'");
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(matches(run.err, std::regex(":advapi:(RegisterEventSourceW|DeregisterEventSource|ReportEventW) ")),
+            (std::vector<std::string>{"RegisterEventSourceW", "DeregisterEventSource", "RegisterEventSourceW",
+                                      "ReportEventW", "DeregisterEventSource"}))
+      << run.err;
+  EXPECT_TRUE(eventLine(run.err, "err", "L\"after it\\n")) << run.err;
+}
+
+TEST_F(LogSinks, ConsoleMessagesOfTwoModulesAreSeparatedByOneNewlineInUtf8) {
+  const ProcessResult run = runHost(L"loghost.exe", L"modules first \"second \u00e9\u2192\u2713\"");
+  ASSERT_EQ(run.exitCode, 0u) << run.output;
+  EXPECT_EQ(run.output,
+            console("first\n   at (loghost line 82)\nsecond \xc3\xa9\xe2\x86\x92\xe2\x9c\x93\n   at (LogModuleLog line 9)"));
+}
+
+// The module keeps a log's switch, root and mutex between lines while the product's settings stay
+// as they are; a change, here or by another process, counts from the next line on. A switched-off
+// log reads no folder, writes nothing and keeps no mutex.
+TEST_F(LogSinks, ASwitchOrRootChangedBetweenTwoLinesTakesEffectWithTheNextLine) {
+  const auto mutexHeld = [] {
+    const HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, L"kestrinlog_switched_mutex");
+    return mutex != nullptr && CloseHandle(mutex) != FALSE;
+  };
+  const auto write = [](const wchar_t* text) { LogFile(L"switched", true).write(text); };
+  const std::wstring other = root + L"\\other";
+  write(L"one");
+  EXPECT_TRUE(mutexHeld()) << "the mutex is kept between lines";
+  values.set(L"PRODUCT_ROOT_D", other);
+  write(L"two");
+  values.set(L"log_switched_enabled", 0);
+  values.set(L"PRODUCT_ROOT_D", root + L"\\missing");
+  EXPECT_FALSE(LogFile(L"switched", true).isEnabled());
+  write(L"three");
+  EXPECT_FALSE(mutexHeld()) << "a switched-off log keeps its mutex";
+  EXPECT_EQ(GetFileAttributesW((root + L"\\missing").c_str()), INVALID_FILE_ATTRIBUTES);
+  values.set(L"PRODUCT_ROOT_D", other);
+  // An operator's command: another process.
+  const ProcessResult reg = runProcess(L"C:\\windows\\system32\\reg.exe",
+                                       L"add \"HKLM\\SOFTWARE\\Kestrin\\Ondra Config\\Config\" /v log_switched_enabled "
+                                       L"/t REG_DWORD /d 1 /reg:32 /f");
+  ASSERT_EQ(reg.exitCode, 0u) << reg.output;
+  write(L"four");
+  values.set(L"PRODUCT_ROOT_D", root);
+  write(L"five");
+  const std::wregex text(L" (\\w+)\r\n");
+  EXPECT_EQ(matches(fromUtf16(readBytes(todaysLogFile(root, L"switched"))), text),
+            (std::vector<std::wstring>{L"one", L"five"}));
+  EXPECT_EQ(matches(fromUtf16(readBytes(todaysLogFile(other, L"switched"))), text),
+            (std::vector<std::wstring>{L"two", L"four"}));
+}
+
+// A second Wine prefix shares files but no named objects, as session 0 and a desktop session do:
+// two processes here and one there, two threads each, start writing one new file at once. Each
+// writer puts its process id in its gate file.
+TEST_F(LogSinks, WritersWithAndWithoutACommonMutexWriteWholeLinesInOrderUnderOneMark) {
+  constexpr int kLines = 2000;
+  const std::string folder = unixPath(root);
+  std::string shared = "Z:" + folder;  // the same folder by the same name in both prefixes
+  std::replace(shared.begin(), shared.end(), '/', '\\');
+  values.set(L"PRODUCT_ROOT_D", std::wstring(shared.begin(), shared.end()));
+  CreateDirectoryW((root + L"\\gate").c_str(), nullptr);
+  const std::string second = "WINEPREFIX='" + unixPath(executableFolder() + L"\\..") + "/wineprefix-second' ";
+  const std::string host = wineCommand(executableFolder() + L"\\loghost.exe") + " lines race " +
+                           std::to_string(kLines) + " ";
+  const std::string gate = " '" + shared + "\\gate'";
+  const int status = runLinuxShell(
+      root,
+      "{ " + second + wineCommand(L"C:\\windows\\system32\\reg.exe") + " add "
+      "'HKLM\\SOFTWARE\\Kestrin\\Ondra Config\\Config' /v PRODUCT_ROOT_D /t REG_SZ /d '" + shared + "' /reg:32 /f\n" +
+      host + "A" + gate + " & a=$!\n" +
+      host + "B" + gate + " & b=$!\n" +
+      second + host + "C" + gate + " & c=$!\n" +
+      "for t in A B C; do until [ -e '" + folder + "/gate/ready.'$t ]; do sleep 0.05; done; done\n"
+      "touch '" + folder + "/gate/go'\n"
+      "wait $a && wait $b && wait $c; } >race.out 2>&1 </dev/null",
+      280000);
+  ASSERT_EQ(status, 0) << readBytes(root + L"\\race.out");
+
+  const std::string bytes = readBytes(todaysLogFile(root, L"race"));
+  ASSERT_EQ(bytes.substr(0, 2), "\xFF\xFE");
+  const std::wstring text = fromUtf16(bytes.substr(2));
+  EXPECT_EQ(text.find(L'\xFEFF'), std::wstring::npos) << "a second byte-order mark";
+  const std::wregex line(L"\\d{4}/\\d\\d/\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} (\\d+) (\\d+) ([ABC])\\.([12])\\.(\\d+)\r\n");
+  std::map<std::wstring, std::wstring> processId;  // as each writer process found its own
+  for (const wchar_t* process : {L"A", L"B", L"C"}) {
+    processId[process] = wstr(readBytes(root + L"\\gate\\ready." + process), CP_ACP);
+  }
+  std::map<std::wstring, int> next;
+  std::map<std::wstring, std::wstring> threadOf;  // writer to the thread id its lines carry
+  size_t count = 0;
+  for (std::wsregex_iterator at(text.begin(), text.end(), line), end; at != end; ++at, ++count) {
+    const std::wsmatch& parts = *at;
+    ASSERT_EQ(parts.prefix().length(), 0) << "line " << count << " is torn";
+    ASSERT_EQ(parts[1].str(), processId[parts[3].str()]) << "line " << count << " has another process id";
+    const std::wstring writer = parts[3].str() + parts[4].str();
+    ASSERT_EQ(std::stoi(parts[5].str()), next[writer]++) << "a line of a writer lost or out of order";
+    ASSERT_EQ(threadOf.emplace(writer, parts[2].str()).first->second, parts[2].str()) << "line " << count;
+  }
+  EXPECT_EQ(count, 6u * kLines);
+  for (const std::wstring process : {L"A", L"B", L"C"}) EXPECT_NE(threadOf[process + L"1"], threadOf[process + L"2"]);
+}
+
+// The first registration waits for the machine-wide mutex and creates the log with its limits; a
+// later one keeps those of an existing log. A standard user's process may read a standing
+// registration but not change it, and reports through it.
+TEST_F(LogSinks, RegistrationWaitsForTheGlobalMutexKeepsTheLogsLimitsAndAReadOnlySourceServes) {
+  removeKestrinEventLog();
+  auto holder = std::make_unique<ExclusiveTask>();
+  holder->Initialize(L"Global\\{F485C63C-FF60-4c1a-A4BF-A3958C9F3D32}", INFINITE);
+  ProcessResult first;
+  std::thread child([&] { first = runHost(L"loghost.exe", L"log 3 registering"); });
+  Sleep(2000);  // the child is well past its start-up, held at the registration
+  EXPECT_EQ(registration(), L"4294967295 4294967295 4294967295  ") << "registered while another held the mutex";
+  holder.reset();
+  child.join();
+  ASSERT_EQ(first.exitCode, 0u);
+  const std::wstring messageFile = root + L"\\admin\\bin64\\eventmsg.dll ";
+  EXPECT_EQ(registration(), L"8388608 0 7 " + messageFile);
+
+  const DWORD maxSize = 1048576, retention = 604800;
+  RegSetKeyValueW(HKEY_LOCAL_MACHINE, kEventLogKey, L"MaxSize", REG_DWORD, &maxSize, 4);
+  RegSetKeyValueW(HKEY_LOCAL_MACHINE, kEventLogKey, L"Retention", REG_DWORD, &retention, 4);
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE, kSourceKey);
+  ASSERT_EQ(runHost(L"loghost.exe", L"log 3 again").exitCode, 0u);
+  EXPECT_EQ(registration(), L"1048576 604800 7 " + messageFile);
+
+  restrictSource(L"D:(A;;KR;;;WD)");
+  HKEY writable = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSourceKey, 0, KEY_SET_VALUE, &writable), ERROR_ACCESS_DENIED);
+  const UnixRun run = runLogHostUnix(root, kAllEventChannels, "log 3 'read only'");
+  removeKestrinEventLog();
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_TRUE(eventLine(run.err, "err", "L\"read only\\n")) << run.err;
+}
