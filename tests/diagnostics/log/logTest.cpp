@@ -401,7 +401,10 @@ TEST_F(LogSinks, RegistrationWaitsForTheGlobalMutexKeepsTheLogsLimitsAndAReadOnl
   HKEY writable = nullptr;
   ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSourceKey, 0, KEY_SET_VALUE, &writable), ERROR_ACCESS_DENIED);
   const UnixRun run = runLogHostUnix(root, kAllEventChannels, "log 3 'read only'");
-  removeKestrinEventLog();
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_TRUE(eventLine(run.err, "err", "L\"read only\\n")) << run.err;
+  restrictSource(L"D:");  // the event log fails; the console still takes the message
+  const ProcessResult refused = runHost(L"loghost.exe", L"log 3 \"no source\"");
+  removeKestrinEventLog();
+  EXPECT_EQ(refused.output, console("no source\n   at (loghost line 30)"));
 }
