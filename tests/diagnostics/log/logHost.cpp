@@ -22,15 +22,11 @@ void logAll(int argc, wchar_t** argv) {
 using ReportEventFunction = decltype(&ReportEventW);
 const auto systemReportEvent = reinterpret_cast<ReportEventFunction>(
     reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"advapi32.dll"), "ReportEventW")));
-std::atomic<int> refusalsLeft{1};
+std::atomic<bool> refused{false};
 
 BOOL WINAPI refusingReportEvent(HANDLE source, WORD type, WORD category, DWORD id, PSID user, WORD count, DWORD size,
                                 LPCWSTR* strings, LPVOID data) {
-  if (refusalsLeft.fetch_sub(1) > 0) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  return systemReportEvent(source, type, category, id, user, count, size, strings, data);
+  return refused.exchange(true) ? systemReportEvent(source, type, category, id, user, count, size, strings, data) : FALSE;
 }
 
 // Points this executable's import of ReportEventW at refusingReportEvent.
@@ -59,33 +55,24 @@ void waitAtGate(const std::wstring& gate, const std::wstring& tag) {
   while (GetFileAttributesW((gate + L"\\go").c_str()) == INVALID_FILE_ATTRIBUTES) Sleep(1);
 }
 
-int writeLines(const wchar_t* name, int count, const std::wstring& tag) {
-  std::atomic<int> failed{0};
-  const auto work = [&](int thread) {
-    try {
-      for (int n = 0; n < count; ++n) {
-        LogFile(name, true).write(tag + L"." + std::to_wstring(thread) + L"." + std::to_wstring(n));
-      }
-    } catch (const vexception& error) {
-      std::fprintf(stderr, "%ls\n", error.message.c_str());
-      failed = 1;
+// A line that cannot be written ends the process with the run-time's report of what was thrown.
+void writeLines(const wchar_t* name, int count, const std::wstring& tag) {
+  const auto work = [&](int thread) noexcept {
+    for (int n = 0; n < count; ++n) {
+      LogFile(name, true).write(tag + L"." + std::to_wstring(thread) + L"." + std::to_wstring(n));
     }
   };
   std::thread second(work, 2);
   work(1);
   second.join();
-  return failed;
 }
 
 }  // namespace
 
-//   loghost log L text [L text ...]   logs each text at its level through this module's LogManager
-//   loghost failreport L text [...]   as log, but the system refuses the process's first event
-//                                     report (Wine's never fails: it only prints what it gets)
-//   loghost modules text1 text2       text1 from this module, then text2 from logmodule.dll
-//   loghost lines name count tag [gate]
-//                                     two threads each write count lines "tag.T.n" to log name,
-//                                     with a gate folder once every writer is ready (waitAtGate)
+//   log L text [L text ...]    logs each text at its level through this module's LogManager
+//   failreport L text [...]    as log, the first event report refused (Wine's never fail)
+//   modules text1 text2        text1 from this module, then text2 from logmodule.dll
+//   lines name count tag [gate]  two threads each write count lines "tag.T.n" to log name (waitAtGate)
 int wmain(int argc, wchar_t** argv) {
   const std::wstring command = argc > 1 ? argv[1] : L"";
   try {
@@ -100,7 +87,7 @@ int wmain(int argc, wchar_t** argv) {
       logInModule(static_cast<int>(LogLevel::Error), argv[3]);
     } else if (command == L"lines" && (argc == 5 || argc == 6)) {
       if (argc == 6) waitAtGate(argv[5], argv[4]);
-      return writeLines(argv[2], std::wcstol(argv[3], nullptr, 10), argv[4]);
+      writeLines(argv[2], std::wcstol(argv[3], nullptr, 10), argv[4]);
     } else {
       return 2;
     }

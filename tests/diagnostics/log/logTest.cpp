@@ -1,5 +1,4 @@
-// The log in this process (levels, the Debug switch, both catch ladders) and its sinks observed for
-// real: log files, the event log through Wine's eventlog debug channel and the registry, the console.
+// The log's levels, switches and catch ladders, with its sinks observed as Wine and the registry show them.
 #include <windows.h>
 #include <comdef.h>
 #include <sddl.h>
@@ -8,9 +7,7 @@
 
 #include <algorithm>
 #include <map>
-#include <memory>
 #include <regex>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -65,8 +62,7 @@ const std::wstring kAccessDenied = getOSErrorMessage(5, L"open thing") + L"\n   
 // Each handler of the ladders names its own line.
 constexpr LadderLines kLadder{120, 124, 128, 132, 136};
 
-// Per kind: its span's tag, its text with the caller's site added, and the tag's value (a
-// vexception's full text before the ladder added its own site).
+// Per kind: its span's tag, its text with the caller's site, the tag's value (a text before that site).
 const struct {
   const char* tag;
   std::wstring text;
@@ -86,14 +82,11 @@ const wchar_t* const kEventLogKey = L"SYSTEM\\CurrentControlSet\\Services\\Event
 const wchar_t* const kSourceKey = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Kestrin\\loghost.exe";
 
 struct UnixRun {
-  int exitCode = -1;  // -1 when it did not end within the wait limit
-  std::string out;
-  std::string err;
+  int exitCode;  // -1 when it did not end within the wait limit
+  std::string out, err;
 };
 
-// Runs loghost.exe from a Linux shell with Unix environment assignments before it: Wine takes the
-// time zone and prints its debug channels from the Unix side, which a Windows parent cannot set or
-// capture. Its files are kept in a folder of its own in folder.
+// Runs loghost.exe under Unix environment assignments (time zone, Wine's debug channels) in folder.
 UnixRun runLogHostUnix(const std::wstring& folder, const std::string& environment, const std::string& arguments) {
   static int runs = 0;
   const std::wstring run = folder + L"\\run" + std::to_wstring(++runs);
@@ -103,12 +96,11 @@ UnixRun runLogHostUnix(const std::wstring& folder, const std::string& environmen
   return {exitCode, readBytes(run + L"\\out"), readBytes(run + L"\\err")};
 }
 
-// Whether Wine printed a line on channel ("err", "warn" or "trace") of the eventlog channel
-// that holds text.
+// Whether Wine printed a line holding text on channel ("err", "warn" or "trace") of eventlog.
 bool eventLine(const std::string& output, const std::string& channel, const std::string& text) {
-  std::istringstream lines(output);
-  for (std::string line; std::getline(lines, line);) {
-    if (line.find(channel + ":eventlog:") != std::string::npos && line.find(text) != std::string::npos) return true;
+  const std::string prefix = channel + ":eventlog:";
+  for (size_t at = output.find(prefix); at != std::string::npos; at = output.find(prefix, at + 1)) {
+    if (output.substr(at, output.find('\n', at) - at).find(text) != std::string::npos) return true;
   }
   return false;
 }
@@ -122,14 +114,7 @@ std::vector<Text> matches(const Text& text, const std::basic_regex<typename Text
   return found;
 }
 
-// Standard output is in text mode, as in any console program: "\n" goes out as CR LF.
-std::string console(std::string text) {
-  for (size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 2)) text.insert(at, 1, '\r');
-  return text;
-}
-
-// The event log's MaxSize and Retention, then the source's TypesSupported and EventMessageFile,
-// each followed by a space; 4294967295 for a number that is missing.
+// "MaxSize Retention TypesSupported EventMessageFile " of the log and the source; 4294967295: missing.
 std::wstring registration() {
   const auto number = [](const wchar_t* key, const wchar_t* name) {
     DWORD value = 0xFFFFFFFF, size = sizeof(value);
@@ -146,10 +131,9 @@ std::wstring registration() {
 // Sets the DACL, in SDDL, of the event source's key (made when missing).
 void restrictSource(const wchar_t* dacl) {
   HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSourceKey, 0, nullptr, 0, WRITE_DAC, nullptr, &key, nullptr),
-            ERROR_SUCCESS);
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(dacl, SDDL_REVISION_1, &descriptor, nullptr));
+  RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSourceKey, 0, nullptr, 0, WRITE_DAC, nullptr, &key, nullptr);
+  ConvertStringSecurityDescriptorToSecurityDescriptorW(dacl, SDDL_REVISION_1, &descriptor, nullptr);
   EXPECT_EQ(RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor), ERROR_SUCCESS);
   LocalFree(descriptor);
   RegCloseKey(key);
@@ -186,9 +170,7 @@ TEST(LogCore, AChangeOfDebugTakesEffectWithin16Calls) {
   }
 }
 
-// The logging ladder logs at level Error and returns false; the tracing ladder tags and marks the
-// span and throws on. Both add the caller's site with the line of the handler that caught it.
-// Levels out of range reach the listeners too.
+// Both ladders add the caller's site with the handler's line; levels out of range reach listeners too.
 TEST(Ladders, EachHandlerLogsOrTracesTheErrorWithTheCallersSite) {
   ProductSettings values;
   values.remove(L"PRODUCT_ROOT_D");  // the file and event sinks fail quietly
@@ -203,7 +185,6 @@ TEST(Ladders, EachHandlerLogsOrTracesTheErrorWithTheCallersSite) {
   for (int kind = 0; kind < 5; ++kind) {
     EXPECT_FALSE(callLogged(L"Unable to call work(x)", "work", kLadder, [kind] { raiseKind(kind); }));
     const auto span = OpenTracingDriver::StartSpan("work", 110, "ladder " + std::to_string(kind));
-    ASSERT_TRUE(span->IsEnabled());
     try {
       callTraced(*span, L"Unable to call work(x)", "work", kLadder, [kind]() -> int { raiseKind(kind); return 0; });
       ADD_FAILURE() << "nothing thrown on";
@@ -217,10 +198,8 @@ TEST(Ladders, EachHandlerLogsOrTracesTheErrorWithTheCallersSite) {
 
   const auto spans = agent.waitForSpans(5);
   for (int kind = 0; kind < 5; ++kind) {
-    const auto span = std::find_if(spans.begin(), spans.end(), [kind](const testsupport::ReceivedSpan& received) {
-      return received.operationName.find("ladder " + std::to_string(kind)) != std::string::npos;
-    });
-    ASSERT_NE(span, spans.end()) << kind;
+    const auto* span = testsupport::findSpan(spans, "NEW: ladder " + std::to_string(kind) + " (work 110)");
+    ASSERT_NE(span, nullptr) << kind;
     const testsupport::ReceivedTag* tag = span->tag(kKinds[kind].tag);
     const testsupport::ReceivedTag* error = span->tag("error_description");
     ASSERT_TRUE(tag != nullptr && error != nullptr) << kKinds[kind].tag;
@@ -229,9 +208,7 @@ TEST(Ladders, EachHandlerLogsOrTracesTheErrorWithTheCallersSite) {
   }
 }
 
-// The console takes Result and above; the day's log and the event log take Error and above, and
-// every level while Debug is on. The day's log is named by the writer's local date: UTC+14 and
-// UTC-11 are never on the same date.
+// UTC+14 and UTC-11 are never on the same date: the day's log is named by the writer's local date.
 TEST_F(LogSinks, EachLevelReachesTheSinksDebugSelectsAsItsEventTypeInTheWritersDaysLog) {
   const char* const names[] = {"Info", "Warning", "Result", "Error", "Unexpected"};
   const char* const channels[] = {"trace", "warn", "trace", "err", "err"};
@@ -252,13 +229,13 @@ TEST_F(LogSinks, EachLevelReachesTheSinksDebugSelectsAsItsEventTypeInTheWritersD
     std::vector<std::wstring> filed;
     for (int level = 0; level < 5; ++level) {
       const std::string name = names[level];
-      if (level >= 2) shown += (shown.empty() ? "" : "\n") + name + "\n   at (loghost line 30)";
+      if (level >= 2) shown += (shown.empty() ? "" : "\r\n") + name + "\r\n   at (loghost line 30)";
       if (debug == 0 && level < 3) continue;
       filed.push_back(std::wstring(name.begin(), name.end()) + L": " + std::wstring(name.begin(), name.end()));
       reported.push_back(types[level]);
       EXPECT_TRUE(eventLine(run.err, channels[level], "L\"" + name + "\\n")) << name << " not on its channel";
     }
-    EXPECT_EQ(run.out, console(shown));
+    EXPECT_EQ(run.out, shown);
     EXPECT_EQ(matches(run.err, std::regex("ReportEventW \\([0-9A-Fa-f]+,(0x[0-9a-f]{4}),")), reported) << run.err;
     EXPECT_TRUE(eventLine(run.err, "err", "L\"Error\\n   at (loghost line 30)\"")) << run.err;
     EXPECT_TRUE(eventLine(run.err, "err", "\\\\bin\\\\loghost.exe\"")) << run.err;
@@ -268,27 +245,7 @@ TEST_F(LogSinks, EachLevelReachesTheSinksDebugSelectsAsItsEventTypeInTheWritersD
   }
 }
 
-// A refused report closes the source; the next report registers and opens it again.
-TEST_F(LogSinks, AfterAFailedReportTheNextRegistersTheSourceAgain) {
-  const UnixRun run = runLogHostUnix(root, kAllEventChannels, "failreport 3 refused 3 'after it'");
-  ASSERT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_EQ(matches(run.err, std::regex(":advapi:(RegisterEventSourceW|DeregisterEventSource|ReportEventW) ")),
-            (std::vector<std::string>{"RegisterEventSourceW", "DeregisterEventSource", "RegisterEventSourceW",
-                                      "ReportEventW", "DeregisterEventSource"}))
-      << run.err;
-  EXPECT_TRUE(eventLine(run.err, "err", "L\"after it\\n")) << run.err;
-}
-
-TEST_F(LogSinks, ConsoleMessagesOfTwoModulesAreSeparatedByOneNewlineInUtf8) {
-  const ProcessResult run = runHost(L"loghost.exe", L"modules first \"second \u00e9\u2192\u2713\"");
-  ASSERT_EQ(run.exitCode, 0u) << run.output;
-  EXPECT_EQ(run.output,
-            console("first\n   at (loghost line 82)\nsecond \xc3\xa9\xe2\x86\x92\xe2\x9c\x93\n   at (LogModuleLog line 9)"));
-}
-
-// The module keeps a log's switch, root and mutex between lines while the product's settings stay
-// as they are; a change, here or by another process, counts from the next line on. A switched-off
-// log reads no folder, writes nothing and keeps no mutex.
+// A change by this process or another counts from the next line; a switched-off log keeps no mutex.
 TEST_F(LogSinks, ASwitchOrRootChangedBetweenTwoLinesTakesEffectWithTheNextLine) {
   const auto mutexHeld = [] {
     const HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, L"kestrinlog_switched_mutex");
@@ -322,9 +279,7 @@ TEST_F(LogSinks, ASwitchOrRootChangedBetweenTwoLinesTakesEffectWithTheNextLine) 
             (std::vector<std::wstring>{L"two", L"four"}));
 }
 
-// A second Wine prefix shares files but no named objects, as session 0 and a desktop session do:
-// two processes here and one there, two threads each, start writing one new file at once. Each
-// writer puts its process id in its gate file.
+// A second prefix shares files but no named objects, as session 0 and a desktop session do.
 TEST_F(LogSinks, WritersWithAndWithoutACommonMutexWriteWholeLinesInOrderUnderOneMark) {
   constexpr int kLines = 2000;
   const std::string folder = unixPath(root);
@@ -373,18 +328,18 @@ TEST_F(LogSinks, WritersWithAndWithoutACommonMutexWriteWholeLinesInOrderUnderOne
   for (const std::wstring process : {L"A", L"B", L"C"}) EXPECT_NE(threadOf[process + L"1"], threadOf[process + L"2"]);
 }
 
-// The first registration waits for the machine-wide mutex and creates the log with its limits; a
-// later one keeps those of an existing log. A standard user's process may read a standing
-// registration but not change it, and reports through it.
-TEST_F(LogSinks, RegistrationWaitsForTheGlobalMutexKeepsTheLogsLimitsAndAReadOnlySourceServes) {
+// A standard user's process reports through a registration it may read but not change.
+TEST_F(LogSinks, RegistrationWaitsForTheGlobalMutexKeepsLimitsAndEachFailedSinkOrReportFailsAlone) {
   removeKestrinEventLog();
-  auto holder = std::make_unique<ExclusiveTask>();
-  holder->Initialize(L"Global\\{F485C63C-FF60-4c1a-A4BF-A3958C9F3D32}", INFINITE);
   ProcessResult first;
-  std::thread child([&] { first = runHost(L"loghost.exe", L"log 3 registering"); });
-  Sleep(2000);  // the child is well past its start-up, held at the registration
-  EXPECT_EQ(registration(), L"4294967295 4294967295 4294967295  ") << "registered while another held the mutex";
-  holder.reset();
+  std::thread child;
+  {
+    ExclusiveTask holder;
+    holder.Initialize(L"Global\\{F485C63C-FF60-4c1a-A4BF-A3958C9F3D32}", INFINITE);
+    child = std::thread([&] { first = runHost(L"loghost.exe", L"log 3 registering"); });
+    Sleep(2000);  // the child is well past its start-up, held at the registration
+    EXPECT_EQ(registration(), L"4294967295 4294967295 4294967295  ") << "registered while another held the mutex";
+  }
   child.join();
   ASSERT_EQ(first.exitCode, 0u);
   const std::wstring messageFile = root + L"\\admin\\bin64\\eventmsg.dll ";
@@ -400,11 +355,17 @@ TEST_F(LogSinks, RegistrationWaitsForTheGlobalMutexKeepsTheLogsLimitsAndAReadOnl
   restrictSource(L"D:(A;;KR;;;WD)");
   HKEY writable = nullptr;
   ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSourceKey, 0, KEY_SET_VALUE, &writable), ERROR_ACCESS_DENIED);
-  const UnixRun run = runLogHostUnix(root, kAllEventChannels, "log 3 'read only'");
+  // A refused report closes the source; the next registers and opens it again.
+  const UnixRun run = runLogHostUnix(root, kAllEventChannels, "failreport 3 refused 3 'read only'");
   EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(matches(run.err, std::regex(":advapi:(RegisterEventSourceW|DeregisterEventSource|ReportEventW) ")),
+            (std::vector<std::string>{"RegisterEventSourceW", "DeregisterEventSource", "RegisterEventSourceW",
+                                      "ReportEventW", "DeregisterEventSource"}))
+      << run.err;
   EXPECT_TRUE(eventLine(run.err, "err", "L\"read only\\n")) << run.err;
-  restrictSource(L"D:");  // the event log fails; the console still takes the message
-  const ProcessResult refused = runHost(L"loghost.exe", L"log 3 \"no source\"");
+  restrictSource(L"D:");  // the event log fails in both modules; the console still takes their messages
+  const ProcessResult refused = runHost(L"loghost.exe", L"modules first \"second \u00e9\u2192\u2713\"");
   removeKestrinEventLog();
-  EXPECT_EQ(refused.output, console("no source\n   at (loghost line 30)"));
+  EXPECT_EQ(refused.output,
+            "first\r\n   at (loghost line 82)\r\nsecond \xc3\xa9\xe2\x86\x92\xe2\x9c\x93\r\n   at (LogModuleLog line 9)");
 }

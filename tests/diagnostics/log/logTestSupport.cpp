@@ -1,5 +1,7 @@
 #include "tests/diagnostics/log/logTestSupport.h"
 
+#include <cstring>
+
 #include "platform/VDateTime.h"
 #include "tests/support/removeTree.h"
 
@@ -18,9 +20,6 @@ std::wstring todaysLogFile(const std::wstring& root, const std::wstring& name) {
 
 std::wstring fromUtf16(const std::string& bytes) {
   std::wstring text(bytes.size() / 2, L'\0');
-  for (size_t i = 0; i < text.size(); ++i) {
-    text[i] = static_cast<wchar_t>(static_cast<unsigned char>(bytes[2 * i]) |
-                                   (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
-  }
+  std::memcpy(&text[0], bytes.data(), text.size() * sizeof(wchar_t));
   return text;
 }
