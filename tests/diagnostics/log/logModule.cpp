@@ -1,7 +1,4 @@
-// logmodule.dll: a second module of the test process with its own copy of the platform layer,
-// and so its own LogManager, sharing the process's log settings through the execute context.
-#include <string>
-
+// logmodule.dll: a second module with its own copy of the platform layer and so its own LogManager.
 #include "diagnostics/log/LogManager.h"
 
 extern "C" __declspec(dllexport) void LogModuleLog(int level, const wchar_t* text) {

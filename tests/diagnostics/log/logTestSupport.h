@@ -1,8 +1,6 @@
 #pragma once
 // Test support for the log tests: a product root of the test's own; log files read back (readBytes).
 
-#include <windows.h>
-
 #include <string>
 
 #include "tests/support/productSettings.h"
