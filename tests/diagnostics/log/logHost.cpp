@@ -40,10 +40,10 @@ bool refuseFirstReport() {
 }  // namespace
 
 //   log L text [L text ...]    logs each text at its level through this module's LogManager
-//   failreport L text [...]    as log, the first event report refused (Wine's never fail)
+//   failreport L text [...]    as log, with the first event report refused (Wine never refuses one)
 //   modules text1 text2        text1 from this module, then text2 from logmodule.dll
 //   lines name count gate tag  puts its process id in gate\ready.tag, waits for gate\go, then two
-//                              threads each write count lines "tag.T.n" to log name, or end the process
+//                              threads each write count lines "tag.T.n" to log name; a failure ends it
 int wmain(int argc, wchar_t** argv) {
   const std::wstring command = argc > 1 ? argv[1] : L"";
   if (command == L"log" || (command == L"failreport" && refuseFirstReport())) {
