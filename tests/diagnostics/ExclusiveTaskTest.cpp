@@ -32,10 +32,9 @@ uint32_t takeElsewhere(const std::wstring& name, uint32_t timeout, bool abandon 
 
 }  // namespace
 
-// The handle kept here keeps the mutex in being between tasks.
 TEST(ExclusiveTask, OthersGetInOnlyWhileNoTaskHoldsIt) {
   const std::wstring name = L"kestrin_task_" + std::to_wstring(GetCurrentProcessId());  // tests run side by side
-  const UniqueKernelHandle kept(CreateMutexW(nullptr, FALSE, name.c_str()));
+  const UniqueKernelHandle kept(CreateMutexW(nullptr, FALSE, name.c_str()));  // the mutex outlives each task
   ASSERT_EQ(takeElsewhere(name, INFINITE, true), 0u);
   {
     ExclusiveTask holder;

@@ -55,6 +55,9 @@ TEST(ExecuteContext, ConcurrentFirstCallsCreateOneContextThatALaterModuleAdoptsU
   EXPECT_EQ(std::count(contexts.begin(), contexts.end(), context), 8);
   EXPECT_EQ(std::count(settings.begin(), settings.end(), settings[0]), 8);
   EXPECT_EQ(context->referenceCount.load(), 1u);
+  const LogSettings& fresh = *settings[0];
+  for (int level = 0; level < 6; ++level) EXPECT_EQ(fresh.console[level] | fresh.eventLog[level], 0) << level;
+  EXPECT_EQ(fresh.listeners.size, 0u);
 
   bool tracerDestroyed = false;
   context->driverState->tracer.reset(new TracerWatch(tracerDestroyed));

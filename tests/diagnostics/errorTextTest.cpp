@@ -64,6 +64,7 @@ TEST(ErrorText, ExceptionTextsWithWideContextsAndNegativeLinesAndOSErrorMessages
   } rows[] = {
       {5, L"create mutex kestrinlog_x_mutex", systemMessage(5) + L" (Error code 5) at create mutex kestrinlog_x_mutex"},
       {0, nullptr, systemMessage(0) + L" (Error code 0)"},
+      {0x2fffffffu, nullptr, L"Unknown error (Error code 805306367)"},
       {0x2fffffffu, L"RegisterEventSource", L"Unknown error (Error code 805306367) at RegisterEventSource"},
   };
   for (const auto& row : rows) EXPECT_EQ(getOSErrorMessage(row.code, row.what), row.expected);

@@ -95,7 +95,6 @@ TEST_F(CrashDumps, WithoutADumpTheHostsHandlerStillRunsAndAFailedDumpIsLogged) {
   EXPECT_NE(runHost(L"crashhost.exe", L"heap 1").output.find("host handler ran 1"), std::string::npos);
   const std::wstring text = fromUtf16(readBytes(todaysLogFile(root.path, L"debug")));
   const size_t line = text.find(L"Error: ");
-  ASSERT_NE(line, std::wstring::npos) << cstr(text, CP_UTF8);
   EXPECT_NE(text.find(L"Open file '" + blocker + L"\\crashhost", line), std::wstring::npos) << cstr(text, CP_UTF8);
   EXPECT_NE(text.find(L"Unable to call internalDumpMiniDump(" + blocker + L"\\crashhost", line), std::wstring::npos);
   EXPECT_NE(text.find(L"(internalDumpMiniDump line ", line), std::wstring::npos);
@@ -131,8 +130,7 @@ TEST_F(CrashDumps, CleanUpKeepsTheNewestMaxCountOnlyWhenDumpsAreOn) {
     const UniqueFileHandle held(run.holdOldest ? CreateFileW((dumps() + L"\\a.dmp").c_str(), GENERIC_READ,
                                                              FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr)
                                                : INVALID_HANDLE_VALUE);
-    const ProcessResult result = runHost(L"crashhost.exe", run.mode);
-    ASSERT_EQ(result.exitCode, 0u) << result.output;
+    ASSERT_EQ(runHost(L"crashhost.exe", run.mode).exitCode, 0u);
     EXPECT_EQ(dumpNames(dumps()), run.left) << "max count " << run.maxCount << ", " << cstr(run.mode, CP_UTF8);
     EXPECT_TRUE(std::filesystem::exists(dumps() + L"\\old.ZIP"));
     EXPECT_TRUE(std::filesystem::exists(folder + L"\\kept.txt"));

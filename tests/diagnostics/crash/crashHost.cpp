@@ -76,6 +76,5 @@ int wmain(int argc, wchar_t** argv) {
       return 1;
     }
   }
-  std::printf("unknown mode\n");
-  return 5;
+  return 5;  // an unknown mode
 }
