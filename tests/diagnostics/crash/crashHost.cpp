@@ -1,10 +1,6 @@
-// A host process for the crash-dump and removal tests:
-//   crashhost heap <threads>       loads the provider, raises heap corruption on that many threads
-//                                  at once and reports how often its own later handler ran
-//   crashhost load [free|ended|running]  loads the provider (and frees it again; or runs a
-//                                  thread that ends, or one still running when main returns)
-//   crashhost sleep <ms> [event]   signals the named event when running, then sleeps
-//   crashhost recycler <path> <event>  waits for the named event, then prints recyclerPath(path)
+// A host for the crash-dump and removal tests: "heap <threads>" raises heap corruption on threads at
+// once, "load [free|ended|running]" frees the provider or runs a thread that ends or outlives main;
+// "sleep <ms> [event]" signals, then sleeps; "recycler <path> <event>" waits, then prints the path.
 #include <windows.h>
 
 #include <atomic>
@@ -27,59 +23,45 @@ LONG CALLBACK hostHandler(EXCEPTION_POINTERS* pointers) {
   return EXCEPTION_CONTINUE_EXECUTION;
 }
 
-HMODULE loadProvider() {
-  HMODULE provider = LoadLibraryW(L"opentracingprovider.dll");
-  if (provider == nullptr) {
-    std::printf("LoadLibraryW failed: %lu\n", GetLastError());
-    std::exit(2);
-  }
-  return provider;
-}
-
-int raiseHeapCorruption(int threads) {
-  loadProvider();
-  AddVectoredExceptionHandler(0, hostHandler);
-  std::atomic<int> ready{0};
-  std::vector<std::thread> raisers;
-  for (int i = 0; i < threads; ++i) {
-    raisers.emplace_back([&] {
-      ++ready;
-      while (ready.load() < threads) std::this_thread::yield();
-      RaiseException(heapCorruption, 0, 0, nullptr);
-    });
-  }
-  for (std::thread& raiser : raisers) raiser.join();
-  std::printf("host handler ran %d\n", hostHandlerRuns.load());
-  return 0;
-}
-
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   const std::wstring mode = argc > 1 ? argv[1] : L"";
-  if (mode == L"heap" && argc > 2) return raiseHeapCorruption(_wtoi(argv[2]));
-  if (mode == L"load") {
-    HMODULE provider = loadProvider();
-    std::printf("loaded\n");
-    const std::wstring then = argc > 2 ? argv[2] : L"";
+  const std::wstring then = argc > 2 ? argv[2] : L"";
+  if (mode == L"heap" || mode == L"load") {
+    HMODULE provider = LoadLibraryW(L"opentracingprovider.dll");
+    if (provider == nullptr) return 2;
+    if (mode == L"heap") {
+      AddVectoredExceptionHandler(0, hostHandler);
+      const int threads = _wtoi(then.c_str());
+      std::atomic<int> ready{0};
+      std::vector<std::thread> raisers;
+      for (int i = 0; i < threads; ++i) {
+        raisers.emplace_back([&] {
+          ++ready;
+          while (ready.load() < threads) std::this_thread::yield();
+          RaiseException(heapCorruption, 0, 0, nullptr);
+        });
+      }
+      for (std::thread& raiser : raisers) raiser.join();
+      std::printf("host handler ran %d\n", hostHandlerRuns.load());
+    }
     if (then == L"free") FreeLibrary(provider);
-    if (then == L"ended" || then == L"running") {
-      // The running thread is known to run (past its start in the loader) before main returns.
-      static HANDLE started = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-      static const bool keepRunning = then == L"running";
-      HANDLE thread = CreateThread(nullptr, 0, [](void*) -> DWORD {
-        SetEvent(started);
-        while (keepRunning) Sleep(1);
-        return 0;
-      }, nullptr, 0, nullptr);
-      WaitForSingleObject(then == L"ended" ? thread : started, INFINITE);
-      CloseHandle(thread);
+    if (then == L"ended") std::thread([] {}).join();
+    if (then == L"running") {
+      // Known to run, past its start in the loader, before main returns.
+      static std::atomic<bool> started{false};
+      std::thread([] {
+        started = true;
+        for (;;) Sleep(1);
+      }).detach();
+      while (!started) Sleep(1);
     }
     return 0;
   }
-  if (mode == L"sleep" && argc > 2) {
+  if (mode == L"sleep") {
     if (argc > 3) SetEvent(OpenEventW(EVENT_MODIFY_STATE, FALSE, argv[3]));
-    Sleep(static_cast<DWORD>(_wtoi(argv[2])));
+    Sleep(static_cast<DWORD>(_wtoi(then.c_str())));
     return 0;
   }
   if (mode == L"recycler" && argc > 3) {
@@ -94,6 +76,5 @@ int wmain(int argc, wchar_t** argv) {
       return 1;
     }
   }
-  std::printf("unknown mode\n");
-  return 5;
+  return 5;  // an unknown mode
 }
