@@ -10,8 +10,6 @@
 
 namespace {
 
-using RunTime::Acl;
-
 // The owner's SID, then the DACL as the system stores it (not canonicalised).
 Aces stored(HANDLE object, SE_OBJECT_TYPE type = SE_KERNEL_OBJECT) {
   PSID owner = nullptr;
@@ -36,19 +34,12 @@ TEST(SecurityDescriptor, TheMutexesAndTheRecyclerCarryTheirEntries) {
   EXPECT_EQ(stored(event), (Aces{kOwner, L"0/3/0x10000000/S-1-5-32-544", L"0/3/0x10000000/S-1-5-18",
                                  L"0/2/0x1300e7/S-1-1-0", L"0/9/0x130080/S-1-1-0"}));
   CloseHandle(event);
-
-  // Each entry's trustee is its own SID copy, not the one of the list it came from.
-  SecurityEntryList list = grantEntry(VSID::everyone(), GENERIC_READ, true);
-  const SecurityEntryList joined = list + grantEntry(VSID::system(), GENERIC_ALL, false);
-  list.entries.clear();
-  ASSERT_EQ(joined.entries.size(), 2u);
-  for (const SecurityEntry& e : joined.entries) EXPECT_EQ(static_cast<PSID>(e.entry.Trustee.ptstrName), e.sid.sid);
 }
 
 // Generic rights map to file rights, so the two inherited grants to Users merge into one. The key
 // is owned outside the caller's token: Wine lets a key's owner delete it whatever its DACL says.
 TEST(ObjectSecurity, GrantsLeadCallerDenialsGoAKeyIsTakenOverAndANullDaclReadsAsEveryoneFullControl) {
-  const Acl stubborn = aclOf({L"1/0/0x10000/S-1-1-0", L"0/16/0x80000000/S-1-5-32-545", L"0/25/0x120089/S-1-5-32-545",
+  const auto stubborn = aclOf({L"1/0/0x10000/S-1-1-0", L"0/16/0x80000000/S-1-5-32-545", L"0/25/0x120089/S-1-5-32-545",
                               L"0/0/0x60000000/S-1-5-32-546", L"0/0/0x10000000/S-1-5-32-544"});
   EXPECT_EQ(describe(RunTime::Access::grantedAcl(stubborn, SE_FILE_OBJECT, DELETE | FILE_WRITE_ATTRIBUTES)),
             (Aces{L"0/3/0x10100/" + kOwner, L"0/3/0x10100/S-1-5-18", L"0/0/0x1f01ff/S-1-5-32-544",
@@ -79,10 +70,8 @@ TEST(ObjectSecurity, GrantsLeadCallerDenialsGoAKeyIsTakenOverAndANullDaclReadsAs
       &foreign, nullptr));
   // Wine's RegCreateKeyExW ignores security attributes; a foreign owner takes SeRestorePrivilege.
   if (RunTime::Access::privilegeExist(L"SeRestorePrivilege")) RunTime::Access::enablePrivilege(L"SeRestorePrivilege");
-  const BOOL set = SetKernelObjectSecurity(key.handle, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, foreign);
+  ASSERT_TRUE(SetKernelObjectSecurity(key.handle, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, foreign));
   LocalFree(foreign);
-  ASSERT_TRUE(set);
-  ASSERT_EQ(stored(key.handle, SE_REGISTRY_KEY)[0], L"S-1-5-18");
   ASSERT_EQ(RegDeleteKeyW(HKEY_CURRENT_USER, key.subKey.c_str()), ERROR_ACCESS_DENIED) << "deletable before";
 
   RunTime::Access::grantAccess(key.name.c_str(), SE_REGISTRY_KEY, DELETE | KEY_SET_VALUE);
@@ -94,11 +83,9 @@ TEST(ObjectSecurity, GrantsLeadCallerDenialsGoAKeyIsTakenOverAndANullDaclReadsAs
                          L"0/0/0x20019/S-1-5-32-545", L"0/0/0xe0019/" + user}));
   EXPECT_EQ(RegDeleteKeyW(HKEY_CURRENT_USER, key.subKey.c_str()), ERROR_SUCCESS) << "the grant did not allow it";
 
-  wchar_t temp[MAX_PATH];
-  const std::wstring missing = std::wstring(temp, GetTempPathW(MAX_PATH, temp)) + L"kestrin-missing.txt";
   const auto e = raised<VFileNotFoundException>(
-      [&] { RunTime::Access::getSecurity((L"\\\\?\\" + missing).c_str(), SE_FILE_OBJECT); });
-  EXPECT_NE(e.message.find(L"Unable to get the object (" + missing + L") security info"), std::wstring::npos)
+      [] { RunTime::Access::getSecurity(L"\\\\?\\C:\\kestrin-missing.txt", SE_FILE_OBJECT); });
+  EXPECT_NE(e.message.find(L"Unable to get the object (C:\\kestrin-missing.txt) security info"), std::wstring::npos)
       << e.message;
 }
 

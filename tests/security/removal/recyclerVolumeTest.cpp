@@ -39,21 +39,19 @@ TEST(RecyclerVolume, ProcessesRacingToMakeTheFoldersAllGetThemAndTheSpansArrive)
   EXPECT_EQ(recyclerPath(L"q:\\other.txt"), inner);
   EXPECT_THROW(recyclerPath(L"Y:\\absent\\file.txt"), vexception);
   // Each call is traced; the failed one carries what failed.
-  std::multiset<std::string> outcomes;
+  std::multiset<std::string> outcomes;  // the Windows error text, in the system's language, left out
   for (const testsupport::ReceivedSpan& span : agent.waitForSpans(3)) {
     const testsupport::ReceivedTag* function = span.tag("Function");
     const testsupport::ReceivedTag* kind = span.tag("vexception");
     const testsupport::ReceivedTag* description = span.tag("error_description");
     if (function == nullptr || function->value != "recyclerPath") continue;
-    if (kind == nullptr || description == nullptr) {
-      outcomes.insert("done");
-    } else {  // the Windows error text, in the system's language, left out
-      outcomes.insert(description->value + " | " + kind->value.substr(kind->value.find(" at GetVolumePathName") + 1));
-    }
+    const std::string what =
+        kind == nullptr ? "" : kind->value.substr(kind->value.find(" at GetVolumePathName") + 1);
+    outcomes.insert(description == nullptr ? "done" : description->value + " | " + what);
   }
   EXPECT_EQ(outcomes, (std::multiset<std::string>{"done", "done",
-                                                  "Unable to call recyclerPath(Y:\\absent\\file.txt) | at "
-                                                  "GetVolumePathName(Y:\\absent\\file.txt) failed\n   at (recyclerPath line 1036)"}));
+                                                  "Unable to call recyclerPath(Y:\\absent\\file.txt) | at GetVolumePathName"
+                                                  "(Y:\\absent\\file.txt) failed\n   at (recyclerPath line 1036)"}));
 }
 
 }  // namespace

@@ -15,11 +15,6 @@ namespace {
 
 bool exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-std::wstring makeFile(const std::wstring& path) {
-  CloseHandle(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
-  return path;
-}
-
 TEST(RemoveFile, AMissingFileIsRemovedAMissingFolderRaisesCode3AndAReadOnlyFileGoesOnlyWhenTakenOver) {
   const ScratchFolder folder{L"removal"};
   EXPECT_NO_THROW(removeFile(folder.path + L"\\absent.txt", true, true, 0, 0));
@@ -31,8 +26,8 @@ TEST(RemoveFile, AMissingFileIsRemovedAMissingFolderRaisesCode3AndAReadOnlyFileG
   EXPECT_NE(takeOver.message.find(L"Unable to set the object (" + path + L") owner"), std::wstring::npos)
       << takeOver.message;
 
-  const std::wstring readOnly = makeFile(folder.path + L"\\readonly.txt");
-  ASSERT_TRUE(SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_READONLY));
+  const std::wstring readOnly = folder.path + L"\\readonly.txt";
+  CloseHandle(CreateFileW(readOnly.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_READONLY, nullptr));
   EXPECT_THROW(removeFile(readOnly, false, false, 0, 0), VAccessDeniedException);
   EXPECT_TRUE(exists(readOnly));
   removeFile(readOnly, true, false, 0, 0);
@@ -43,7 +38,8 @@ TEST(RemoveFile, AMissingFileIsRemovedAMissingFolderRaisesCode3AndAReadOnlyFileG
 // (or no pause between them) and the file is still held at the last attempt; one more and it goes.
 TEST(RemoveFile, AFileHeldOpenIsRetriedAfterPausesThenRaisesSharingViolation) {
   const ScratchFolder folder{L"removal"};
-  const std::wstring path = makeFile(folder.path + L"\\held.txt");
+  const std::wstring path = folder.path + L"\\held.txt";
+  CloseHandle(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
   const std::pair<int32_t, std::wstring> cases[] = {{1, L"Windows error 32, kept"}, {2, L"nothing raised, gone"}};
   for (const auto& [retries, outcome] : cases) {
     const HANDLE held = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -68,12 +64,10 @@ TEST(RemoveFile, AMappedProgramIsMovedIntoTheRecyclerItsNameFreedAndRecyclerName
   EXPECT_FALSE(exists(program));
   FreeLibrary(image);
 
-  const std::wregex form(L"[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}");
-  for (bool random : {false, true}) {
-    const std::wstring first = RunTime::uniqueName(random);
-    EXPECT_TRUE(std::regex_match(first, form)) << first;
-    EXPECT_NE(first, RunTime::uniqueName(random));
-  }
+  const std::wstring name = RunTime::uniqueName(false);
+  EXPECT_TRUE(std::regex_match(name, std::wregex(L"[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}")))
+      << name;
+  EXPECT_NE(name, RunTime::uniqueName(false));
 }
 
 }  // namespace
