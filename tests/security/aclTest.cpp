@@ -104,6 +104,7 @@ TEST(Sids, WellKnownOnesAreFreedAsAllocatedCopiesAreDeepAndInvalidOnesRefused) {
   const VSID system = VSID::system();
   const VSID copy(system.sid);
   EXPECT_FALSE(system.isCopy);
+  EXPECT_TRUE(copy.isCopy);
   EXPECT_NE(copy.sid, system.sid);
   EXPECT_EQ(sidString(copy.sid), L"S-1-5-18");
   BYTE garbage[16] = {9, 9, 9};

@@ -1,5 +1,4 @@
-// removeFile against real files under Wine: absence, missing folders, read-only files, files held
-// open, and a program's image moved out of the way.
+// removeFile on real files: absent, in a missing folder, read-only, held open, or a mapped program image.
 #include "security/removal/removeFile.h"
 
 #include <gtest/gtest.h>
