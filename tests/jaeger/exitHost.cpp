@@ -1,9 +1,6 @@
-// Ends its process with spans still queued, the ways a host does: <mode> "return", "exit",
-// "ucrt-exit" (exit of a Visual C++ host's run-time), "exitprocess", "global" (the tracer held as
-// the global one), "logged-exitprocess" (span logging on), "stalled-exit" (background threads
-// suspended first). "busy-<mode>" ends while four threads trace spans "t<k> <i>", after printing
-// "finished <k> <count>" and "dropped <count>"; "busy-kill" kills one of them and prints what
-// the other three did in the next 300 ms.
+// Ends its process with spans queued ("exit span <i>"), the ways a host does, or while four threads
+// trace spans "t<k> <i>" ("busy-<mode>": prints "finished <k> <count>" and "dropped <count>" first;
+// "busy-kill" kills one thread and prints what the others did in the next 300 ms).
 // Usage: jaeger_exit_host <agent host:port> <spans, or ms for busy-> <mode>
 
 #include <windows.h>

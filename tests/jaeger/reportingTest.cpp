@@ -83,17 +83,13 @@ TEST(JaegerReporting, EverySampledSpanReachesTheAgentWithEachField) {
   auto start = std::chrono::system_clock::now() - seconds(5);
   {
     auto root = tracer->StartSpan("fonction \xE9t\xE9", {opentracing::StartTimestamp(start)});
-    ASSERT_TRUE(root);
-    root->SetTag("bool", true);
-    root->SetTag("int", -42);
-    root->SetTag("small.unsigned", 7u);
-    root->SetTag("big.unsigned", uint64_t(18446744073709551615ULL));
-    root->SetTag("double", 2.5);
-    root->SetTag("string", std::string("text"));
-    root->SetTag("cl\xE9", "valeur \xE9");
-    root->SetTag("utf8", "\xCE\xA9 \xC3\xA9");
-    root->SetTag("int", 43);  // replaces the earlier value in its place
-    root->SetTag("cl\xE9", "remplac\xE9" "e");
+    // A key set again keeps its place with the later value.
+    for (const auto& tag : std::initializer_list<std::pair<const char*, opentracing::Value>>{
+             {"bool", true}, {"int", -42}, {"small.unsigned", 7u}, {"big.unsigned", uint64_t(18446744073709551615ULL)},
+             {"double", 2.5}, {"string", std::string("text")}, {"cl\xE9", "valeur \xE9"}, {"utf8", "\xCE\xA9 \xC3\xA9"},
+             {"int", 43}, {"cl\xE9", "remplac\xE9" "e"}}) {
+      root->SetTag(tag.first, tag.second);
+    }
     root->Log({{"event", "something"}, {"count", 3}});
     root->Log({{"\xE9v\xE9nement", "d\xE9" "but"}});
     auto child = tracer->StartSpan("child", {opentracing::ChildOf(&root->context())});
@@ -119,11 +115,11 @@ TEST(JaegerReporting, EverySampledSpanReachesTheAgentWithEachField) {
   ASSERT_TRUE(root && child && follower && joined);
 
   EXPECT_EQ("Caf\xC3\xA9", root->service);
-  ASSERT_TRUE(root->processTag("jaeger.version") && root->processTag("hostname") && root->processTag("ip"));
-  EXPECT_EQ("C++-0.5.0", root->processTag("jaeger.version")->value);
-  EXPECT_FALSE(root->processTag("hostname")->value.empty());
-  const std::string ip = root->processTag("ip")->value;
-  EXPECT_EQ(3, std::count(ip.begin(), ip.end(), '.'));
+  std::map<std::string, std::string> process;
+  for (const auto& tag : root->processTags) process[tag.key] = tag.value;
+  EXPECT_EQ("C++-0.5.0", process["jaeger.version"]);
+  EXPECT_FALSE(process["hostname"].empty());
+  EXPECT_EQ(3, std::count(process["ip"].begin(), process["ip"].end(), '.'));
 
   EXPECT_EQ(0u, root->traceIdHigh);
   using std::chrono::microseconds;
@@ -218,8 +214,8 @@ TEST(JaegerReporting, MakeRefusesWhatItCannotServe) {
   EXPECT_TRUE(make("x", config(agent, "CONST")));  // type names compare without regard to case
 }
 
-// Senders suspended (perhaps mid-send) while four threads finish spans: full lanes drop, and the
-// statistics summed over every lane hold each span in one outcome; each reported span arrives once.
+// Senders suspended, perhaps mid-send, under four threads finishing spans: the statistics summed
+// over the lanes hold each span in one outcome, queue-full drops included.
 TEST(JaegerReporting, QueueFullDropsOfEveryLaneCountInTheStatistics) {
   AgentListener listener(0, AgentListener::Record::SummaryOnly);
   const std::set<DWORD> before = threadsOfThisProcess();
@@ -235,10 +231,7 @@ TEST(JaegerReporting, QueueFullDropsOfEveryLaneCountInTheStatistics) {
   std::vector<std::thread> finishing;
   for (int k = 0; k < 4; ++k) {
     finishing.emplace_back([&] {
-      while (!stop) {
-        tracer->StartSpan("flood")->SetTag("padding", padding);
-        ++finished;
-      }
+      for (; !stop; ++finished) tracer->StartSpan("flood")->SetTag("padding", padding);
     });
   }
   // A sender stopped outside a send leaves the finishing threads to send: stopped until drops show.
