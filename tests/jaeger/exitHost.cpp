@@ -1,6 +1,7 @@
-// Ends its process with spans queued ("exit span <i>"), the ways a host does, or while four threads
-// trace spans "t<k> <i>" ("busy-<mode>": prints "finished <k> <count>" and "dropped <count>" first;
-// "busy-kill" kills one thread and prints what the others did in the next 300 ms).
+// Ends its process with spans queued ("exit span <i>") by <mode>: return, exit, ucrt-exit, global,
+// exitprocess, logged-exitprocess, stalled-exit; or while four threads trace spans "t<k> <i>"
+// ("busy-<mode>", printing "finished <k> <count>" and "dropped <count>" first; "busy-kill" kills
+// one and prints what the others did in the next 300 ms).
 // Usage: jaeger_exit_host <agent host:port> <spans, or ms for busy-> <mode>
 
 #include <windows.h>
@@ -106,7 +107,7 @@ int main(int argc, char** argv) {
     }
     for (int i = 0; i < count; ++i) tracer->StartSpan("exit span " + std::to_string(i));
   }
-  if (mode == "global") {
+  if (mode == "global") {  // the tracer is then destroyed with the statics, while the process ends
     opentracing::Tracer::InitGlobal(tracer);
     return 0;
   }

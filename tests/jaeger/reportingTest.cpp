@@ -173,8 +173,7 @@ TEST(JaegerReporting, BurstsSplitIntoDatagramsWithNothingLost) {
 }
 
 TEST(JaegerReporting, RefusedDatagramsAreNotReportedAndTheAgentIsFoundAgain) {
-  int freePort;
-  { freePort = AgentListener().port(); }  // bound once, now closed: nobody listens there
+  const int freePort = AgentListener().port();  // bound once, now closed: nobody listens there
   const auto agentConfig = config("127.0.0.1:" + std::to_string(freePort), "const", 1, std::chrono::milliseconds(50));
   auto absent = make("absent.test", agentConfig);
   // Each span in a datagram of its own: the port's refusal of one comes back before the next.
