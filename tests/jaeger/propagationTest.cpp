@@ -1,16 +1,8 @@
-// Span contexts through text maps, HTTP headers and binary streams, and what corrupted or
-// partial carriers give.
+// Span contexts through text maps, HTTP headers and binary streams, whole or corrupted.
 
 #include <gtest/gtest.h>
 
-#include <opentracing/propagation.h>
-#include <opentracing/tracer.h>
-
-#include <map>
 #include <sstream>
-#include <string>
-#include <utility>
-#include <vector>
 
 #include "jaegertracing/Tracer.h"
 #include "tests/support/AgentListener.h"
@@ -30,8 +22,7 @@ struct Carrier : opentracing::HTTPHeadersReader, opentracing::HTTPHeadersWriter 
       std::function<opentracing::expected<void>(opentracing::string_view, opentracing::string_view)> f)
       const override {
     for (const auto& item : values) {
-      auto result = f(item.first, item.second);
-      if (!result) return result;
+      if (auto result = f(item.first, item.second); !result) return result;
     }
     return {};
   }
@@ -56,13 +47,13 @@ class JaegerPropagation : public ::testing::Test {
   testsupport::AgentListener listener;
   std::shared_ptr<opentracing::Tracer> tracer = jaegertracing::Tracer::make(
       "propagation.test", jaegertracing::Config(false, jaegertracing::samplers::Config("const", 1),
-                                                jaegertracing::reporters::Config(100, std::chrono::seconds(1), false,
-                                                                                 listener.hostPort())));
+                                                jaegertracing::reporters::Config(100, {}, false, listener.hostPort())));
 };
 
 }  // namespace
 
-// Each form carries the ids, the flags and the baggage; a child of what it gives continues the trace.
+// Each form carries the ids, the flags and the baggage; a child of what it gives continues the
+// trace. A binary stream cut short is corrupted.
 TEST_F(JaegerPropagation, EachFormCarriesIdsFlagsAndBaggage) {
   auto span = tracer->StartSpan("parent");
   span->SetBaggageItem("user", "alice smith");
@@ -86,7 +77,14 @@ TEST_F(JaegerPropagation, EachFormCarriesIdsFlagsAndBaggage) {
   };
   continues("text map", extract(map));
   continues("headers", extract(headers, true));
+  const std::string bytes = binary.str();
   continues("binary", tracer->Extract(binary));
+  for (size_t cut : {size_t(1), size_t(20), bytes.size() - 1}) {
+    std::stringstream truncated(bytes.substr(0, cut));
+    auto result = tracer->Extract(truncated);
+    ASSERT_FALSE(result) << cut;
+    EXPECT_EQ(opentracing::span_context_corrupted_error, result.error());
+  }
   // A trace id of 128 bits and the debug flag come back as they went.
   const auto wide = extract({{"uber-trace-id", "1234567890abcdef00000000000000ff:2a:1:3"}});
   ASSERT_TRUE(wide && *wide);
@@ -105,36 +103,22 @@ TEST_F(JaegerPropagation, CorruptedOrEmptyCarriersNeverCrash) {
   std::stringstream nothing;
   auto none = tracer->Extract(nothing);
   EXPECT_TRUE(none && !*none);
-
-  auto span = tracer->StartSpan("binary");
-  span->SetBaggageItem("k", "v");
-  std::stringstream stream;
-  ASSERT_TRUE(tracer->Inject(span->context(), stream));
-  const std::string bytes = stream.str();
-  for (size_t cut : {size_t(1), size_t(20), bytes.size() - 1}) {
-    std::stringstream truncated(bytes.substr(0, cut));
-    auto result = tracer->Extract(truncated);
-    ASSERT_FALSE(result) << cut;
-    EXPECT_EQ(opentracing::span_context_corrupted_error, result.error());
-  }
 }
 
 TEST_F(JaegerPropagation, DebugIdAndBaggageHeaderStartADebugTrace) {
   auto context = extract({{"jaeger-debug-id", "case-17"}, {"jaeger-baggage", "tenant=blue, region = north"}});
   ASSERT_TRUE(context && *context);
-  {
-    auto root = tracer->StartSpan("debug root", {opentracing::ChildOf(context->get())});
-    EXPECT_EQ("blue", root->BaggageItem("tenant"));
-    EXPECT_EQ("north", root->BaggageItem("region"));
-  }
+  auto root = tracer->StartSpan("debug root", {opentracing::ChildOf(context->get())});
+  EXPECT_EQ("blue", root->BaggageItem("tenant"));
+  EXPECT_EQ("north", root->BaggageItem("region"));
+  root->Finish();
   tracer->Close();
   listener.stop();
   const auto spans = listener.spans();
   ASSERT_EQ(1u, spans.size());
   EXPECT_EQ(3, spans[0].flags);  // sampled and debug
   EXPECT_EQ(0u, spans[0].parentSpanId);
-  ASSERT_TRUE(spans[0].tag("jaeger-debug-id"));
-  EXPECT_EQ("case-17", spans[0].tag("jaeger-debug-id")->value);
+  EXPECT_EQ("case-17", spans[0].tag("jaeger-debug-id") ? spans[0].tag("jaeger-debug-id")->value : "none");
 }
 
 // Header names come in any letter case, and a value's escapes decode up to its last character.
@@ -145,9 +129,7 @@ TEST_F(JaegerPropagation, HeaderValuesDecodeEscapesUpToTheLastCharacter) {
   for (const auto& c : cases) {
     auto context = extract({{"Uber-Trace-Id", "ab%3Acd%3A0%3A1"}, {"UberCtx-Item", c.first}}, true);
     ASSERT_TRUE(context && *context) << c.first;
-    EXPECT_EQ("ab", (*context)->ToTraceID());
-    auto child = tracer->StartSpan("child", {opentracing::ChildOf(context->get())});
-    EXPECT_EQ(c.second, child->BaggageItem("item")) << c.first;
+    EXPECT_EQ((Values{{"uber-trace-id", "ab:cd:0:1"}, {"uberctx-item", c.second}}), inject(**context)) << c.first;
   }
 }
 
@@ -162,7 +144,6 @@ TEST_F(JaegerPropagation, TheFirstChildOfReferenceIsTheParentWhereverItStands) {
   const auto followsFrom = opentracing::SpanReferenceType::FollowsFromRef;
   const std::pair<Refs, const char*> cases[] = {
       {Refs{{followsFrom, a->get()}, {childOf, b->get()}}, "b1:b2:1"},
-      {Refs{{childOf, b->get()}, {followsFrom, a->get()}}, "b1:b2:1"},
       {Refs{{followsFrom, a->get()}, {followsFrom, b->get()}}, "a1:a2:0"},
       {Refs{{followsFrom, b->get()}, {childOf, a->get()}, {childOf, b->get()}}, "a1:a2:0"}};
   for (const auto& c : cases) {

@@ -3,13 +3,10 @@
 
 #include <gtest/gtest.h>
 
-#include <opentracing/tracer.h>
-
 #include <algorithm>
 #include <atomic>
 #include <set>
 #include <thread>
-#include <vector>
 
 #include <windows.h>
 
@@ -26,11 +23,10 @@ namespace {
 
 using std::chrono::seconds;
 
-jaegertracing::Config config(const std::string& hostPort, const std::string& sampler = "const",
-                             double param = 1, int queueSize = 100,
+jaegertracing::Config config(const std::string& hostPort, const std::string& sampler = "const", double param = 1,
                              std::chrono::steady_clock::duration flush = seconds(1), bool disabled = false) {
   return jaegertracing::Config(disabled, jaegertracing::samplers::Config(sampler, param),
-                               jaegertracing::reporters::Config(queueSize, flush, false, hostPort));
+                               jaegertracing::reporters::Config(100, flush, false, hostPort));
 }
 
 // Our tracer, whose statistics the tests read.
@@ -60,25 +56,40 @@ Texts texts(const std::vector<testsupport::ReceivedTag>& tags) {
 
 }  // namespace
 
-// Text in the ANSI code page (1252: "é" is E9) arrives as UTF-8 (C3 A9), UTF-8 as it is.
-TEST(JaegerReporting, EverySpanFieldReachesTheAgent) {
+// Text in the ANSI code page (1252: "\xE9" is E9) arrives as UTF-8 (C3 A9), UTF-8 as it is. Spans
+// that a sampler or a disabled tracer refuse never arrive; a span may outlive its tracer.
+TEST(JaegerReporting, EverySampledSpanReachesTheAgentWithEachField) {
   if (GetACP() != 1252) GTEST_SKIP() << "the ANSI code page is " << GetACP() << ", not 1252";
   AgentListener listener;
+  for (const auto& refusing : {config(listener.hostPort(), "const", 0), config(listener.hostPort(), "probabilistic", 0),
+                               config(listener.hostPort(), "const", 1, seconds(1), true)}) {
+    auto tracer = jaegertracing::Tracer::make("refusing", refusing);
+    auto unsampled = tracer->StartSpan("unsampled root");
+    tracer->StartSpan("unsampled child", {opentracing::ChildOf(&unsampled->context())});
+  }
+  std::unique_ptr<opentracing::Span> survivor;
+  std::weak_ptr<opentracing::Tracer> weak;
+  {
+    auto always = make("always.test", config(listener.hostPort(), "probabilistic", 1));
+    weak = always;
+    survivor = always->StartSpan("survivor");
+  }
+  EXPECT_FALSE(weak.expired());
+  survivor->SetTag("late", true);
+  survivor.reset();
+  EXPECT_TRUE(weak.expired());
+
   auto tracer = make("Caf\xE9", config(listener.hostPort()));
   auto start = std::chrono::system_clock::now() - seconds(5);
   {
     auto root = tracer->StartSpan("fonction \xE9t\xE9", {opentracing::StartTimestamp(start)});
-    ASSERT_TRUE(root);
-    root->SetTag("bool", true);
-    root->SetTag("int", -42);
-    root->SetTag("small.unsigned", 7u);
-    root->SetTag("big.unsigned", uint64_t(18446744073709551615ULL));
-    root->SetTag("double", 2.5);
-    root->SetTag("string", std::string("text"));
-    root->SetTag("cl\xE9", "valeur \xE9");
-    root->SetTag("utf8", "\xCE\xA9 \xC3\xA9");
-    root->SetTag("int", 43);  // replaces the earlier value in its place
-    root->SetTag("cl\xE9", "remplac\xE9" "e");
+    // A key set again keeps its place with the later value.
+    for (const auto& tag : std::initializer_list<std::pair<const char*, opentracing::Value>>{
+             {"bool", true}, {"int", -42}, {"small.unsigned", 7u}, {"big.unsigned", uint64_t(18446744073709551615ULL)},
+             {"double", 2.5}, {"string", std::string("text")}, {"cl\xE9", "valeur \xE9"}, {"utf8", "\xCE\xA9 \xC3\xA9"},
+             {"int", 43}, {"cl\xE9", "remplac\xE9" "e"}}) {
+      root->SetTag(tag.first, tag.second);
+    }
     root->Log({{"event", "something"}, {"count", 3}});
     root->Log({{"\xE9v\xE9nement", "d\xE9" "but"}});
     auto child = tracer->StartSpan("child", {opentracing::ChildOf(&root->context())});
@@ -92,7 +103,11 @@ TEST(JaegerReporting, EverySpanFieldReachesTheAgent) {
   tracer->Close();
   EXPECT_EQ(0, listener.stop().undecodable);
   const auto spans = listener.spans();
-  ASSERT_EQ(4u, spans.size());
+  ASSERT_EQ(5u, spans.size());
+  const auto* survived = findSpan(spans, "survivor");
+  ASSERT_TRUE(survived);
+  EXPECT_EQ((Texts{"sampler.type STRING probabilistic", "sampler.param DOUBLE 1.0", "late BOOL true"}),
+            texts(survived->tags));
   const auto* root = findSpan(spans, "fonction \xC3\xA9t\xC3\xA9");
   const auto* child = findSpan(spans, "renomm\xC3\xA9" "e");
   const auto* follower = findSpan(spans, "follower");
@@ -100,11 +115,11 @@ TEST(JaegerReporting, EverySpanFieldReachesTheAgent) {
   ASSERT_TRUE(root && child && follower && joined);
 
   EXPECT_EQ("Caf\xC3\xA9", root->service);
-  ASSERT_TRUE(root->processTag("jaeger.version") && root->processTag("hostname") && root->processTag("ip"));
-  EXPECT_EQ("C++-0.5.0", root->processTag("jaeger.version")->value);
-  EXPECT_FALSE(root->processTag("hostname")->value.empty());
-  const std::string ip = root->processTag("ip")->value;
-  EXPECT_EQ(3, std::count(ip.begin(), ip.end(), '.'));
+  std::map<std::string, std::string> process;
+  for (const auto& tag : root->processTags) process[tag.key] = tag.value;
+  EXPECT_EQ("C++-0.5.0", process["jaeger.version"]);
+  EXPECT_FALSE(process["hostname"].empty());
+  EXPECT_EQ(3, std::count(process["ip"].begin(), process["ip"].end(), '.'));
 
   EXPECT_EQ(0u, root->traceIdHigh);
   using std::chrono::microseconds;
@@ -127,28 +142,22 @@ TEST(JaegerReporting, EverySpanFieldReachesTheAgent) {
   EXPECT_EQ((Refs{{"CHILD_OF", root->spanId}, {"FOLLOWS_FROM", child->spanId}}), joined->references);
 }
 
-// Bursts far beyond the queue: datagrams wait for the network, and at their bound the finishing thread sends.
+// Bursts beyond the waiting datagrams' bound, where the finishing thread sends; a span too large for
+// a datagram of its own and one after close are dropped and counted.
 TEST(JaegerReporting, BurstsSplitIntoDatagramsWithNothingLost) {
-  struct Case {
-    int queueSize;
-    int spans;
-    size_t padding;
-  };
-  for (const Case& c : {Case{100, 10000, 0}, Case{10, 500, 30000}}) {
+  for (const auto& c : {std::make_pair(10000, size_t(0)), std::make_pair(500, size_t(30000))}) {
     AgentListener listener;
-    auto tracer = make("burst.test", config(listener.hostPort(), "const", 1, c.queueSize, seconds(600)));
-    for (int i = 0; i < c.spans; ++i) {
+    auto tracer = make("burst.test", config(listener.hostPort(), "const", 1, seconds(600)));
+    for (int i = 0; i < c.first; ++i) {
       auto span = tracer->StartSpan("CHILD: burst " + std::to_string(i));
       span->SetTag("Function", "burstFunction");
-      span->SetTag("padding", std::string(c.padding, 'p'));
+      span->SetTag("padding", std::string(c.second, 'p'));
     }
-    // Alone in a datagram this span would still exceed it: dropped and counted, others unharmed.
     tracer->StartSpan("too large")->SetTag("padding", std::string(70000, 'y'));
     tracer->Close();
-    // After close a span is refused and counted, not sent.
     tracer->StartSpan("after close");
     auto stats = tracer->statistics();
-    EXPECT_EQ(uint64_t(c.spans), stats.reported);
+    EXPECT_EQ(uint64_t(c.first), stats.reported);
     EXPECT_EQ(1u, stats.droppedTooLarge);
     EXPECT_EQ(1u, stats.droppedClosed);
     EXPECT_EQ(0u, stats.droppedQueueFull);
@@ -156,58 +165,21 @@ TEST(JaegerReporting, BurstsSplitIntoDatagramsWithNothingLost) {
     EXPECT_LE(stats.bytesSent, stats.datagrams * 65000);
     listener.stop();
     const auto spans = listener.spans();
-    ASSERT_EQ(size_t(c.spans), spans.size());
+    ASSERT_EQ(size_t(c.first), spans.size());
     std::set<int64_t> datagrams;
     for (const auto& span : spans) datagrams.insert(span.datagram);
     EXPECT_EQ(stats.datagrams, datagrams.size());
   }
 }
 
-// Through one listener: a disabled tracer, samplers that say no, and a span that outlives its tracer.
-TEST(JaegerReporting, OnlySampledSpansAreSentAndASpanMayOutliveItsTracer) {
-  AgentListener listener;
-  auto disabled = jaegertracing::Tracer::make(
-      "disabled.test", config(listener.hostPort(), "const", 1, 100, seconds(1), true));
-  disabled->StartSpan("disabled span")->Finish();
-  auto never = make("never.test", config(listener.hostPort(), "const", 0));
-  auto unsampled = never->StartSpan("unsampled root");
-  never->StartSpan("unsampled child", {opentracing::ChildOf(&unsampled->context())})->Finish();
-  unsampled->Finish();
-  auto none = make("none.test", config(listener.hostPort(), "probabilistic", 0));
-  none->StartSpan("probability zero")->Finish();
-  never->Close();
-  none->Close();
-  EXPECT_EQ(0u, never->statistics().reported);
-
-  std::unique_ptr<opentracing::Span> survivor;
-  std::weak_ptr<opentracing::Tracer> weak;
-  {
-    auto always = make("always.test", config(listener.hostPort(), "probabilistic", 1));
-    weak = always;
-    survivor = always->StartSpan("sampled");
-  }
-  EXPECT_FALSE(weak.expired());
-  survivor->SetTag("late", true);
-  survivor.reset();
-  EXPECT_TRUE(weak.expired());
-  listener.stop();
-  const auto spans = listener.spans();
-  ASSERT_EQ(1u, spans.size());
-  EXPECT_EQ("sampled", spans[0].operationName);
-  EXPECT_EQ((Texts{"sampler.type STRING probabilistic", "sampler.param DOUBLE 1.0", "late BOOL true"}),
-            texts(spans[0].tags));
-}
-
 TEST(JaegerReporting, RefusedDatagramsAreNotReportedAndTheAgentIsFoundAgain) {
-  int freePort;
-  { freePort = AgentListener().port(); }  // bound once, now closed: nobody listens there
-  const auto agentConfig = config("127.0.0.1:" + std::to_string(freePort), "const", 1, 100,
-                                  std::chrono::milliseconds(50));
+  const int freePort = AgentListener().port();  // bound once, now closed: nobody listens there
+  const auto agentConfig = config("127.0.0.1:" + std::to_string(freePort), "const", 1, std::chrono::milliseconds(50));
   auto absent = make("absent.test", agentConfig);
   // Each span in a datagram of its own: the port's refusal of one comes back before the next.
   for (int round = 0; round < 5; ++round) {
     absent->StartSpan("into the void")->Finish();
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    Sleep(100);
   }
   absent->Close();
   auto stats = absent->statistics();
@@ -218,7 +190,7 @@ TEST(JaegerReporting, RefusedDatagramsAreNotReportedAndTheAgentIsFoundAgain) {
   // The agent comes back after a burst: the first datagram is not lost to the burst's last refusal.
   auto returning = make("returning.test", agentConfig);
   for (int i = 0; i < 2000; ++i) returning->StartSpan("burst into the void");
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  Sleep(100);
   AgentListener agent(freePort);
   returning->StartSpan("back again")->Finish();
   returning->Close();
@@ -227,7 +199,6 @@ TEST(JaegerReporting, RefusedDatagramsAreNotReportedAndTheAgentIsFoundAgain) {
   agent.stop();
   const auto spans = agent.spans();
   EXPECT_TRUE(findSpan(spans, "back again"));
-  // Only what the agent received is reported.
   EXPECT_EQ(spans.size(), stats.reported);
 }
 
@@ -239,16 +210,15 @@ TEST(JaegerReporting, MakeRefusesWhatItCannotServe) {
   for (const auto& c : refused) {
     EXPECT_THROW(jaegertracing::Tracer::make(c.first, c.second), std::invalid_argument) << c.first;
   }
-  // Type names compare without regard to case.
-  EXPECT_TRUE(make("x", config(agent, "CONST")));
+  EXPECT_TRUE(make("x", config(agent, "CONST")));  // type names compare without regard to case
 }
 
-// Senders suspended (perhaps mid-send) while four threads finish spans: full lanes drop, and the
-// statistics summed over every lane hold each span in one outcome; each reported span arrives once.
+// Senders suspended, perhaps mid-send, under four threads finishing spans: the statistics summed
+// over the lanes hold each span in one outcome, queue-full drops included.
 TEST(JaegerReporting, QueueFullDropsOfEveryLaneCountInTheStatistics) {
   AgentListener listener(0, AgentListener::Record::SummaryOnly);
   const std::set<DWORD> before = threadsOfThisProcess();
-  auto tracer = make("drops.test", config(listener.hostPort(), "const", 1, 100, seconds(600)));
+  auto tracer = make("drops.test", config(listener.hostPort(), "const", 1, seconds(600)));
   std::vector<HANDLE> senders;
   for (DWORD id : threadsOfThisProcess()) {
     if (!before.count(id)) senders.push_back(OpenThread(THREAD_SUSPEND_RESUME, FALSE, id));
@@ -260,10 +230,7 @@ TEST(JaegerReporting, QueueFullDropsOfEveryLaneCountInTheStatistics) {
   std::vector<std::thread> finishing;
   for (int k = 0; k < 4; ++k) {
     finishing.emplace_back([&] {
-      while (!stop) {
-        tracer->StartSpan("flood")->SetTag("padding", padding);
-        ++finished;
-      }
+      for (; !stop; ++finished) tracer->StartSpan("flood")->SetTag("padding", padding);
     });
   }
   // A sender stopped outside a send leaves the finishing threads to send: stopped until drops show.
