@@ -1,5 +1,4 @@
-// Loading a library and resolving its exports: a failure raises the system's code with a text
-// naming the path as given or the export, at the fixed site the product's logs show.
+// A failed load or lookup raises the system's code, a text naming what failed, the logs' fixed site.
 #include "driver/LibraryPtr.h"
 
 #include <gtest/gtest.h>

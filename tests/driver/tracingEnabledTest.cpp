@@ -1,5 +1,4 @@
-// Whether a process traces: the switch in the registry, the host's name, and a provider beside the
-// executable that can serve.
+// Whether a process traces: the registry switch, the host's name, a provider beside it that serves.
 #include "driver/readTracingEnabled.h"
 
 #include <gtest/gtest.h>
@@ -7,11 +6,7 @@
 #include "tests/driver/childProcess.h"
 #include "tests/support/productSettings.h"
 
-namespace {
-
-const wchar_t kSwitch[] = L"opentracing_enabled";
-
-}  // namespace
+static const wchar_t kSwitch[] = L"opentracing_enabled";
 
 TEST(TracingEnabled, OnlyANonZeroDwordInThe32BitViewSwitchesTracingOn) {
   ProductSettings values;
@@ -34,10 +29,8 @@ TEST(TracingEnabled, OnlyANonZeroDwordInThe32BitViewSwitchesTracingOn) {
   }
 }
 
-// A host traces unless its name is excluded, whatever its case (the same host under any other
-// name traces), or its provider cannot serve: one missing beside the executable (the one in the
-// current folder, on the search path, is not its own) or lacking an export switches tracing off
-// for good, and an injection never raises into the host but leaves the variable alone.
+// Excluded names match whole in any case. A provider missing beside the host (the current folder's
+// is not its own) or lacking an export switches tracing off for good; injection then does nothing.
 TEST(TracingEnabled, ExcludedHostsAndProvidersThatCannotServeLeaveTracingOff) {
   ProductSettings values;
   values.set(kSwitch, 1);
@@ -52,9 +45,8 @@ TEST(TracingEnabled, ExcludedHostsAndProvidersThatCannotServeLeaveTracingOff) {
                {L"larkmodule.exe", L"enabled", nullptr, "enabled=1\r\n"},
                {L"xlarkmodule.dll", L"enabled", nullptr, "enabled=1\r\n"},
                {L"driver_probe.exe", L"span \"" + bin + L"\"", nullptr,
-                "first=0 tracing=0 library=0 entries=0 loaded=0 copied=1 second=0 loaded=0\r\n"},
-               {L"driver_probe.exe", L"span", L"partialprovider.dll",
-                "first=0 tracing=0 library=0 entries=0 loaded=0\r\n"},
+                "first=0 tracing=0 loaded=0 copied=1 second=0 loaded=0\r\n"},
+               {L"driver_probe.exe", L"span", L"partialprovider.dll", "first=0 tracing=0 loaded=0\r\n"},
                {L"driver_probe.exe", L"inject", nullptr, "tracing=0 variable=0 loaded=0\r\n"}};
   for (const auto& host : hosts) {
     ScratchFolder folder(L"kestrin_probe_");
