@@ -51,22 +51,20 @@ TEST_F(Traced, UnloadingTheLastHolderOrExitingDuringTheFirstSpanEndsWithoutDeadl
 TEST(TracedExits, HostsEndingWhileThreadsTraceThroughTheDriverNeverHangNorResend) {
   ProductSettings values;
   values.set(L"opentracing_enabled", 1);
-  for (const std::wstring mode : {L"exitprocess", L"exit", L"return"}) {
-    for (int round = 0; round < 2; ++round) {
-      SCOPED_TRACE(std::string(mode.begin(), mode.end()));
-      testsupport::AgentListener listener(6831, testsupport::AgentListener::Record::SummaryOnly);
-      const ProcessResult host = runHost(L"driver_exit_host.exe", L"150 " + mode, L"", 60000);
-      const testsupport::AgentSummary summary = listener.stop();
-      ASSERT_TRUE(host.finished) << "the host hangs: " << host.output;
-      ASSERT_EQ(host.exitCode, 0u) << host.output;
-      EXPECT_EQ(summary.undecodable, 0);
-      EXPECT_EQ(summary.duplicates, 0);
-      const testsupport::BusyExitCount busy = testsupport::countBusyExit(host.output, summary, "NEW: ");
-      ASSERT_EQ(busy.threadsCounted, testsupport::kBusyExitThreads) << host.output;
-      EXPECT_GT(busy.finished, 0);
-      EXPECT_LE(busy.missing, mode == L"exitprocess" ? testsupport::mostSpansInFlightAtExit() : 0)
-          << busy.missing << " of " << busy.finished << " finished spans missing";
-    }
+  for (const std::wstring mode : {L"exitprocess", L"exit", L"return", L"exitprocess", L"exit", L"return"}) {
+    SCOPED_TRACE(std::string(mode.begin(), mode.end()));
+    testsupport::AgentListener listener(6831, testsupport::AgentListener::Record::SummaryOnly);
+    const ProcessResult host = runHost(L"driver_exit_host.exe", L"150 " + mode, L"", 60000);
+    const testsupport::AgentSummary summary = listener.stop();
+    ASSERT_TRUE(host.finished) << "the host hangs: " << host.output;
+    ASSERT_EQ(host.exitCode, 0u) << host.output;
+    EXPECT_EQ(summary.undecodable, 0);
+    EXPECT_EQ(summary.duplicates, 0);
+    const testsupport::BusyExitCount busy = testsupport::countBusyExit(host.output, summary, "NEW: ");
+    ASSERT_EQ(busy.threadsCounted, testsupport::kBusyExitThreads) << host.output;
+    EXPECT_GT(busy.finished, 0);
+    EXPECT_LE(busy.missing, mode == L"exitprocess" ? testsupport::mostSpansInFlightAtExit() : 0)
+        << busy.missing << " of " << busy.finished << " finished spans missing";
   }
 }
 

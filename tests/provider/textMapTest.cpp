@@ -26,13 +26,11 @@ TEST(TextMap, ParsesKeepingTheFirstValueOfAKeyAndWhatTheMapHeld) {
   EXPECT_THROW(parseTextMap(parsed, "a/1", "/", ""), ArgumentException);
 }
 
-TEST(TextMapCarrier, SetsReadsInOrderAndStopsAtTheFirstError) {
-  TextMap map{{"a", "old"}, {"b", "2"}, {"c", "3"}};
+// Injection and extraction reach the map through the carrier alone; Set is checked by them.
+TEST(TextMapCarrier, ReadsInOrderStoppingAtTheFirstErrorAndLooksNoKeyUp) {
+  TextMap map{{"b", "2"}, {"a", "1"}, {"c", "3"}};
   const TextMapCarrier carrier(map);
   const opentracing::TextMapReader& reader = carrier;
-  EXPECT_TRUE(static_cast<const opentracing::TextMapWriter&>(carrier).Set("a", "1"));
-  EXPECT_TRUE(static_cast<const opentracing::TextMapWriter&>(carrier).Set("0", "new"));
-  EXPECT_TRUE(reader.LookupKey("a") == opentracing::make_unexpected(opentracing::lookup_key_not_supported_error));
   std::string visited;
   const auto stopped = reader.ForeachKey([&](opentracing::string_view key, opentracing::string_view value) {
     visited += std::string(key) + "=" + std::string(value) + " ";
@@ -40,5 +38,6 @@ TEST(TextMapCarrier, SetsReadsInOrderAndStopsAtTheFirstError) {
     return opentracing::expected<void>(opentracing::make_unexpected(opentracing::key_not_found_error));
   });
   EXPECT_TRUE(stopped == opentracing::make_unexpected(opentracing::key_not_found_error));
-  EXPECT_EQ(visited, "0=new a=1 b=2 ");
+  EXPECT_EQ(visited, "a=1 b=2 ");
+  EXPECT_TRUE(reader.LookupKey("a") == opentracing::make_unexpected(opentracing::lookup_key_not_supported_error));
 }
