@@ -19,8 +19,7 @@ class ScratchFolder {
   ScratchFolder(const ScratchFolder&) = delete;
   ScratchFolder& operator=(const ScratchFolder&) = delete;
 
-  // Copies every DLL of the build's binary folder but the provider here, and the executable source
-  // as target; returns the target's path.
+  // Copies the build's DLLs but the provider here, and its executable source as target; its path.
   std::wstring placeHost(const std::wstring& source, const std::wstring& target) const {
     const std::wstring bin = executableFolder();
     WIN32_FIND_DATAW found;

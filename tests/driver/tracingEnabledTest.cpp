@@ -8,7 +8,9 @@
 
 static const wchar_t kSwitch[] = L"opentracing_enabled";
 
-TEST(TracingEnabled, OnlyANonZeroDwordInThe32BitViewSwitchesTracingOn) {
+// Only a non-zero DWORD in the 32-bit view switches tracing on; the current folder's provider is
+// not the host's own, and a failed load switches tracing off for good.
+TEST(TracingEnabled, OnANonZeroDwordInThe32BitViewForHostsNotExcludedWithAProviderThatServes) {
   ProductSettings values;
   ProductSettings values64(KEY_WOW64_64KEY);
   values.remove(kSwitch);
@@ -27,13 +29,7 @@ TEST(TracingEnabled, OnlyANonZeroDwordInThe32BitViewSwitchesTracingOn) {
     values.set(kSwitch, value.type, value.data, 4);
     EXPECT_EQ(readTracingEnabled(), value.on) << "type " << value.type;
   }
-}
 
-// Excluded names match whole in any case. A provider missing beside the host (the current folder's
-// is not its own) or lacking an export switches tracing off for good; injection then does nothing.
-TEST(TracingEnabled, ExcludedHostsAndProvidersThatCannotServeLeaveTracingOff) {
-  ProductSettings values;
-  values.set(kSwitch, 1);
   const std::wstring bin = executableFolder();
   const struct {
     const wchar_t* name;

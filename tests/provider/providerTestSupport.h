@@ -9,8 +9,7 @@
 #include "tests/support/AgentListener.h"
 #include "tests/support/productSettings.h"
 
-// Tracing switched on, no span context inherited, and the agent's port, where the tracer reports,
-// listened on.
+// Tracing switched on, no span context inherited, and the agent's port listened on.
 class TracingOn : public ::testing::Test {
  protected:
   TracingOn() {
@@ -22,7 +21,6 @@ class TracingOn : public ::testing::Test {
   testsupport::AgentListener agent{6831};
 };
 
-// The spans whose operation names start with prefix.
 inline std::vector<const testsupport::ReceivedSpan*> spansNamed(const std::vector<testsupport::ReceivedSpan>& spans,
                                                                 const std::string& prefix) {
   std::vector<const testsupport::ReceivedSpan*> found;
