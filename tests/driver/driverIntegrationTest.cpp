@@ -8,7 +8,6 @@
 #include "tests/support/busyExit.h"
 #include "tests/support/runProcess.h"
 
-using testsupport::ReceivedSpan;
 using Traced = TracingOn;
 
 // Two threads open the first spans at once: one provider and tracer, so both under one root span.
@@ -58,7 +57,6 @@ TEST(TracedExits, HostsEndingWhileThreadsTraceThroughTheDriverNeverHangNorResend
     EXPECT_EQ(summary.duplicates, 0);
     const testsupport::BusyExitCount busy = testsupport::countBusyExit(host.output, summary, "NEW: ");
     ASSERT_EQ(busy.threadsCounted, testsupport::kBusyExitThreads) << host.output;
-    EXPECT_GT(busy.finished, 0);
     EXPECT_LE(busy.missing, mode == L"exitprocess" ? testsupport::mostSpansInFlightAtExit() : 0)
         << busy.missing << " of " << busy.finished << " finished spans missing";
   }

@@ -6,15 +6,13 @@
 #include "tests/driver/childProcess.h"
 #include "tests/support/productSettings.h"
 
-static const wchar_t kSwitch[] = L"opentracing_enabled";
-
 // Only a non-zero DWORD in the 32-bit view switches tracing on; the current folder's provider is
 // not the host's own, and a failed load switches tracing off for good.
 TEST(TracingEnabled, OnANonZeroDwordInThe32BitViewForHostsNotExcludedWithAProviderThatServes) {
   ProductSettings values;
   ProductSettings values64(KEY_WOW64_64KEY);
-  values.remove(kSwitch);
-  values64.set(kSwitch, 1);
+  values.remove(L"opentracing_enabled");
+  values64.set(L"opentracing_enabled", 1);
   EXPECT_FALSE(readTracingEnabled()) << "only in the 64-bit view";
   // REG_SZ "1" and REG_BINARY 1 are four bytes too.
   const wchar_t text[] = L"1";
@@ -26,7 +24,7 @@ TEST(TracingEnabled, OnANonZeroDwordInThe32BitViewForHostsNotExcludedWithAProvid
   } values32[] = {
       {REG_SZ, text, false}, {REG_BINARY, &seven, false}, {REG_DWORD, &zero, false}, {REG_DWORD, &seven, true}};
   for (const auto& value : values32) {
-    values.set(kSwitch, value.type, value.data, 4);
+    values.set(L"opentracing_enabled", value.type, value.data, 4);
     EXPECT_EQ(readTracingEnabled(), value.on) << "type " << value.type;
   }
 
@@ -47,10 +45,8 @@ TEST(TracingEnabled, OnANonZeroDwordInThe32BitViewForHostsNotExcludedWithAProvid
   for (const auto& host : hosts) {
     ScratchFolder folder(L"kestrin_probe_");
     const std::wstring path = folder.placeHost(L"driver_probe.exe", host.name);
-    if (host.provider) {
-      const std::wstring provider = folder.path + L"\\opentracingprovider.dll";
-      ASSERT_TRUE(CopyFileW((bin + L"\\" + host.provider).c_str(), provider.c_str(), FALSE));
-    }
+    const std::wstring provider = folder.path + L"\\opentracingprovider.dll";
+    ASSERT_TRUE(!host.provider || CopyFileW((bin + L"\\" + host.provider).c_str(), provider.c_str(), FALSE));
     EXPECT_EQ(runProcess(path, host.arguments, bin).output, host.output) << host.name << " " << host.arguments;
   }
 }

@@ -10,8 +10,6 @@
 #include "tests/diagnostics/log/logTestSupport.h"
 #include "tests/provider/providerTestSupport.h"
 
-using testsupport::ReceivedSpan;
-
 static const std::string kRootName = "Root Span for module: provider_tracing_tests";
 
 // A provider other than ours, as a caller could mix them up.
@@ -22,13 +20,12 @@ class RefusingTracer : public opentracing::Tracer {
   using Context = opentracing::expected<std::unique_ptr<opentracing::SpanContext>>;
   using Injected = opentracing::expected<void>;
   using SpanContext = opentracing::SpanContext;
+  using Options = opentracing::StartSpanOptions;
   static Injected refused() { return opentracing::make_unexpected(opentracing::invalid_span_context_error); }
 
  public:
-  std::unique_ptr<opentracing::Span> StartSpanWithOptions(opentracing::string_view,
-                                                          const opentracing::StartSpanOptions&) const noexcept override {
-    return nullptr;
-  }
+  std::unique_ptr<opentracing::Span> StartSpanWithOptions(opentracing::string_view, const Options&) const noexcept
+      override { return nullptr; }
   Injected Inject(const SpanContext&, std::ostream&) const override { return refused(); }
   Injected Inject(const SpanContext&, const opentracing::TextMapWriter&) const override { return refused(); }
   Injected Inject(const SpanContext&, const opentracing::HTTPHeadersWriter&) const override { return refused(); }
