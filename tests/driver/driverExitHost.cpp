@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <string>
 
 #include "driver/OpenTracingDriver.h"
 
@@ -27,8 +26,6 @@ int main(int argc, char** argv) {
   if (argc < 3 || !OpenTracingDriver::IsEnabled()) return 2;
   for (int k = 0; k < kThreads; ++k) {
     if (!CreateThread(nullptr, 0, traceBusily, reinterpret_cast<void*>(static_cast<INT_PTR>(k)), 0, nullptr)) return 2;
-  }
-  for (int k = 0; k < kThreads; ++k) {
     while (finished[k] == 0) Sleep(1);
   }
   Sleep(static_cast<DWORD>(std::atoi(argv[1])));
