@@ -71,7 +71,6 @@ TEST(TracedLoad, SixtyFourThreadsAtFullSpeedLoseNoSpanAndEndingTracingLeavesSpan
   SetEnvironmentVariableW(kSpanContextVariable, nullptr);
   testsupport::AgentListener agent(6831, testsupport::AgentListener::Record::SummaryOnly);
   const auto openAcrossTheEnd = OpenTracingDriver::StartSpan("busy", 1, "");
-  ASSERT_TRUE(openAcrossTheEnd->IsEnabled());
   std::vector<std::thread> threads;
   for (int k = 0; k < kThreads; ++k) {
     threads.emplace_back([k] {

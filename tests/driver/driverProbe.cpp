@@ -1,5 +1,5 @@
 // driver_probe, a host under a name and in a folder of the test's choosing; prints key=value pairs.
-//   enabled | trace [oversized] (one span, exit code 2 if untraced) | inject
+//   trace [oversized] (one span, exit code 2 if untraced) | inject
 //   span [PROVIDER_DIR]: a span and what it left; one more after copying PROVIDER_DIR's provider
 #include <cstdio>
 
@@ -11,10 +11,6 @@ static int spanOf() { return OpenTracingDriver::StartSpan("driverProbe", __LINE_
 
 int wmain(int argc, wchar_t** argv) {
   const std::wstring command = argc > 1 ? argv[1] : L"";
-  if (command == L"enabled") {
-    std::printf("enabled=%d\n", OpenTracingDriver::IsEnabled() ? 1 : 0);
-    return 0;
-  }
   if (command == L"trace") {
     const auto span = OpenTracingDriver::StartSpan("hostMain", 1, "host");
     if (argc > 2) span->SetTag("payload", std::string(70000, 'x'));

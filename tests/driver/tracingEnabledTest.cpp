@@ -34,10 +34,10 @@ TEST(TracingEnabled, OnANonZeroDwordInThe32BitViewForHostsNotExcludedWithAProvid
     std::wstring arguments;
     const wchar_t* provider;  // copied beside the host as the provider
     const char* output;
-  } hosts[] = {{L"LarkModule.DLL", L"enabled", nullptr, "enabled=0\r\n"},
-               {L"wrenModule.Dll", L"enabled", nullptr, "enabled=0\r\n"},
-               {L"larkmodule.exe", L"enabled", nullptr, "enabled=1\r\n"},
-               {L"xlarkmodule.dll", L"enabled", nullptr, "enabled=1\r\n"},
+  } hosts[] = {{L"LarkModule.DLL", L"span", L"opentracingprovider.dll", "first=0 tracing=0 loaded=0\r\n"},
+               {L"wrenModule.Dll", L"span", L"opentracingprovider.dll", "first=0 tracing=0 loaded=0\r\n"},
+               {L"larkmodule.exe", L"span", L"opentracingprovider.dll", "first=1 tracing=1 loaded=1\r\n"},
+               {L"xlarkmodule.dll", L"span", L"opentracingprovider.dll", "first=1 tracing=1 loaded=1\r\n"},
                {L"driver_probe.exe", L"span \"" + bin + L"\"", nullptr,
                 "first=0 tracing=0 loaded=0 copied=1 second=0 loaded=0\r\n"},
                {L"driver_probe.exe", L"span", L"partialprovider.dll", "first=0 tracing=0 loaded=0\r\n"},

@@ -63,8 +63,7 @@ TEST_F(ProviderTracing, ScopesNestPerThreadUnderTheRootSpanAndFailuresLeaveThemA
   EXPECT_STREQ(value, L"older") << "a failed injection keeps what the variable held";
   opentracing::Tracer::InitGlobal(jaeger);
   std::thread([&] {
-    // Nothing is current on this thread yet, so there is no span to tag.
-    outer->SetTag("fromWorker", "lost");
+    outer->SetTag("fromWorker", "lost");  // nothing is current on this thread, so nothing is tagged
     // Left current on purpose (its object is never freed): the thread's exit ends the span.
     driver.startSpan("leftOpen", 4, "").release();
   }).join();
@@ -105,8 +104,7 @@ TEST_F(ProviderTracing, AHostContinuesTheInjectedSpanUnderItsExecutablesName) {
   values.set(L"Debug", 1);
   OpenTracingDriverState driver;
   driver.injectSpan();
-  // Its scope carries a tag no datagram can hold: that span is dropped and counted.
-  ASSERT_EQ(runHost(L"Tool.Name.exe", L"trace oversized").exitCode, 0u);
+  ASSERT_EQ(runHost(L"Tool.Name.exe", L"trace oversized").exitCode, 0u);  // a span no datagram holds: counted
   {
     const auto outer = driver.startSpan("outer", 1, "");
     {
