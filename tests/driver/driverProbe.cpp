@@ -1,32 +1,16 @@
-// driver_probe: a host for the tests that must run as a process of their own, under a name or in a
-// folder of their choosing. Prints one line of key=value pairs, but for trace.
-//   enabled             whether the process traces
-//   trace [oversized]   one span "host (hostMain 1)", exit code 2 if untraced; a tag no datagram holds
-//   span [PROVIDER_DIR] a span and the state it left; one more after copying PROVIDER_DIR's provider
-//   inject              an injection and what it left: tracing, the variable set, the provider loaded
-#include <windows.h>
-
+// driver_probe, a host under a name and in a folder of the test's choosing; prints key=value pairs.
+//   trace [oversized] (one span, exit code 2 if untraced) | inject
+//   span [PROVIDER_DIR]: a span and what it left; one more after copying PROVIDER_DIR's provider
 #include <cstdio>
-#include <string>
 
-#include "diagnostics/ExecuteContext.h"
-#include "driver/OpenTracingDriverState.h"
 #include "driver/OpenTracingDriver.h"
 #include "platform/VFileName.h"
 #include "platform/moduleName.h"
 
-namespace {
-
-int spanOf() { return OpenTracingDriver::StartSpan("driverProbe", __LINE__, "")->IsEnabled() ? 1 : 0; }
-
-}  // namespace
+static int spanOf() { return OpenTracingDriver::StartSpan("driverProbe", __LINE__, "")->IsEnabled() ? 1 : 0; }
 
 int wmain(int argc, wchar_t** argv) {
   const std::wstring command = argc > 1 ? argv[1] : L"";
-  if (command == L"enabled") {
-    std::printf("enabled=%d\n", OpenTracingDriver::IsEnabled() ? 1 : 0);
-    return 0;
-  }
   if (command == L"trace") {
     const auto span = OpenTracingDriver::StartSpan("hostMain", 1, "host");
     if (argc > 2) span->SetTag("payload", std::string(70000, 'x'));
@@ -35,9 +19,7 @@ int wmain(int argc, wchar_t** argv) {
   if (command == L"span") {
     const std::wstring provider = L"opentracingprovider.dll";
     const int first = spanOf();
-    const OpenTracingDriverState& state = *getExecuteContext()->driverState;
-    std::printf("first=%d tracing=%d library=%d entries=%d loaded=%d", first, OpenTracingDriver::IsEnabled() ? 1 : 0,
-                state.library ? 1 : 0, state.getTracer || state.getSpanContext || state.injectCurrentSpan ? 1 : 0,
+    std::printf("first=%d tracing=%d loaded=%d", first, OpenTracingDriver::IsEnabled() ? 1 : 0,
                 GetModuleHandleW(provider.c_str()) != nullptr ? 1 : 0);
     if (argc > 2) {
       const BOOL copied =

@@ -1,5 +1,4 @@
-// Whether a process traces: the switch in the registry, the host's name, and a provider beside the
-// executable that can serve.
+// Whether a process traces: the registry switch, the host's name, a provider beside it that serves.
 #include "driver/readTracingEnabled.h"
 
 #include <gtest/gtest.h>
@@ -7,17 +6,13 @@
 #include "tests/driver/childProcess.h"
 #include "tests/support/productSettings.h"
 
-namespace {
-
-const wchar_t kSwitch[] = L"opentracing_enabled";
-
-}  // namespace
-
-TEST(TracingEnabled, OnlyANonZeroDwordInThe32BitViewSwitchesTracingOn) {
+// Only a non-zero DWORD in the 32-bit view switches tracing on; the current folder's provider is
+// not the host's own, and a failed load switches tracing off for good.
+TEST(TracingEnabled, OnANonZeroDwordInThe32BitViewForHostsNotExcludedWithAProviderThatServes) {
   ProductSettings values;
   ProductSettings values64(KEY_WOW64_64KEY);
-  values.remove(kSwitch);
-  values64.set(kSwitch, 1);
+  values.remove(L"opentracing_enabled");
+  values64.set(L"opentracing_enabled", 1);
   EXPECT_FALSE(readTracingEnabled()) << "only in the 64-bit view";
   // REG_SZ "1" and REG_BINARY 1 are four bytes too.
   const wchar_t text[] = L"1";
@@ -29,40 +24,29 @@ TEST(TracingEnabled, OnlyANonZeroDwordInThe32BitViewSwitchesTracingOn) {
   } values32[] = {
       {REG_SZ, text, false}, {REG_BINARY, &seven, false}, {REG_DWORD, &zero, false}, {REG_DWORD, &seven, true}};
   for (const auto& value : values32) {
-    values.set(kSwitch, value.type, value.data, 4);
+    values.set(L"opentracing_enabled", value.type, value.data, 4);
     EXPECT_EQ(readTracingEnabled(), value.on) << "type " << value.type;
   }
-}
 
-// A host traces unless its name is excluded, whatever its case (the same host under any other
-// name traces), or its provider cannot serve: one missing beside the executable (the one in the
-// current folder, on the search path, is not its own) or lacking an export switches tracing off
-// for good, and an injection never raises into the host but leaves the variable alone.
-TEST(TracingEnabled, ExcludedHostsAndProvidersThatCannotServeLeaveTracingOff) {
-  ProductSettings values;
-  values.set(kSwitch, 1);
   const std::wstring bin = executableFolder();
   const struct {
     const wchar_t* name;
     std::wstring arguments;
     const wchar_t* provider;  // copied beside the host as the provider
     const char* output;
-  } hosts[] = {{L"LarkModule.DLL", L"enabled", nullptr, "enabled=0\r\n"},
-               {L"wrenModule.Dll", L"enabled", nullptr, "enabled=0\r\n"},
-               {L"larkmodule.exe", L"enabled", nullptr, "enabled=1\r\n"},
-               {L"xlarkmodule.dll", L"enabled", nullptr, "enabled=1\r\n"},
+  } hosts[] = {{L"LarkModule.DLL", L"span", L"opentracingprovider.dll", "first=0 tracing=0 loaded=0\r\n"},
+               {L"wrenModule.Dll", L"span", L"opentracingprovider.dll", "first=0 tracing=0 loaded=0\r\n"},
+               {L"larkmodule.exe", L"span", L"opentracingprovider.dll", "first=1 tracing=1 loaded=1\r\n"},
+               {L"xlarkmodule.dll", L"span", L"opentracingprovider.dll", "first=1 tracing=1 loaded=1\r\n"},
                {L"driver_probe.exe", L"span \"" + bin + L"\"", nullptr,
-                "first=0 tracing=0 library=0 entries=0 loaded=0 copied=1 second=0 loaded=0\r\n"},
-               {L"driver_probe.exe", L"span", L"partialprovider.dll",
-                "first=0 tracing=0 library=0 entries=0 loaded=0\r\n"},
+                "first=0 tracing=0 loaded=0 copied=1 second=0 loaded=0\r\n"},
+               {L"driver_probe.exe", L"span", L"partialprovider.dll", "first=0 tracing=0 loaded=0\r\n"},
                {L"driver_probe.exe", L"inject", nullptr, "tracing=0 variable=0 loaded=0\r\n"}};
   for (const auto& host : hosts) {
     ScratchFolder folder(L"kestrin_probe_");
     const std::wstring path = folder.placeHost(L"driver_probe.exe", host.name);
-    if (host.provider) {
-      const std::wstring provider = folder.path + L"\\opentracingprovider.dll";
-      ASSERT_TRUE(CopyFileW((bin + L"\\" + host.provider).c_str(), provider.c_str(), FALSE));
-    }
+    const std::wstring provider = folder.path + L"\\opentracingprovider.dll";
+    ASSERT_TRUE(!host.provider || CopyFileW((bin + L"\\" + host.provider).c_str(), provider.c_str(), FALSE));
     EXPECT_EQ(runProcess(path, host.arguments, bin).output, host.output) << host.name << " " << host.arguments;
   }
 }

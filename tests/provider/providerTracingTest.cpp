@@ -1,12 +1,7 @@
-// The provider DLL loaded by the driver's state, in this process and in host processes it starts:
-// their spans checked at the agent listener.
-#include <gtest/gtest.h>
-
+// The provider DLL loaded by the driver's state, here and in hosts: spans checked at the agent.
 #include <opentracing/tracer.h>
 
 #include <algorithm>
-#include <memory>
-#include <string>
 #include <thread>
 
 #include "diagnostics/vexception.h"
@@ -15,28 +10,22 @@
 #include "tests/diagnostics/log/logTestSupport.h"
 #include "tests/provider/providerTestSupport.h"
 
-using testsupport::ReceivedSpan;
-
-namespace {
-
-const std::string kRootName = "Root Span for module: provider_tracing_tests";
+static const std::string kRootName = "Root Span for module: provider_tracing_tests";
 
 // A provider other than ours, as a caller could mix them up.
 class ForeignTracerProvider : public OpenTracingDriver::ITracerProvider {};
 
-// A tracer that fails the ways the interface lets tracers fail: it starts no span, injects
-// nothing and extracts no span context.
+// A tracer that starts no span, injects nothing and extracts no span context.
 class RefusingTracer : public opentracing::Tracer {
   using Context = opentracing::expected<std::unique_ptr<opentracing::SpanContext>>;
   using Injected = opentracing::expected<void>;
   using SpanContext = opentracing::SpanContext;
+  using Options = opentracing::StartSpanOptions;
   static Injected refused() { return opentracing::make_unexpected(opentracing::invalid_span_context_error); }
 
  public:
-  std::unique_ptr<opentracing::Span> StartSpanWithOptions(opentracing::string_view,
-                                                          const opentracing::StartSpanOptions&) const noexcept override {
-    return nullptr;
-  }
+  std::unique_ptr<opentracing::Span> StartSpanWithOptions(opentracing::string_view, const Options&) const noexcept
+      override { return nullptr; }
   Injected Inject(const SpanContext&, std::ostream&) const override { return refused(); }
   Injected Inject(const SpanContext&, const opentracing::TextMapWriter&) const override { return refused(); }
   Injected Inject(const SpanContext&, const opentracing::HTTPHeadersWriter&) const override { return refused(); }
@@ -45,71 +34,26 @@ class RefusingTracer : public opentracing::Tracer {
   Context Extract(const opentracing::HTTPHeadersReader&) const override { return Context(); }
 };
 
-// Each test makes its state once the switch is on; the state loads the provider at its first span.
 using ProviderTracing = TracingOn;
 
-}  // namespace
-
-TEST_F(ProviderTracing, ScopesNestWithinTheirThreadAndEachThreadStartsUnderTheRootSpan) {
-  OpenTracingDriverState driver;
-  auto outer = driver.startSpan("recyclerPath", 1031, "");
-  EXPECT_TRUE(outer->IsEnabled());
-  {
-    const auto inner = driver.startSpan("removeFile", 7, "cleanup");
-    inner->SetTag("std::exception", "access denied");
-    inner->SetError("the file stays");
-  }
-  std::thread([&] {
-    // Nothing is current on this thread yet, so there is no span to tag.
-    outer->SetTag("fromWorker", "lost");
-    // Left current on purpose (its object is never freed): the thread's exit ends the span.
-    driver.startSpan("leftOpen", 4, "").release();
-  }).join();
-  driver.startSpan("afterInner", 9, "");
-  outer.reset();
-  driver.endTracing();
-
-  const auto spans = agent.waitForSpans(5);
-  ASSERT_EQ(spans.size(), 5u);
-  const ReceivedSpan& root = spanNamed(spans, kRootName);
-  const ReceivedSpan& first = spanNamed(spans, "NEW: recyclerPath 1031");
-  const ReceivedSpan& inner = spanNamed(spans, "CHILD: cleanup (removeFile 7)");
-  EXPECT_EQ(root.service, "provider_tracing_tests");
-  EXPECT_EQ(root.parentSpanId, 0u);
-  // Every trace is sampled.
-  EXPECT_EQ(tagValue(root, "sampler.type"), "STRING:const");
-  EXPECT_EQ(root.flags & 1, 1);
-  EXPECT_TRUE(childOf(first, root));
-  EXPECT_TRUE(childOf(inner, first));
-  EXPECT_TRUE(childOf(spanNamed(spans, "CHILD: afterInner 9"), first)) << "the outer scope is current again";
-  EXPECT_TRUE(childOf(spanNamed(spans, "NEW: leftOpen 4"), root)) << "a thread's first span is not under another's";
-
-  EXPECT_EQ(tagValue(first, "Name"), "STRING:");
-  EXPECT_EQ(tagValue(first, "Function"), "STRING:recyclerPath");
-  EXPECT_EQ(tagValue(first, "Line"), "LONG:1031");
-  EXPECT_EQ(tagValue(inner, "Name"), "STRING:cleanup");
-  EXPECT_EQ(tagValue(inner, "std::exception"), "STRING:access denied");
-  EXPECT_EQ(tagValue(inner, "error"), "STRING:true");
-  EXPECT_EQ(tagValue(inner, "error_description"), "STRING:the file stays");
-  EXPECT_EQ(first.tag("error"), nullptr);
-  EXPECT_EQ(first.tag("fromWorker"), nullptr);
-}
-
-// A variable that holds no span context leaves the process to start a trace of its own. A fresh
-// holder makes its root span at its first span, so a refusing tracer meets that moment.
-TEST_F(ProviderTracing, FailuresLeaveTheThreadsSpansAsTheyWereAndTheRootSpanIsRetried) {
+// A variable holding no span context starts a trace of its own; a refusal may meet a root's making.
+TEST_F(ProviderTracing, ScopesNestPerThreadUnderTheRootSpanAndFailuresLeaveThemAsTheyWere) {
   SetEnvironmentVariableW(kSpanContextVariable, L"uber-trace-id/not a span context;x/y");
   OpenTracingDriverState driver;
   driver.startSpan("loaded", 0, "");
   driver.tracer.reset(driver.getTracer());
   const auto jaeger = opentracing::Tracer::Global();
   const auto refusing = std::make_shared<RefusingTracer>();
-
   opentracing::Tracer::InitGlobal(refusing);
   EXPECT_THROW(driver.startSpan("noRootYet", 1, ""), vexception);
   opentracing::Tracer::InitGlobal(jaeger);
-  auto outer = driver.startSpan("outer", 2, "");
 
+  auto outer = driver.startSpan("recyclerPath", 1031, "");
+  {
+    const auto inner = driver.startSpan("removeFile", 7, "cleanup");
+    inner->SetTag("std::exception", "access denied");
+    inner->SetError("the file stays");
+  }
   opentracing::Tracer::InitGlobal(refusing);
   EXPECT_THROW(driver.startSpan("refused", 3, ""), vexception);
   SetEnvironmentVariableW(kSpanContextVariable, L"older");
@@ -118,10 +62,14 @@ TEST_F(ProviderTracing, FailuresLeaveTheThreadsSpansAsTheyWereAndTheRootSpanIsRe
   GetEnvironmentVariableW(kSpanContextVariable, value, 16);
   EXPECT_STREQ(value, L"older") << "a failed injection keeps what the variable held";
   opentracing::Tracer::InitGlobal(jaeger);
-  driver.startSpan("afterRefusal", 4, "");
+  std::thread([&] {
+    outer->SetTag("fromWorker", "lost");  // nothing is current on this thread, so nothing is tagged
+    // Left current on purpose (its object is never freed): the thread's exit ends the span.
+    driver.startSpan("leftOpen", 4, "").release();
+  }).join();
+  driver.startSpan("afterInner", 9, "");
   outer.reset();
 
-  // Only this provider's holder leads to a root span.
   OpenTracingDriver::TracerPtr foreign(new ForeignTracerProvider);
   OpenTracingDriver::TracerPtr none;
   EXPECT_THROW(driver.getSpanContext(foreign, "foreign", 5, ""), ArgumentException);
@@ -129,32 +77,34 @@ TEST_F(ProviderTracing, FailuresLeaveTheThreadsSpansAsTheyWereAndTheRootSpanIsRe
   EXPECT_THROW(driver.injectCurrentSpan(foreign), ArgumentException);
   driver.endTracing();
 
-  // The first holder's root span and its span, then the second's.
-  const auto spans = agent.waitForSpans(5);
-  ASSERT_EQ(spans.size(), 5u);
-  const ReceivedSpan& outerSpan = spanNamed(spans, "NEW: outer 2");
+  const auto spans = agent.waitForSpans(7);
+  ASSERT_EQ(spans.size(), 7u);
+  const ReceivedSpan& first = spanNamed(spans, "NEW: recyclerPath 1031");
+  const ReceivedSpan& inner = spanNamed(spans, "CHILD: cleanup (removeFile 7)");
   const auto roots = spansNamed(spans, kRootName);
   ASSERT_EQ(roots.size(), 2u);
-  const ReceivedSpan& root = *roots[roots[0]->spanId == outerSpan.parentSpanId ? 0 : 1];
+  const ReceivedSpan& root = *roots[roots[0]->spanId == first.parentSpanId ? 0 : 1];
   EXPECT_EQ(root.parentSpanId, 0u);
-  EXPECT_TRUE(childOf(outerSpan, root));
-  EXPECT_TRUE(childOf(spanNamed(spans, "CHILD: afterRefusal 4"), outerSpan));
+  EXPECT_EQ(root.flags & 1, 1) << "every trace is sampled";
+  EXPECT_EQ(tagsOf(root), "sampler.type=STRING:const sampler.param=BOOL:true ");
+  EXPECT_TRUE(childOf(first, root));
+  EXPECT_TRUE(childOf(inner, first));
+  EXPECT_TRUE(childOf(spanNamed(spans, "CHILD: afterInner 9"), first)) << "the outer scope is current again";
+  EXPECT_TRUE(childOf(spanNamed(spans, "NEW: leftOpen 4"), root)) << "a thread's first span is not under another's";
+  EXPECT_EQ(tagsOf(first), "Name=STRING: Function=STRING:recyclerPath Line=LONG:1031 ");
+  EXPECT_EQ(tagsOf(inner), "Name=STRING:cleanup Function=STRING:removeFile Line=LONG:7 "
+                           "std::exception=STRING:access denied error=STRING:true "
+                           "error_description=STRING:the file stays ");
 }
 
-// A host continues the trace of the span injected before it started: the root span while none is
-// current, else the thread's current one. Its service is its executable's name without the last
-// extension, in the ANSI code page (where a character outside it becomes the code page's default
-// character), sent in UTF-8. Spans it lost on the way leave one Warning in the day's log.
+// A host's service is its executable's name through the ANSI code page, sent in UTF-8.
 TEST_F(ProviderTracing, AHostContinuesTheInjectedSpanUnderItsExecutablesName) {
   if (GetACP() != 1252) GTEST_SKIP() << "the ANSI code page is " << GetACP() << ", not 1252";
-  CPINFOEXW codePage = {};
-  ASSERT_TRUE(GetCPInfoExW(CP_ACP, 0, &codePage));
   const std::wstring log = todaysLogFile(makeProductRoot(values, L"tracinghealth"), L"debug");
   values.set(L"Debug", 1);
   OpenTracingDriverState driver;
   driver.injectSpan();
-  // Its scope carries a tag no datagram can hold: that span is dropped and counted.
-  ASSERT_EQ(runHost(L"Tool.Name.exe", L"trace oversized").exitCode, 0u);
+  ASSERT_EQ(runHost(L"Tool.Name.exe", L"trace oversized").exitCode, 0u);  // a span no datagram holds: counted
   {
     const auto outer = driver.startSpan("outer", 1, "");
     {
@@ -167,21 +117,19 @@ TEST_F(ProviderTracing, AHostContinuesTheInjectedSpanUnderItsExecutablesName) {
     GetEnvironmentVariableW(kSpanContextVariable, text, 1024);
     EXPECT_EQ(std::wstring(text).rfind(L"uber-trace-id/", 0), 0u) << "one pair of key and value: " << text;
     EXPECT_EQ(std::wstring(text).find(L';'), std::wstring::npos) << text;
-    // A runic letter is in no single-byte Windows code page.
     ASSERT_EQ(runHost(L"Tool\u16A0Rune.exe", L"trace").exitCode, 0u);
   }
   driver.endTracing();
 
   const auto spans = agent.waitForSpans(8);
   ASSERT_EQ(spans.size(), 8u);
-  const std::string rune = std::string("Tool") + static_cast<char>(codePage.DefaultChar[0]) + "Rune";
   const struct {
     const ReceivedSpan& injected;
     std::string service;
     int scopes;
   } hosts[] = {{spanNamed(spans, kRootName), "Tool.Name", 0},
                {spanNamed(spans, "CHILD: inner 2"), "Caf\xC3\xA9", 1},
-               {spanNamed(spans, "NEW: outer 1"), rune, 1}};
+               {spanNamed(spans, "NEW: outer 1"), "Tool?Rune", 1}};  // the code page's default character
   for (const auto& host : hosts) {
     const ReceivedSpan& root = spanNamed(spans, "Propagated Root Span for module: " + host.service);
     EXPECT_EQ(root.service, host.service);
