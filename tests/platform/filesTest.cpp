@@ -1,3 +1,4 @@
+// Files, folders and their listing against real files, beyond MAX_PATH too.
 #include "platform/VFile.h"
 
 #include <gtest/gtest.h>
@@ -5,11 +6,9 @@
 #include "platform/VDateTime.h"
 #include "platform/VDirectory.h"
 #include "platform/VFileFinder.h"
+#include "platform/fileAttributes.h"
 #include "tests/driver/childProcess.h"
 #include "tests/platform/raised.h"
-#include "tests/support/runProcess.h"
-
-namespace {
 
 struct Files : ::testing::Test {
   ScratchFolder folder{L"kestrin_files_"};
@@ -50,7 +49,7 @@ TEST_F(Files, APartialWriteRaisesOnlyWhenAllWasAsked) {
   const std::string linuxPath(path.begin(), path.end());
   const int status = runLinuxShell(root, "trap '' XFSZ; prlimit --fsize=1048576 " +
                                              wineCommand(executableFolder() + L"\\partial_write_host.exe") + " '" +
-                                             linuxPath + "' 2097152 >out 2>&1");
+                                             linuxPath + "' >out 2>&1");
   const std::string output = readBytes(root + L"\\out");
   ASSERT_EQ(status, 0) << output;
   EXPECT_EQ(output, "raised 132 Unable to write 2097152 bytes into file '" + linuxPath +
@@ -60,37 +59,81 @@ TEST_F(Files, APartialWriteRaisesOnlyWhenAllWasAsked) {
   EXPECT_EQ(written.nFileSizeLow, 1048576u);  // the system took the first half
 }
 
-TEST_F(Files, FinderMovesBetweenIdlePositionedAndExhausted) {
+TEST_F(Files, FoldersAreMadeAtEveryMissingLevelAndListedBeyondMaxPath) {
   VFileFinder finder;
   EXPECT_FALSE(finder.first(root + L"\\*.dmp"));
   EXPECT_TRUE(finder.isDots());
   EXPECT_FALSE(finder.next());
   EXPECT_FALSE(finder.first(root + L"\\missing\\*"));
-  const auto invalid = raised<VInvalidNameException>([&] { finder.first(root + L"\\a|b\\*"); });
-  EXPECT_NE(invalid.message.find(L" at FindFirstFile(" + root + L"\\a|b\\*)"), std::wstring::npos);
-  EXPECT_EQ(invalid.sites.at(0).line, 390);
 
-  std::wstring deep = root;  // beyond MAX_PATH
-  for (wchar_t c : {L'a', L'b', L'c', L'd'}) deep += L"\\" + std::wstring(70, c);
-  VDirectory::createDirectory(deep + L"\\sub", nullptr);
+  std::wstring deep = root;
+  for (wchar_t c : {L'a', L'b', L'c', L'd', L'e'}) deep += L"\\" + std::wstring(70, c);
+  VDirectory::createDirectory(deep + L"\\sub\\", nullptr);
+  bool isDirectory = false;
+  EXPECT_TRUE(fileExist(deep + L"\\sub", &isDirectory));
+  EXPECT_TRUE(isDirectory);
+  const std::wstring file = deep + L"\\x.dmp";
   const FILETIME written{0x12345678, 0x01D00000};
-  SetFileTime(VFile(L"\\\\?\\" + deep + L"\\x.dmp", GENERIC_WRITE, 0, CREATE_NEW, 0).get(), nullptr, nullptr, &written);
+  SetFileTime(VFile(L"\\\\?\\" + file, GENERIC_WRITE, 0, CREATE_NEW, 0).get(), nullptr, nullptr, &written);
+  VDirectory::createDirectory(deep, nullptr);  // what exists is accepted, a file under the name too
+  VDirectory::createDirectory(file, nullptr);
+  EXPECT_TRUE(fileExist(file, &isDirectory));
+  EXPECT_FALSE(isDirectory);
+  const uint32_t marks = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN;
+  setFileAttributes(file, marks);
+  EXPECT_EQ(getFileAttributes(file) & marks, marks);
+  setFileAttributes(file, FILE_ATTRIBUTE_NORMAL);
+  EXPECT_EQ(getFileAttributes(file) & marks, 0u);
+  bool untouched = true;
+  EXPECT_FALSE(fileExist(deep + L"\\missing\\x", &untouched));
+  EXPECT_TRUE(untouched);
+
   std::wstring seen;
   for (bool found = finder.first(deep + L"\\*"); found; found = finder.next()) {
     if (finder.isDots()) continue;
     seen +=
         finder.fileName() + L" " + (finder.isDirectory() ? L"folder" : VDateTime(finder.lastWriteTime()).format(L"-"));
   }
-  const std::wstring file = L"x.dmp " + VDateTime(written).format(L"-");
-  EXPECT_TRUE(seen == L"sub folder" + file || seen == file + L"sub folder") << seen.size();
+  const std::wstring listed = L"x.dmp " + VDateTime(written).format(L"-");
+  EXPECT_TRUE(seen == L"sub folder" + listed || seen == listed + L"sub folder") << seen.size();
   EXPECT_TRUE(finder.isDots());
   EXPECT_EQ(finder.fileName(), L"");
   EXPECT_FALSE(finder.next());
-
   ASSERT_TRUE(finder.first(deep + L"\\x.*"));  // starts afresh from any state
   EXPECT_EQ(finder.fileName(), L"x.dmp");
   finder.close();
   EXPECT_FALSE(finder.next());
+
+  // Messages name the caller's path, without the long-path prefix.
+  const std::wstring missing = deep + L"\\missing.txt";
+  const auto underFile = raised<vosexception>([&] { VDirectory::createDirectory(file + L"\\x", nullptr); });
+  const auto get = raised<VFileNotFoundException>([&] { getFileAttributes(missing); });
+  const auto set = raised<VFileNotFoundException>([&] { setFileAttributes(missing, 0); });
+  const auto invalid = raised<vosexception>([&] { fileExist(deep + L"\\a|b"); });
+  const auto pattern = raised<VInvalidNameException>([&] { finder.first(deep + L"\\a|b\\*"); });
+  EXPECT_NE(underFile.message.find(L" at CreateDirectory(" + file + L"\\x)"), std::wstring::npos);
+  EXPECT_NE(get.message.find(L" at GetFileAttributes(" + missing + L")"), std::wstring::npos);
+  EXPECT_NE(set.message.find(L" at SetFileAttributes(" + missing + L")"), std::wstring::npos);
+  EXPECT_NE(invalid.message.find(L" at retrieves attributes for file or directory " + deep + L"\\a|b"),
+            std::wstring::npos);
+  EXPECT_NE(pattern.message.find(L" at FindFirstFile(" + deep + L"\\a|b\\*)"), std::wstring::npos);
+  EXPECT_EQ(site(underFile) + " " + site(get) + " " + site(set) + " " + site(invalid) + " " + site(pattern),
+            "makeDir:44 getFileAttributes:51 setFileAttributes:58 fileExist:89 VFileFinder::first:390");
 }
 
-}  // namespace
+TEST_F(Files, CreateDirectoryRefusesNamesWithoutAnExistingRoot) {
+  ASSERT_TRUE(SetCurrentDirectoryW(root.c_str()));
+  for (const wchar_t* name : {L"", L"\\\\/", L"relative"}) {
+    const auto wrong = raised<ArgumentException>([&] { VDirectory::createDirectory(name, nullptr); });
+    EXPECT_EQ(wrong.message, L"Unable to create directory with wrong name");
+    EXPECT_EQ(site(wrong), "VDirectory::createDirectory:100");
+  }
+  EXPECT_FALSE(fileExist(root + L"\\relative"));
+  SetCurrentDirectoryW(L"C:\\");  // so that the folder can go
+
+  wchar_t missing = L'Z';
+  while (GetLogicalDrives() & (1u << (missing - L'A'))) --missing;
+  const std::wstring volume = std::wstring(1, missing) + L":";
+  const auto noVolume = raised<vosexception>([&] { VDirectory::createDirectory(volume + L"\\a\\b", nullptr); });
+  EXPECT_NE(noVolume.message.find(L" at CreateDirectory(" + volume + L")"), std::wstring::npos);
+}
