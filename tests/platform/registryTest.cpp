@@ -68,7 +68,8 @@ TEST_F(Registry, LookupsReportMissingValuesCheckStatusBeforeTypeAndTypeBeforeSiz
   DWORD number = 99;
   const HKEY machine = HKEY_LOCAL_MACHINE;
   EXPECT_EQ(registry::lookup(key.get(), L"missing", text), ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(registry::lookup(machine, kTestKey, L"missing", text, REG_SZ, RegistryViewDefault), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(registry::lookup(machine, kTestKey, L"missing", text, REG_SZ, RegistryViewDefault),
+            ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(registry::lookup(machine, kTestKey + L"\\none", L"x", text, REG_SZ, RegistryViewDefault),
             ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(registry::lookup(key.get(), L"missing", number), ERROR_FILE_NOT_FOUND);

@@ -55,10 +55,7 @@ TEST(StringConversion, RoundTripsThroughUtf8AndAnsiAndRefusesAnUnknownCodePage) 
   EXPECT_EQ(narrow.sites.at(0).function + " " + site(wide), "cstr wstr:35");
 }
 
-TEST(ModuleName, NamesAModuleAndRaisesForAStaleHandle) {
-  std::wstring kernel = moduleName(GetModuleHandleW(L"kernel32.dll"));
-  for (wchar_t& c : kernel) c = towlower(c);
-  EXPECT_NE(kernel.find(L"\\kernel32.dll"), std::wstring::npos) << kernel.size();
+TEST(ModuleName, RaisesForAStaleHandle) {
   const auto e = raised<vosexception>([] { moduleName(reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x10))); });
   EXPECT_NE(e.message.find(L" at GetModuleFileName"), std::wstring::npos);
   EXPECT_EQ(e.sites.at(0).function, "moduleName");
@@ -71,16 +68,19 @@ TEST(VFileName, PathsAreCutAndJoinedLikeWindowsKeepingPrefixesRootsAndEnds) {
     std::vector<std::pair<const wchar_t*, const wchar_t*>> fromTo;
   } rows[] = {
       {VFileName::normalize,
-       {{L"D:/a/./b/../c/", L"D:\\a\\c\\"}, {L"a\\B\\..\\..\\..\\..\\x", L"..\\..\\x"}, {L"D:\\a\\.\\.\\b\\..", L"D:\\a"},
-        {L"//?/D:/a", L"\\\\?\\D:\\a"}, {L"\\\\.\\pipe\\x", L"\\\\.\\pipe\\x"}, {L"\\", L"\\"}, {L"", L""},
-        {L"\\\\server\\share\\x", L"\\server\\share\\x"}, {L"\\\\?\\D:\\..\\x", L"\\\\?\\D:\\x"}}},
+       {{L"D:/a/./b/../c/", L"D:\\a\\c\\"}, {L"a\\B\\..\\..\\..\\..\\x", L"..\\..\\x"},
+        {L"D:\\a\\.\\.\\b\\..", L"D:\\a"}, {L"//?/D:/a", L"\\\\?\\D:\\a"}, {L"\\", L"\\"}, {L"", L""},
+        {L"\\\\.\\pipe\\x", L"\\\\.\\pipe\\x"}, {L"\\\\server\\share\\x", L"\\server\\share\\x"},
+        {L"\\\\?\\D:\\..\\x", L"\\\\?\\D:\\x"}}},
       {VFileName::longPath,
-       {{L"D:", L"\\\\?\\D:\\"}, {L"D:/a/../b/", L"\\\\?\\D:\\b\\"}, {L"\\\\server\\share", L"\\\\server\\share"}}},
+       {{L"D:", L"\\\\?\\D:\\"}, {L"D:/a/../b/", L"\\\\?\\D:\\b\\"},
+        {L"\\\\server\\share", L"\\\\server\\share"}}},
       {VFileName::addBackslash, {{L"", L"\\"}, {L"D:\\x\\", L"D:\\x\\"}}},
       {VFileName::removeFileSpec, {{L"D:/a/./c/../b.txt", L"D:\\a"}, {L"D:", L"D:\\"}}},
       {VFileName::fileName, {{L"D:/dir/file.txt", L"file.txt"}}},
       {VFileName::extension, {{L"D:\\a.b\\c", L""}, {L"x.tar.gz", L".gz"}}},
-      {VFileName::removeExtension, {{L"D:\\bin\\provider.dll", L"D:\\bin\\provider"}, {L"D:\\a.b\\c", L"D:\\a.b\\c"}}},
+      {VFileName::removeExtension,
+       {{L"D:\\bin\\provider.dll", L"D:\\bin\\provider"}, {L"D:\\a.b\\c", L"D:\\a.b\\c"}}},
       {VFileName::directory, {{L"D:\\dir//file.txt", L"D:\\dir"}, {L"file.txt", L""}}},
       {VFileName::removeBackslash, {{L"D:\\dir\\\\/", L"D:\\dir"}, {L"\\/\\", L""}, {L"D:\\dir", L"D:\\dir"}}},
   };
@@ -141,7 +141,7 @@ static FILETIME fileTime(uint64_t ticks) {
   return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
 }
 
-TEST(VDateTime, OrdersAndFormatsCalendarFieldsAndComesFromFileTimesAndTheClock) {
+TEST(VDateTime, OrdersAndFormatsCalendarFieldsAndComesFromFileTimes) {
   const VDateTime base = at({2024, 5, 1, 6, 7, 8, 9, 10});
   EXPECT_EQ(base.compare(at({2024, 5, 4, 6, 7, 8, 9, 10})), 0);  // the day of the week takes no part
   EXPECT_EQ(at({2024, 5, 1, 6, 7, 8, 9, 11}).compare(base), 1);
@@ -158,11 +158,4 @@ TEST(VDateTime, OrdersAndFormatsCalendarFieldsAndComesFromFileTimesAndTheClock) 
   const auto beyond = raised<vosexception>([] { VDateTime{fileTime(0x8000000000000000ull)}; });
   EXPECT_NE(beyond.message.find(L" at FileTimeToSystemTime"), std::wstring::npos);
   EXPECT_EQ(site(beyond), "VDateTime::VDateTime:40");
-
-  SYSTEMTIME before, after;
-  GetLocalTime(&before);
-  const VDateTime now;
-  GetLocalTime(&after);
-  EXPECT_GE(now.compare(at(before)), 0);
-  EXPECT_LE(now.compare(at(after)), 0);
 }
