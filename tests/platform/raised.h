@@ -1,11 +1,8 @@
 #pragma once
-// The catching of an expected exception by its class, for the tests to look into: fails the test
-// when nothing is raised. site names where an exception was raised as the logs show it; failure
-// tells what a call raised as "<message> at <site>" when it is a family exception without a
-// Windows error code, "Windows error <code>" when it has one, "nothing raised" when it returns.
+// Expected exceptions caught for the tests to look into: by class, by site ("function:line"), or as
+// one text (failure: "<message> at <site>", "Windows error <code>", or "nothing raised").
 
 #include <stdexcept>
-#include <string>
 
 #include "diagnostics/vexception.h"
 

@@ -2,21 +2,23 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "platform/RegistryKey.h"
+#include "platform/RegistryWatch.h"
 #include "tests/platform/raised.h"
+#include "tests/support/runProcess.h"
 
-namespace {
-
-// Every test works in a test key of its own under HKLM, removed from both views at its end. The
-// tests run as processes of their own, side by side, so the key is named after the process.
+// Test processes run side by side: the key is named after the process and removed from both views.
 const std::wstring kTestKey = L"SOFTWARE\\KestrinPlatformRegistryTest" + std::to_wstring(GetCurrentProcessId());
+const std::wstring kTestKey32 = L"SOFTWARE\\WOW6432Node" + kTestKey.substr(8);
 
 class Registry : public ::testing::Test {
  protected:
   Registry() : key(HKEY_LOCAL_MACHINE, kTestKey, KEY_ALL_ACCESS, false) {}
   ~Registry() override {
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, kTestKey.c_str());
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, (L"SOFTWARE\\WOW6432Node" + kTestKey.substr(8)).c_str());
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kTestKey32.c_str());
   }
 
   // Writes data exactly as given, so that values the product never writes can be read back.
@@ -47,18 +49,12 @@ TEST_F(Registry, StringsComeBackWholeExpandedOnlyWhenStoredSoAndEndAtTheirFirstZ
   put(L"embedded", REG_SZ, L"ab\0cd", 12);
   put(L"empty", REG_SZ, L"", 0);
   put(L"odd", REG_SZ, "a\0b", 3);
-  const struct {
-    const wchar_t* name;
-    std::wstring expected;
-  } stored[] = {{L"expand", systemRoot + tail},
-                {L"long", std::wstring(20000, L'L')},
-                {L"unterminated", L"abc"},
-                {L"embedded", L"ab"},
-                {L"empty", L""},
-                {L"odd", L"a"}};
-  for (const auto& row : stored) {
-    ASSERT_EQ(registry::lookup(key.get(), row.name, value), 0) << row.name;
-    EXPECT_EQ(value, row.expected) << row.name;
+  const std::pair<const wchar_t*, std::wstring> stored[] = {
+      {L"expand", systemRoot + tail}, {L"long", std::wstring(20000, L'L')}, {L"unterminated", L"abc"},
+      {L"embedded", L"ab"},           {L"empty", L""},                      {L"odd", L"a"}};
+  for (const auto& [name, expected] : stored) {
+    ASSERT_EQ(registry::lookup(key.get(), name, value), 0) << name;
+    EXPECT_EQ(value, expected) << name;
   }
 }
 
@@ -70,20 +66,20 @@ TEST_F(Registry, LookupsReportMissingValuesCheckStatusBeforeTypeAndTypeBeforeSiz
   put(L"short", REG_DWORD, "\1\2", 2);
   std::wstring text = L"kept";
   DWORD number = 99;
+  const HKEY machine = HKEY_LOCAL_MACHINE;
   EXPECT_EQ(registry::lookup(key.get(), L"missing", text), ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(registry::lookup(HKEY_LOCAL_MACHINE, kTestKey, L"missing", text, REG_SZ, RegistryViewDefault),
+  EXPECT_EQ(registry::lookup(machine, kTestKey, L"missing", text, REG_SZ, RegistryViewDefault),
             ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(registry::lookup(HKEY_LOCAL_MACHINE, kTestKey + L"\\none", L"x", text, REG_SZ, RegistryViewDefault),
+  EXPECT_EQ(registry::lookup(machine, kTestKey + L"\\none", L"x", text, REG_SZ, RegistryViewDefault),
             ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(registry::lookup(key.get(), L"missing", number), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(registry::lookup(key.get(), L"two", number), ERROR_MORE_DATA);
-  EXPECT_EQ(registry::lookup(HKEY_LOCAL_MACHINE, kTestKey, L"two", number, RegistryViewDefault), ERROR_MORE_DATA);
+  EXPECT_EQ(registry::lookup(machine, kTestKey, L"two", number, RegistryViewDefault), ERROR_MORE_DATA);
   for (const wchar_t* name : {L"missing", L"one", L"short"}) EXPECT_EQ(registry::readDWORD(key.get(), name, 5), 5u);
   EXPECT_EQ(registry::readDWORD(key.get(), L"number", 5), 7u);
 
   // A bad value raises naming it, without a Windows error code.
   const std::wstring invalid = L"RegQueryValueEx invalid ", path = kTestKey + L"\\";
-  const HKEY machine = HKEY_LOCAL_MACHINE;
   EXPECT_EQ(failure([&] { registry::lookup(key.get(), L"number", text); }),
             invalid + L"type of 'number' at registry::lookup:661");
   EXPECT_EQ(failure([&] { registry::getstr(machine, kTestKey, L"number", RegistryViewDefault); }),
@@ -100,17 +96,6 @@ TEST_F(Registry, LookupsReportMissingValuesCheckStatusBeforeTypeAndTypeBeforeSiz
             invalid + L"size of '" + path + L"short' at registry::lookup:440");
   EXPECT_EQ(text, L"kept");
   EXPECT_EQ(number, 99u);
-}
-
-TEST_F(Registry, The32BitViewIsSeparateFromThe64BitView) {
-  {
-    RegistryKey wow(HKEY_LOCAL_MACHINE, kTestKey + L"\\Config", KEY_ALL_ACCESS | KEY_WOW64_32KEY, false);
-    registry::set(wow.get(), L"Debug", DWORD{3});
-  }
-  EXPECT_TRUE(registry::exists(HKEY_LOCAL_MACHINE, kTestKey + L"\\Config", RegistryView32));
-  EXPECT_FALSE(registry::exists(HKEY_LOCAL_MACHINE, kTestKey + L"\\Config", RegistryView64));
-  EXPECT_FALSE(registry::exists(HKEY_LOCAL_MACHINE, kTestKey + L"\\Config", RegistryViewDefault));
-  EXPECT_TRUE(registry::exists(HKEY_LOCAL_MACHINE, kTestKey, RegistryView64Alt));
 }
 
 TEST_F(Registry, KeysRaiseAtTheCallThatFailedNamingKeyAndValue) {
@@ -132,4 +117,51 @@ TEST_F(Registry, KeysRaiseAtTheCallThatFailedNamingKeyAndValue) {
             "registry::getstr:763 registry::open:49 registry::set:193 registry::create:42");
 }
 
-}  // namespace
+// The test key in the 32-bit view, watched with a subkey "Config" as the product's has.
+TEST_F(Registry, AWatchMovesOnceForEveryChangeBelowTheKeyInItsViewAndOnlyThenForEveryThread) {
+  const std::wstring config = kTestKey + L"\\Config", config32 = kTestKey32 + L"\\Config";
+  const auto setValue = [](const std::wstring& subKey, DWORD value, REGSAM view) {
+    registry::set(RegistryKey(HKEY_LOCAL_MACHINE, subKey, KEY_ALL_ACCESS | view, false).get(), L"value", value);
+  };
+  RegistryWatch watch(HKEY_LOCAL_MACHINE, kTestKey, RegistryView32);
+  EXPECT_EQ(watch.generation(), RegistryWatch::kUnwatched);
+  EXPECT_EQ(watch.generation(), RegistryWatch::kUnwatched) << "a missing key";
+  uint64_t last = 0;
+  const auto expectMoved = [&](const char* what) {
+    uint64_t seen[8]{};
+    std::thread threads[8];
+    for (int n = 0; n < 8; ++n) threads[n] = std::thread([&, n] { seen[n] = watch.generation(); });
+    for (std::thread& thread : threads) thread.join();
+    const uint64_t now = watch.generation();
+    for (uint64_t generation : seen) EXPECT_EQ(generation, now) << what << ": one change moves it once";
+    EXPECT_GT(now, last) << what;
+    EXPECT_NE(now, RegistryWatch::kUnwatched) << what;
+    last = now;
+  };
+  setValue(config, 1, KEY_WOW64_32KEY);
+  expectMoved("the key made");
+  EXPECT_TRUE(registry::exists(HKEY_LOCAL_MACHINE, config, RegistryView32));
+  EXPECT_FALSE(registry::exists(HKEY_LOCAL_MACHINE, config, RegistryView64));
+  EXPECT_FALSE(registry::exists(HKEY_LOCAL_MACHINE, config, RegistryViewDefault));
+  setValue(config, 1, KEY_WOW64_32KEY);
+  EXPECT_EQ(watch.generation(), last) << "the same data written again changes nothing";
+  setValue(config, 2, KEY_WOW64_32KEY);
+  expectMoved("a value set in a subkey");
+  const std::wstring reg = L"add \"HKLM\\" + config + L"\" /v other /t REG_SZ /d x /reg:32 /f";
+  ASSERT_EQ(runProcess(L"C:\\windows\\system32\\reg.exe", reg).exitCode, 0u);
+  expectMoved("a value added by another process");
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE, config32.c_str());
+  expectMoved("the subkey deleted");
+  setValue(config, 3, KEY_WOW64_32KEY);
+  expectMoved("the subkey made again");
+  setValue(config, 4, KEY_WOW64_64KEY);
+  EXPECT_EQ(watch.generation(), last) << "a change in the other view";
+
+  // Its own deletion: every call says "read again" until the key is back, and then moves on.
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE, kTestKey32.c_str());
+  EXPECT_TRUE(registry::exists(HKEY_LOCAL_MACHINE, config, RegistryView64Alt));
+  EXPECT_EQ(watch.generation(), RegistryWatch::kUnwatched);
+  EXPECT_EQ(watch.generation(), RegistryWatch::kUnwatched);
+  setValue(kTestKey, 2, KEY_WOW64_32KEY);
+  expectMoved("the key made again");
+}
