@@ -1,7 +1,6 @@
 #pragma once
-// Test support: the project's independent agent decoder (tools/agent/agent_listener.py, Apache
-// Thrift's own compact protocol) run as a Linux process next to the Wine test, and the spans it
-// received. The two sides talk through files: Wine cannot wait on a Linux process's handle.
+// The project's own agent decoder (tests/support/agent_capture.py) run beside the Wine test, and what
+// it received. The two talk through files: Wine cannot wait on a Linux process's handle.
 
 #include <chrono>
 #include <cstdint>
@@ -32,7 +31,6 @@ struct ReceivedSpan {
   const ReceivedTag* processTag(const std::string& key) const;
 };
 
-// What the listener counted, once it has stopped.
 struct AgentSummary {
   int64_t undecodable = 0;  // datagrams the decoder rejected (the spans in them are not counted)
   int64_t spans = 0;
@@ -44,13 +42,13 @@ struct AgentSummary {
   int64_t missingBelow(const std::string& group, int64_t end) const;
 };
 
+// One test thread uses it. The constructor and stop() throw std::runtime_error when the decoder
+// does not start or gives no summary.
 class AgentListener {
  public:
-  enum class Record { EachSpan, SummaryOnly };
-  // Starts the listener on 127.0.0.1 and the port (0: a free one) and waits until it is bound.
-  // SummaryOnly spares writing each span, for hundreds of thousands of them.
+  enum class Record { EachSpan, SummaryOnly };  // SummaryOnly: for hundreds of thousands of spans
+  // Listens on 127.0.0.1 and the port (0: a free one) once constructed.
   explicit AgentListener(int port = 0, Record record = Record::EachSpan);
-  // Stops the listener unless stop() did.
   ~AgentListener();
   AgentListener(const AgentListener&) = delete;
   AgentListener& operator=(const AgentListener&) = delete;
@@ -63,12 +61,13 @@ class AgentListener {
   // Waits until at least `count` spans have arrived or the timeout passes; returns them all.
   std::vector<ReceivedSpan> waitForSpans(size_t count,
                                          std::chrono::milliseconds timeout = std::chrono::seconds(30)) const;
-  // Stops the listener, which first decodes every datagram that has reached its socket, and
-  // returns what it counted. Throws std::runtime_error when it gives no summary within a minute.
+  // Decodes every datagram that reached the socket, stops, and returns what it counted.
   AgentSummary stop();
 
  private:
-  std::string _folder;  // a Unix path; the same folder is Z:\... for this process
+  std::wstring file(const char* name) const;  // of the folder, as Wine names it
+
+  std::string _folder;  // a Unix path
   int _port = 0;
   bool _stopped = false;
 };

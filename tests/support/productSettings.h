@@ -1,21 +1,23 @@
 #pragma once
-// Test support: values of the product's settings key in one registry view (the product reads the
-// 32-bit one), set for one test and put back as they were at its end. Tests using it hold the
-// product-registry lock.
+// The product's settings values in one registry view (the product reads the 32-bit one), set for one
+// test and put back as they were at its end. Tests using it hold the product-registry lock.
 
 #include <windows.h>
 
 #include <string>
 #include <vector>
 
+#include "platform/RegistryKey.h"
+
 class ProductSettings {
  public:
-  explicit ProductSettings(REGSAM view = KEY_WOW64_32KEY) : view_(view) {}
+  // Opens the settings key, creating it; raises as RegistryKey does.
+  explicit ProductSettings(REGSAM view = KEY_WOW64_32KEY);
   ~ProductSettings();
   ProductSettings(const ProductSettings&) = delete;
   ProductSettings& operator=(const ProductSettings&) = delete;
 
-  // Any type and bytes, as another program could leave them.
+  // Any type and bytes, as another program could leave them; throws std::runtime_error when refused.
   void set(const std::wstring& name, DWORD type, const void* data, DWORD size);
   void set(const std::wstring& name, const std::wstring& text);
   void set(const std::wstring& name, DWORD value) { set(name, REG_DWORD, &value, sizeof value); }
@@ -30,6 +32,6 @@ class ProductSettings {
     DWORD type = 0;
     std::vector<BYTE> data;
   };
-  REGSAM view_;
+  RegistryKey key_;
   std::vector<Saved> saved_;
 };

@@ -3,51 +3,52 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
-#include <string>
+#include <iterator>
 #include <thread>
 
 #include "platform/VFileName.h"
 #include "platform/moduleName.h"
 
+namespace {
+
+std::wstring widen(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+
+}  // namespace
+
 ProcessResult runProcess(const std::wstring& application, const std::wstring& arguments, const std::wstring& directory,
                          DWORD waitLimitMs) {
   ProcessResult result;
   SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-  HANDLE readEnd = nullptr;
-  HANDLE writeEnd = nullptr;
+  HANDLE readEnd = nullptr, writeEnd = nullptr;
   if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return result;
   SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  startup.hStdOutput = writeEnd;
-  startup.hStdError = writeEnd;
+  startup.hStdOutput = startup.hStdError = writeEnd;
   std::wstring commandLine = L"\"" + application + L"\" " + arguments;
   PROCESS_INFORMATION process{};
   const BOOL started = CreateProcessW(application.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
                                       directory.empty() ? nullptr : directory.c_str(), &startup, &process);
-  const DWORD error = GetLastError();
-  // Only the child holds the write end now: the reader sees the end of the pipe when it ends.
+  result.output = started ? "" : "CreateProcess failed with error " + std::to_string(GetLastError());
+  // Only the child holds the write end now: the reader sees the pipe end when the child does.
   CloseHandle(writeEnd);
-  if (!started) {
-    CloseHandle(readEnd);
-    result.output = "CreateProcess failed with error " + std::to_string(error);
-    return result;
-  }
   std::thread reader([&] {
     char buffer[4096];
     DWORD count = 0;
     while (ReadFile(readEnd, buffer, sizeof(buffer), &count, nullptr) && count > 0) result.output.append(buffer, count);
   });
-  result.finished = WaitForSingleObject(process.hProcess, waitLimitMs) == WAIT_OBJECT_0;
-  if (!result.finished) TerminateProcess(process.hProcess, 1);
-  WaitForSingleObject(process.hProcess, INFINITE);
+  if (started) {
+    result.finished = WaitForSingleObject(process.hProcess, waitLimitMs) == WAIT_OBJECT_0;
+    if (!result.finished) TerminateProcess(process.hProcess, 1);
+    WaitForSingleObject(process.hProcess, INFINITE);
+    GetExitCodeProcess(process.hProcess, &result.exitCode);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
   reader.join();
-  GetExitCodeProcess(process.hProcess, &result.exitCode);
   CloseHandle(readEnd);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
   return result;
 }
 
@@ -59,7 +60,7 @@ ProcessResult runHost(const std::wstring& fileName, const std::wstring& argument
 }
 
 std::string unixPath(const std::wstring& path) {
-  using ToUnix = char* (CDECL*)(const wchar_t*);
+  using ToUnix = char*(CDECL*)(const wchar_t*);
   const auto toUnix = reinterpret_cast<ToUnix>(
       reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
   char* unix = toUnix != nullptr ? toUnix(path.c_str()) : nullptr;
@@ -73,22 +74,15 @@ std::string wineCommand(const std::wstring& program) {
 }
 
 std::string readBytes(const std::wstring& path) {
-  std::string bytes;
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                            nullptr);
-  if (file == INVALID_HANDLE_VALUE) return bytes;
-  char buffer[65536];
-  DWORD read = 0;
-  while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read != 0) bytes.append(buffer, read);
-  CloseHandle(file);
-  return bytes;
+  std::ifstream file(std::filesystem::path(path), std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
 bool startLinuxProgram(std::wstring commandLine) {
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process{};
-  if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+  if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
     return false;
   }
   CloseHandle(process.hThread);
@@ -98,22 +92,14 @@ bool startLinuxProgram(std::wstring commandLine) {
 
 int runLinuxShell(const std::wstring& folder, const std::string& command, DWORD waitLimitMs) {
   static std::atomic<int> runs{0};
-  const std::string name = "linux" + std::to_string(++runs);
-  const std::string here = unixPath(folder);
-  const std::string script =
-      "cd '" + here + "' && " + command + "\necho $? >" + name + ".part; mv " + name + ".part " + name + ".rc\n";
-  const std::wstring wideName(name.begin(), name.end());
-  std::ofstream file(std::filesystem::path(folder + L"\\" + wideName + L".sh"), std::ios::binary);
-  file << script;
-  file.close();
-  if (!file || here.empty()) return -1;
-  if (!startLinuxProgram(L"Z:\\bin\\sh " + std::wstring(here.begin(), here.end()) + L"/" + wideName + L".sh")) {
-    return -1;
-  }
-  const std::wstring rc = folder + L"\\" + wideName + L".rc";
-  for (DWORD waited = 0; waited < waitLimitMs && GetFileAttributesW(rc.c_str()) == INVALID_FILE_ATTRIBUTES; waited += 50) {
-    Sleep(50);
-  }
-  const std::string status = readBytes(rc);
+  const std::string name = "linux" + std::to_string(++runs), here = unixPath(folder);
+  const std::wstring script = folder + L"\\" + widen(name);
+  // The status file appears whole, by a rename, once the command has ended.
+  std::ofstream(std::filesystem::path(script + L".sh"), std::ios::binary)
+      << "cd '" << here << "' && " << command << "\necho $? >" << name << ".part; mv " << name << ".part " << name
+      << ".rc\n";
+  if (here.empty() || !startLinuxProgram(L"Z:\\bin\\sh " + widen(here + "/" + name + ".sh"))) return -1;
+  for (DWORD waited = 0; waited < waitLimitMs && readBytes(script + L".rc").empty(); waited += 50) Sleep(50);
+  const std::string status = readBytes(script + L".rc");
   return status.empty() ? -1 : std::stoi(status);
 }

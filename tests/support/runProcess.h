@@ -1,5 +1,5 @@
 #pragma once
-// Test support: running a Windows child process, or a Linux shell command beside Wine, to its end.
+// Running a Windows child process, or a Linux shell command beside Wine, to its end. Any thread.
 
 #include <windows.h>
 
@@ -11,8 +11,8 @@ struct ProcessResult {
   std::string output;     // standard output and standard error together
 };
 
-// Runs application with the given arguments in directory (empty: the caller's) and waits for it,
-// at most waitLimitMs; a process still running then is terminated.
+// Runs application with the arguments in directory (empty: the caller's) for at most waitLimitMs,
+// then terminates it.
 ProcessResult runProcess(const std::wstring& application, const std::wstring& arguments,
                          const std::wstring& directory = L"", DWORD waitLimitMs = 120000);
 
@@ -29,15 +29,12 @@ std::string unixPath(const std::wstring& path);
 // The bytes of a file, read while writers may still have it open; empty when it does not exist.
 std::string readBytes(const std::wstring& path);
 
-// The Linux command that runs the Windows program at path under Wine as the tests run, in the
-// build's own prefix; arguments follow it.
+// The Linux command running the Windows program at path under Wine in the build's prefix.
 std::string wineCommand(const std::wstring& program);
 
-// Starts a Linux program (its command line names it by its Unix path) and lets it run: Wine
-// hands it its arguments as they stand. False when it did not start.
+// Starts the Linux program its command line names by Unix path, without waiting; false when it did not start.
 bool startLinuxProgram(std::wstring commandLine);
 
-// Runs command with the Linux shell in folder (a Windows path) and waits for it, at most
-// waitLimitMs. Wine cannot wait on a Linux process's handle: the end is seen through a file the
-// command leaves in folder. Its exit status; -1 when it did not start or end.
+// Runs command with the Linux shell in folder (a Windows path) for at most waitLimitMs; its exit
+// status, -1 when it did not start or end.
 int runLinuxShell(const std::wstring& folder, const std::string& command, DWORD waitLimitMs = 120000);
