@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <atomic>
 #include <sstream>
 #include <stdexcept>
 
@@ -20,7 +19,7 @@ struct Fields : std::istringstream {
   std::string text() {
     std::string hex, out;
     *this >> hex;
-    for (size_t at = 1; at + 1 < hex.size(); at += 2) out += static_cast<char>(std::stoi(hex.substr(at, 2), nullptr, 16));
+    for (size_t at = 1; at + 1 < hex.size(); at += 2) out += char(std::stoi(hex.substr(at, 2), nullptr, 16));
     return out;
   }
   uint64_t number() {
@@ -40,8 +39,6 @@ const ReceivedTag* findTag(const std::vector<ReceivedTag>& tags, const std::stri
   return found == tags.end() ? nullptr : &*found;
 }
 
-std::atomic<int> listenerCount{0};
-
 }  // namespace
 
 const ReceivedTag* ReceivedSpan::tag(const std::string& key) const { return findTag(tags, key); }
@@ -49,40 +46,32 @@ const ReceivedTag* ReceivedSpan::tag(const std::string& key) const { return find
 const ReceivedTag* ReceivedSpan::processTag(const std::string& key) const { return findTag(processTags, key); }
 
 AgentListener::AgentListener(int port, Record record)
-    : _folder("/tmp/kestrin-listener-" + std::to_string(GetCurrentProcessId()) + "-" +
-              std::to_string(++listenerCount) + "-" + std::to_string(GetTickCount64())) {
-  const std::string arguments = " " KESTRIN_SOURCE_DIR "/tests/support/agent_capture.py --port " + std::to_string(port) +
-                                " --folder " + _folder + (record == Record::EachSpan ? " --spans" : "");
-  if (!startLinuxProgram(L"Z:\\usr\\bin\\python3" + std::wstring(arguments.begin(), arguments.end()))) {
-    throw std::runtime_error("cannot start the agent listener: " + std::to_string(GetLastError()));
-  }
+    : _folder(L"Z:\\tmp\\kestrin-listener-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+              std::to_wstring(GetTickCount64())) {  // one thread constructs one in more than a tick
+  CreateDirectoryW(_folder.c_str(), nullptr);
+  const std::string capture = "/usr/bin/python3 " KESTRIN_SOURCE_DIR "/tests/support/agent_capture.py --port " +
+                              std::to_string(port) + (record == Record::EachSpan ? " --spans &" : " &");
+  if (runLinuxShell(_folder, capture) != 0) throw std::runtime_error("cannot start the agent listener");
   // The first run of a machine generates the decoder from the IDL, which takes a few seconds.
   std::string ready;
-  for (int i = 0; i < 600 && (ready = readBytes(file("ready"))).empty(); ++i) Sleep(50);
-  if (ready.empty()) throw std::runtime_error("the agent listener did not start in 30 s (" + _folder + ")");
+  for (int i = 0; i < 600 && (ready = readBytes(_folder + L"\\ready")).empty(); ++i) Sleep(50);
+  if (ready.empty()) throw std::runtime_error("the agent listener did not start in 30 s");
   _port = std::stoi(ready);
-}
-
-std::wstring AgentListener::file(const char* name) const {
-  const std::string path = _folder + "/" + name;  // Wine takes '/' as a separator too
-  return L"Z:" + std::wstring(path.begin(), path.end());
 }
 
 AgentListener::~AgentListener() {
   try {
-    if (!_stopped) stop();
+    if (readBytes(_folder + L"\\summary").empty()) stop();
   } catch (const std::runtime_error&) {
   }
 }
 
 AgentSummary AgentListener::stop() {
-  _stopped = true;
-  CloseHandle(CreateFileW(file("stop").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  CloseHandle(CreateFileW((_folder + L"\\stop").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
   std::string text;
-  for (int i = 0; i < 1200 && (text = readBytes(file("summary"))).empty(); ++i) Sleep(50);
-  // The next listener may need the same port: wait until this one has let it go.
-  for (int i = 0; i < 100 && !readBytes(file("ready")).empty(); ++i) Sleep(50);
-  if (text.empty()) throw std::runtime_error("the agent listener gave no summary (" + _folder + ")");
+  // The capture writes it once it has let the port go, which the next listener may need.
+  for (int i = 0; i < 1200 && (text = readBytes(_folder + L"\\summary")).empty(); ++i) Sleep(50);
+  if (text.empty()) throw std::runtime_error("the agent listener gave no summary");
   AgentSummary summary;
   Fields fields(text);
   fields >> summary.undecodable >> summary.spans >> summary.duplicates;
@@ -103,16 +92,14 @@ int64_t AgentSummary::missingBelow(const std::string& group, int64_t end) const 
 }
 
 std::vector<ReceivedSpan> AgentListener::spans() const {
-  const std::string text = readBytes(file("spans"));
+  const std::string text = readBytes(_folder + L"\\spans");
   // Not the last line while the capture is still writing it.
   Fields fields(text.substr(0, text.rfind('\n') + 1));
   std::vector<ReceivedSpan> result;
-  for (int64_t datagram = 0; fields >> datagram;) {
-    ReceivedSpan& span = result.emplace_back();
-    span.datagram = datagram;
+  for (ReceivedSpan span; fields >> span.datagram; result.push_back(span)) {
     span.service = fields.text();
-    for (uint64_t* id : {&span.traceIdLow, &span.traceIdHigh, &span.spanId, &span.parentSpanId}) *id = fields.number();
-    for (int64_t* number : {&span.flags, &span.startTime, &span.duration}) *number = fields.number();
+    fields >> span.traceIdLow >> span.traceIdHigh >> span.spanId >> span.parentSpanId >> span.flags >>
+        span.startTime >> span.duration;
     span.operationName = fields.text();
     span.processTags = fields.tags();
     span.tags = fields.tags();

@@ -1,6 +1,5 @@
 #pragma once
-// The project's own agent decoder (tests/support/agent_capture.py) run beside the Wine test, and what
-// it received. The two talk through files: Wine cannot wait on a Linux process's handle.
+// The project's own agent decoder (agent_capture.py) run beside the Wine test, and what it received.
 
 #include <chrono>
 #include <cstdint>
@@ -26,8 +25,7 @@ struct ReceivedSpan {
   std::vector<std::pair<std::string, uint64_t>> references;  // type ("CHILD_OF", "FOLLOWS_FROM") and span id
   std::vector<std::vector<ReceivedTag>> logs;  // the fields of each log
 
-  // The tag of this key, or null.
-  const ReceivedTag* tag(const std::string& key) const;
+  const ReceivedTag* tag(const std::string& key) const;  // the tag of this key, or null
   const ReceivedTag* processTag(const std::string& key) const;
 };
 
@@ -42,8 +40,7 @@ struct AgentSummary {
   int64_t missingBelow(const std::string& group, int64_t end) const;
 };
 
-// One test thread uses it. The constructor and stop() throw std::runtime_error when the decoder
-// does not start or gives no summary.
+// For one test thread. The constructor and stop() throw std::runtime_error when the decoder fails.
 class AgentListener {
  public:
   enum class Record { EachSpan, SummaryOnly };  // SummaryOnly: for hundreds of thousands of spans
@@ -65,11 +62,8 @@ class AgentListener {
   AgentSummary stop();
 
  private:
-  std::wstring file(const char* name) const;  // of the folder, as Wine names it
-
-  std::string _folder;  // a Unix path
+  std::wstring _folder;
   int _port = 0;
-  bool _stopped = false;
 };
 
 // The span of this operation name, or null.

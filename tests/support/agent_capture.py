@@ -6,9 +6,9 @@ as root may give it (SO_RCVBUFFORCE, 512 MB, taken only as it fills), and the da
 decoded with tools/agent/agent_listener.py's own code: Apache Thrift's compact protocol, in its
 C form when python3-thrift has it.
 
-It makes the folder and writes there: "ready" with the port once bound, removed when it has let the
-port go; with --spans, "spans", one line a span as it arrives; once "stop" appears there (or after
---max-seconds) and every datagram already in the socket is decoded, "summary".
+It writes in the current folder: "ready" with the port once bound; with --spans, "spans", one line a
+span as it arrives; once "stop" appears there (or after --max-seconds), every datagram already in
+the socket is decoded and the port let go, "summary".
 Each file holds one record a line, its fields separated by spaces: a number in decimal, a string
 as "x" and the hex of its UTF-8 bytes (a tag's value as JSON writes it: true, 43, 2.5).
 spans: datagram (counted from 1), service, trace id low and high, span id, parent span id, flags,
@@ -19,7 +19,7 @@ summary: the counts of undecodable datagrams, of spans and of duplicates (spans 
   before); then for operation names "<group> <number>", a line for each range of numbers received:
   the group, the first and the last number.
 
-  /usr/bin/python3 tests/support/agent_capture.py --port P --folder DIR [--spans] [--max-seconds S]
+  /usr/bin/python3 tests/support/agent_capture.py --port P [--spans] [--max-seconds S]
 """
 import argparse
 import json
@@ -118,12 +118,10 @@ class Handler:
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--port", type=int, default=0)
-    parser.add_argument("--folder", required=True)
     parser.add_argument("--spans", action="store_true")
     parser.add_argument("--max-seconds", type=float, default=300)
     args = parser.parse_args()
-    os.makedirs(args.folder)
-    ready, stop_file = os.path.join(args.folder, "ready"), os.path.join(args.folder, "stop")
+    ready, stop_file = "ready", "stop"
 
     sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     try:
@@ -137,7 +135,7 @@ def main():
     os.replace(ready + ".tmp", ready)
 
     summary = Summary()
-    spans_file = open(os.path.join(args.folder, "spans"), "a", encoding="utf-8") if args.spans else None
+    spans_file = open("spans", "a", encoding="utf-8") if args.spans else None
     processor = agent_listener.Agent.Processor(Handler(summary, spans_file))
     started = time.monotonic()
 
@@ -166,9 +164,9 @@ def main():
         decode(data)
     if spans_file:
         spans_file.close()
-    summary.write(os.path.join(args.folder, "summary"))
     sock.close()
     os.remove(ready)
+    summary.write("summary")
 
 
 if __name__ == "__main__":

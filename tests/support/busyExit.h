@@ -2,10 +2,9 @@
 // What a host that ended while four threads traced left at the agent decoder. The host prints
 // "finished <k> <count>" for each thread k before its exit call; thread k's spans are "<prefix>t<k> <i>".
 
-#include <windows.h>
-
 #include <algorithm>
 #include <string>
+#include <thread>
 
 #include "tests/support/AgentListener.h"
 
@@ -34,12 +33,9 @@ inline BusyExitCount countBusyExit(const std::string& hostOutput, const AgentSum
   return count;
 }
 
-// The most finished spans a host ended by ExitProcess may lose: a datagram (65000 bytes, spans of
-// at least 80) in flight on each killed sender, one a processor up to four.
+// What ExitProcess may lose: a datagram (65000 bytes, spans of 80 up) a killed sender, one a CPU up to 4.
 inline int64_t mostSpansInFlightAtExit() {
-  SYSTEM_INFO system;
-  GetSystemInfo(&system);
-  return std::min<int64_t>(std::max<DWORD>(system.dwNumberOfProcessors, 1), 4) * (65000 / 80);
+  return std::clamp<int64_t>(std::thread::hardware_concurrency(), 1, 4) * (65000 / 80);
 }
 
 }  // namespace testsupport

@@ -1,7 +1,6 @@
 #pragma once
-// A stand-in for the process's handle count, which Wine always reports as 0: the lowest free handle
-// slots are handed out first, so the values of the next `probes` handles move only when a handle is
-// leaked (or one held before is closed); several probes also see a leak above the lowest free slot.
+// Stands in for the handle count (0 under Wine): the lowest free slots go first, so the next `probes`
+// handle values move only when a handle leaks or one held before is closed, even above the lowest slot.
 
 #include <windows.h>
 

@@ -10,9 +10,8 @@ inline void removeTree(const std::wstring& folder) {
   const HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
   for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &found)) {
     const std::wstring name = found.cFileName, child = folder + L"\\" + name;
-    if (name == L"." || name == L"..") continue;
     if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      removeTree(child);
+      if (name != L"." && name != L"..") removeTree(child);
     } else {
       SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
       DeleteFileW(child.c_str());
