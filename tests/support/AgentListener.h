@@ -1,7 +1,5 @@
 #pragma once
-// Test support: the project's independent agent decoder (tools/agent/agent_listener.py, Apache
-// Thrift's own compact protocol) run as a Linux process next to the Wine test, and the spans it
-// received. The two sides talk through files: Wine cannot wait on a Linux process's handle.
+// The project's own agent decoder (agent_capture.py) run beside the Wine test, and what it received.
 
 #include <chrono>
 #include <cstdint>
@@ -27,12 +25,10 @@ struct ReceivedSpan {
   std::vector<std::pair<std::string, uint64_t>> references;  // type ("CHILD_OF", "FOLLOWS_FROM") and span id
   std::vector<std::vector<ReceivedTag>> logs;  // the fields of each log
 
-  // The tag of this key, or null.
-  const ReceivedTag* tag(const std::string& key) const;
+  const ReceivedTag* tag(const std::string& key) const;  // the tag of this key, or null
   const ReceivedTag* processTag(const std::string& key) const;
 };
 
-// What the listener counted, once it has stopped.
 struct AgentSummary {
   int64_t undecodable = 0;  // datagrams the decoder rejected (the spans in them are not counted)
   int64_t spans = 0;
@@ -44,13 +40,12 @@ struct AgentSummary {
   int64_t missingBelow(const std::string& group, int64_t end) const;
 };
 
+// For one test thread. The constructor and stop() throw std::runtime_error when the decoder fails.
 class AgentListener {
  public:
-  enum class Record { EachSpan, SummaryOnly };
-  // Starts the listener on 127.0.0.1 and the port (0: a free one) and waits until it is bound.
-  // SummaryOnly spares writing each span, for hundreds of thousands of them.
+  enum class Record { EachSpan, SummaryOnly };  // SummaryOnly: for hundreds of thousands of spans
+  // Listens on 127.0.0.1 and the port (0: a free one) once constructed.
   explicit AgentListener(int port = 0, Record record = Record::EachSpan);
-  // Stops the listener unless stop() did.
   ~AgentListener();
   AgentListener(const AgentListener&) = delete;
   AgentListener& operator=(const AgentListener&) = delete;
@@ -63,14 +58,12 @@ class AgentListener {
   // Waits until at least `count` spans have arrived or the timeout passes; returns them all.
   std::vector<ReceivedSpan> waitForSpans(size_t count,
                                          std::chrono::milliseconds timeout = std::chrono::seconds(30)) const;
-  // Stops the listener, which first decodes every datagram that has reached its socket, and
-  // returns what it counted. Throws std::runtime_error when it gives no summary within a minute.
+  // Decodes every datagram that reached the socket, stops, and returns what it counted.
   AgentSummary stop();
 
  private:
-  std::string _folder;  // a Unix path; the same folder is Z:\... for this process
+  std::wstring _folder;
   int _port = 0;
-  bool _stopped = false;
 };
 
 // The span of this operation name, or null.

@@ -6,19 +6,20 @@ as root may give it (SO_RCVBUFFORCE, 512 MB, taken only as it fills), and the da
 decoded with tools/agent/agent_listener.py's own code: Apache Thrift's compact protocol, in its
 C form when python3-thrift has it.
 
-Both files it writes hold one record a line, its fields separated by tabs; in a string field a
-backslash, tab or line break is escaped as \\, \t or \n, and other values are written as JSON
-writes them (true, 43, 2.5).
---spans: one line a span: datagram (counted from 1), service, trace id low and high, span id,
-  parent span id, flags, start time, duration, operation name; then the process tags, the tags,
-  the references and the logs, each list led by its length: a tag as key, type and value, a
-  reference as type and span id, a log as the length and tags of its fields.
---summary, once the listener stopped: "undecodable", "spans" and "duplicates" (spans whose ids
-  came before) each with its count; "service" with a name and its spans; and for operation
-  names "<group> <number>", "group" with the group and each range of numbers received.
+It writes in the current folder: "ready" with the port once bound; with --spans, "spans", one line a
+span as it arrives; once "stop" appears there (or after --max-seconds), every datagram already in
+the socket is decoded and the port let go, "summary".
+Each file holds one record a line, its fields separated by spaces: a number in decimal, a string
+as "x" and the hex of its UTF-8 bytes (a tag's value as JSON writes it: true, 43, 2.5).
+spans: datagram (counted from 1), service, trace id low and high, span id, parent span id, flags,
+  start time, duration, operation name; then the process tags, the tags, the references and the
+  logs, each list led by its length: a tag as key, type and value, a reference as type and span
+  id, a log as the length and tags of its fields.
+summary: the counts of undecodable datagrams, of spans and of duplicates (spans whose ids came
+  before); then for operation names "<group> <number>", a line for each range of numbers received:
+  the group, the first and the last number.
 
-  /usr/bin/python3 tests/support/agent_capture.py --port P --ready FILE --stop-file FILE
-      [--spans FILE] [--summary FILE] [--max-seconds S]
+  /usr/bin/python3 tests/support/agent_capture.py --port P [--spans] [--max-seconds S]
 """
 import argparse
 import json
@@ -37,10 +38,7 @@ Protocol = getattr(TCompactProtocol, "TCompactProtocolAccelerated", TCompactProt
 
 
 def line(fields):
-    def text(value):
-        value = value if isinstance(value, str) else json.dumps(value)
-        return value.replace("\\", "\\\\").replace("\t", "\\t").replace("\n", "\\n")
-    return "\t".join(text(f) for f in fields) + "\n"
+    return " ".join(str(f) if isinstance(f, int) else "x" + f.encode().hex() for f in fields) + "\n"
 
 
 def span_line(record):
@@ -50,7 +48,8 @@ def span_line(record):
     def tags(items):
         fields.append(len(items))
         for tag in items:
-            fields.extend((tag["key"], tag["type"], tag["value"]))
+            value = tag["value"] if isinstance(tag["value"], str) else json.dumps(tag["value"])
+            fields.extend((tag["key"], tag["type"], value))
     tags(record["processTags"])
     tags(record["tags"])
     fields.append(len(record["references"]))
@@ -82,7 +81,7 @@ class Summary:
             self.groups.setdefault(group, set()).add(int(number))
 
     def write(self, path):
-        lines = [line((name, getattr(self, name))) for name in ("undecodable", "spans", "duplicates")]
+        lines = [line((self.undecodable, self.spans, self.duplicates))]
         for group, numbers in self.groups.items():
             ranges = []
             for n in sorted(numbers):
@@ -90,7 +89,7 @@ class Summary:
                     ranges[-1][1] = n
                 else:
                     ranges.append([n, n])
-            lines += [line(("group", group, first, last)) for first, last in ranges]
+            lines += [line((group, first, last)) for first, last in ranges]
         with open(path + ".tmp", "w", encoding="utf-8") as f:
             f.writelines(lines)
         os.replace(path + ".tmp", path)
@@ -119,12 +118,10 @@ class Handler:
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--port", type=int, default=0)
-    parser.add_argument("--ready", required=True)
-    parser.add_argument("--stop-file", required=True)
-    parser.add_argument("--spans")
-    parser.add_argument("--summary")
-    parser.add_argument("--max-seconds", type=float, default=600)
+    parser.add_argument("--spans", action="store_true")
+    parser.add_argument("--max-seconds", type=float, default=300)
     args = parser.parse_args()
+    ready, stop_file = "ready", "stop"
 
     sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     try:
@@ -133,12 +130,12 @@ def main():
         sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 512 << 20)
     sock.bind(("127.0.0.1", args.port))
     sock.settimeout(0.05)
-    with open(args.ready + ".tmp", "w") as f:
+    with open(ready + ".tmp", "w") as f:
         f.write("%d\n" % sock.getsockname()[1])
-    os.replace(args.ready + ".tmp", args.ready)
+    os.replace(ready + ".tmp", ready)
 
     summary = Summary()
-    spans_file = open(args.spans, "a", encoding="utf-8") if args.spans else None
+    spans_file = open("spans", "a", encoding="utf-8") if args.spans else None
     processor = agent_listener.Agent.Processor(Handler(summary, spans_file))
     started = time.monotonic()
 
@@ -154,7 +151,7 @@ def main():
 
     stopping = False
     while True:
-        if not stopping and (os.path.exists(args.stop_file) or time.monotonic() - started >= args.max_seconds):
+        if not stopping and (os.path.exists(stop_file) or time.monotonic() - started >= args.max_seconds):
             # What was sent before the stop is in the socket's buffer already: read it to the end.
             stopping = True
             sock.setblocking(False)
@@ -167,10 +164,9 @@ def main():
         decode(data)
     if spans_file:
         spans_file.close()
-    if args.summary:
-        summary.write(args.summary)
     sock.close()
-    os.remove(args.ready)
+    os.remove(ready)
+    summary.write("summary")
 
 
 if __name__ == "__main__":

@@ -1,10 +1,10 @@
 #pragma once
-// Test support: what a host that ended while four threads traced left at the agent decoder. The
-// host prints "finished <k> <count>" for each thread k before its exit call; thread k's spans
-// are named "<prefix>t<k> <i>".
+// What a host that ended while four threads traced left at the agent decoder. The host prints
+// "finished <k> <count>" for each thread k before its exit call; thread k's spans are "<prefix>t<k> <i>".
 
-#include <cstdint>
+#include <algorithm>
 #include <string>
+#include <thread>
 
 #include "tests/support/AgentListener.h"
 
@@ -18,10 +18,24 @@ struct BusyExitCount {
   int threadsCounted = 0;  // threads whose count the host printed
 };
 
-BusyExitCount countBusyExit(const std::string& hostOutput, const AgentSummary& summary, const std::string& prefix);
+inline BusyExitCount countBusyExit(const std::string& hostOutput, const AgentSummary& summary,
+                                   const std::string& prefix) {
+  BusyExitCount count;
+  for (int k = 0; k < kBusyExitThreads; ++k) {
+    const std::string label = "finished " + std::to_string(k) + " ";
+    const size_t at = hostOutput.find(label);
+    if (at == std::string::npos) continue;
+    const int64_t finished = std::stoll(hostOutput.substr(at + label.size()));
+    ++count.threadsCounted;
+    count.finished += finished;
+    count.missing += summary.missingBelow(prefix + "t" + std::to_string(k), finished);
+  }
+  return count;
+}
 
-// The most finished spans a host ended by ExitProcess may lose: a datagram (65000 bytes, spans of
-// at least 80) in flight on each killed sender, one a processor up to four.
-int64_t mostSpansInFlightAtExit();
+// What ExitProcess may lose: a datagram (65000 bytes, spans of 80 up) a killed sender, one a CPU up to 4.
+inline int64_t mostSpansInFlightAtExit() {
+  return std::clamp<int64_t>(std::thread::hardware_concurrency(), 1, 4) * (65000 / 80);
+}
 
 }  // namespace testsupport

@@ -1,11 +1,19 @@
 #pragma once
-// Test support: a stand-in for the process's handle count, which Wine always reports as 0. The
-// lowest free handle slots are handed out first, so the values of the next `probes` handles move
-// only when a handle is leaked (or one held before is closed); several probes also see a leak
-// above the lowest free slot.
+// Stands in for the handle count (0 under Wine): the lowest free slots go first, so the next `probes`
+// handle values move only when a handle leaks or one held before is closed, even above the lowest slot.
 
 #include <windows.h>
 
 #include <cstdint>
+#include <vector>
 
-uintptr_t nextHandleValue(int probes = 1);
+inline uintptr_t nextHandleValue(int probes = 1) {
+  std::vector<HANDLE> handles(probes);
+  uintptr_t value = 0;
+  for (HANDLE& handle : handles) {
+    handle = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    value = value * 31 + reinterpret_cast<uintptr_t>(handle);
+  }
+  for (HANDLE handle : handles) CloseHandle(handle);
+  return value;
+}
