@@ -1,7 +1,6 @@
-// Ends its process with spans queued ("exit span <i>") by <mode>: return, exit, ucrt-exit, global,
-// exitprocess, logged-exitprocess, stalled-exit; or "kill": kills the first of four threads tracing
-// for <ms> and prints what the others did in the next 300 ms.
-// Usage: jaeger_exit_host <agent host:port> <spans, or ms for kill> <mode>
+// jaeger_exit_host <agent host:port> <count> <mode>: queues <count> spans "exit span <i>" and ends its
+// process by <mode>: return, exit, ucrt-exit, global, exitprocess, logged-exitprocess, stalled-exit; or
+// "kill": kills the first of four threads tracing for <count> ms, prints what the others did in 300 ms.
 
 #include <windows.h>
 
