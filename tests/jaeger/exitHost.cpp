@@ -14,6 +14,8 @@
 
 namespace {
 
+// The code every way of ending passes to the parent, whatever the library does at exit.
+constexpr int kEnded = 7;
 constexpr int kBusyThreads = 4;
 std::atomic<long> finished[kBusyThreads];
 std::shared_ptr<opentracing::Tracer>* busyTracer;
@@ -63,7 +65,7 @@ int main(int, char** argv) {
                                    after.first - before.first, after.second - before.second);
     DWORD written = 0;
     WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text, static_cast<DWORD>(size), &written, nullptr);
-    TerminateProcess(GetCurrentProcess(), 0);
+    TerminateProcess(GetCurrentProcess(), kEnded);
   }
   if (mode == "stalled-exit") {
     Sleep(200);  // lets the background threads reach their wait for work
@@ -82,15 +84,15 @@ int main(int, char** argv) {
   for (int i = 0; i < count; ++i) tracer->StartSpan("exit span " + std::to_string(i));
   if (mode == "global") {  // the tracer is then destroyed with the statics, while the process ends
     opentracing::Tracer::InitGlobal(tracer);
-    return 0;
+    return kEnded;
   }
-  if (mode == "exit" || mode == "stalled-exit") std::exit(0);
+  if (mode == "exit" || mode == "stalled-exit") std::exit(kEnded);
   if (mode == "ucrt-exit") {
     using Exit = void(__cdecl*)(int);
-    if (auto ucrtExit = reinterpret_cast<Exit>(reinterpret_cast<void*>(GetProcAddress(ucrt, "exit")))) ucrtExit(0);
+    if (auto ucrtExit = reinterpret_cast<Exit>(reinterpret_cast<void*>(GetProcAddress(ucrt, "exit")))) ucrtExit(kEnded);
     return 3;
   }
-  if (mode == "exitprocess" || mode == "logged-exitprocess") ExitProcess(0);
+  if (mode == "exitprocess" || mode == "logged-exitprocess") ExitProcess(kEnded);
   // Returning from main destroys the local tracer, which closes it.
-  return 0;
+  return kEnded;
 }
