@@ -53,7 +53,7 @@ class JaegerPropagation : public ::testing::Test {
 }  // namespace
 
 // Each form carries the ids, the flags and the baggage; a child of what it gives continues the
-// trace. A binary stream cut short is corrupted.
+// trace. A binary stream cut short is corrupted. A debug id starts a sampled debug trace.
 TEST_F(JaegerPropagation, EachFormCarriesIdsFlagsAndBaggage) {
   auto span = tracer->StartSpan("parent");
   span->SetBaggageItem("user", "alice smith");
@@ -89,6 +89,21 @@ TEST_F(JaegerPropagation, EachFormCarriesIdsFlagsAndBaggage) {
   const auto wide = extract({{"uber-trace-id", "1234567890abcdef00000000000000ff:2a:1:3"}});
   ASSERT_TRUE(wide && *wide);
   EXPECT_EQ("1234567890abcdef00000000000000ff:2a:1:3", inject(**wide).at("uber-trace-id"));
+
+  auto debug = extract({{"jaeger-debug-id", "case-17"}, {"jaeger-baggage", "tenant=blue, region = north"}});
+  ASSERT_TRUE(debug && *debug);
+  auto root = tracer->StartSpan("debug root", {opentracing::ChildOf(debug->get())});
+  EXPECT_EQ("blue", root->BaggageItem("tenant"));
+  EXPECT_EQ("north", root->BaggageItem("region"));
+  root->Finish();
+  tracer->Close();
+  listener.stop();
+  const auto spans = listener.spans();
+  const auto* received = testsupport::findSpan(spans, "debug root");
+  ASSERT_TRUE(received);
+  EXPECT_EQ(3, received->flags);
+  EXPECT_EQ(0u, received->parentSpanId);
+  EXPECT_EQ("case-17", received->tag("jaeger-debug-id") ? received->tag("jaeger-debug-id")->value : "none");
 }
 
 TEST_F(JaegerPropagation, CorruptedOrEmptyCarriersNeverCrash) {
@@ -103,22 +118,6 @@ TEST_F(JaegerPropagation, CorruptedOrEmptyCarriersNeverCrash) {
   std::stringstream nothing;
   auto none = tracer->Extract(nothing);
   EXPECT_TRUE(none && !*none);
-}
-
-TEST_F(JaegerPropagation, DebugIdAndBaggageHeaderStartADebugTrace) {
-  auto context = extract({{"jaeger-debug-id", "case-17"}, {"jaeger-baggage", "tenant=blue, region = north"}});
-  ASSERT_TRUE(context && *context);
-  auto root = tracer->StartSpan("debug root", {opentracing::ChildOf(context->get())});
-  EXPECT_EQ("blue", root->BaggageItem("tenant"));
-  EXPECT_EQ("north", root->BaggageItem("region"));
-  root->Finish();
-  tracer->Close();
-  listener.stop();
-  const auto spans = listener.spans();
-  ASSERT_EQ(1u, spans.size());
-  EXPECT_EQ(3, spans[0].flags);  // sampled and debug
-  EXPECT_EQ(0u, spans[0].parentSpanId);
-  EXPECT_EQ("case-17", spans[0].tag("jaeger-debug-id") ? spans[0].tag("jaeger-debug-id")->value : "none");
 }
 
 // Header names come in any letter case, and a value's escapes decode up to its last character.
@@ -139,13 +138,12 @@ TEST_F(JaegerPropagation, TheFirstChildOfReferenceIsTheParentWhereverItStands) {
   const auto a = extract({{"uber-trace-id", "a1:a2:0:0"}});
   const auto b = extract({{"uber-trace-id", "b1:b2:0:1"}});
   ASSERT_TRUE(a && *a && b && *b);
-  using Refs = std::vector<std::pair<opentracing::SpanReferenceType, const opentracing::SpanContext*>>;
-  const auto childOf = opentracing::SpanReferenceType::ChildOfRef;
-  const auto followsFrom = opentracing::SpanReferenceType::FollowsFromRef;
+  using Ref = opentracing::SpanReferenceType;
+  using Refs = std::vector<std::pair<Ref, const opentracing::SpanContext*>>;
   const std::pair<Refs, const char*> cases[] = {
-      {Refs{{followsFrom, a->get()}, {childOf, b->get()}}, "b1:b2:1"},
-      {Refs{{followsFrom, a->get()}, {followsFrom, b->get()}}, "a1:a2:0"},
-      {Refs{{followsFrom, b->get()}, {childOf, a->get()}, {childOf, b->get()}}, "a1:a2:0"}};
+      {Refs{{Ref::FollowsFromRef, a->get()}, {Ref::ChildOfRef, b->get()}}, "b1:b2:1"},
+      {Refs{{Ref::FollowsFromRef, a->get()}, {Ref::FollowsFromRef, b->get()}}, "a1:a2:0"},
+      {Refs{{Ref::FollowsFromRef, b->get()}, {Ref::ChildOfRef, a->get()}, {Ref::ChildOfRef, b->get()}}, "a1:a2:0"}};
   for (const auto& c : cases) {
     opentracing::StartSpanOptions options;
     options.references = c.first;
