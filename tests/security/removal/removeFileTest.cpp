@@ -14,7 +14,7 @@ namespace {
 
 bool exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-TEST(RemoveFile, AMissingFileIsRemovedAMissingFolderRaisesCode3AndAReadOnlyFileGoesOnlyWhenTakenOver) {
+TEST(RemoveFile, MissingFoldersRaiseCode3ReadOnlyFilesGoWhenTakenOverMappedProgramsToTheRecycler) {
   const ScratchFolder folder{L"removal"};
   EXPECT_NO_THROW(removeFile(folder.path + L"\\absent.txt", true, true, 0, 0));
   const std::wstring path = folder.path + L"\\no folder\\file.txt";
@@ -31,6 +31,20 @@ TEST(RemoveFile, AMissingFileIsRemovedAMissingFolderRaisesCode3AndAReadOnlyFileG
   EXPECT_TRUE(exists(readOnly));
   removeFile(readOnly, true, false, 0, 0);
   EXPECT_FALSE(exists(readOnly));
+
+  // A program's image may be renamed but not deleted while it is mapped, as when it runs.
+  const std::wstring program = folder.path + L"\\running.exe";
+  ASSERT_TRUE(CopyFileW((executableFolder() + L"\\crashhost.exe").c_str(), program.c_str(), TRUE));
+  const HMODULE image = LoadLibraryExW(program.c_str(), nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  ASSERT_NE(image, nullptr);
+  removeFile(program, false, true, 0, 0);
+  EXPECT_FALSE(exists(program));
+  FreeLibrary(image);
+
+  const std::wstring name = RunTime::uniqueName(false);
+  EXPECT_TRUE(std::regex_match(name, std::wregex(L"[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}")))
+      << name;
+  EXPECT_NE(name, RunTime::uniqueName(false));
 }
 
 // The file is let go halfway between the last attempt of one retry and the next: one retry fewer
@@ -50,23 +64,6 @@ TEST(RemoveFile, AFileHeldOpenIsRetriedAfterPausesThenRaisesSharingViolation) {
     release.join();
     EXPECT_EQ(result + (exists(path) ? L", kept" : L", gone"), outcome);
   }
-}
-
-// A program's image may be renamed but not deleted while it is mapped, as when it runs.
-TEST(RemoveFile, AMappedProgramIsMovedIntoTheRecyclerItsNameFreedAndRecyclerNamesAreFreshLowerCaseUuids) {
-  const ScratchFolder folder{L"removal"};
-  const std::wstring program = folder.path + L"\\running.exe";
-  ASSERT_TRUE(CopyFileW((executableFolder() + L"\\crashhost.exe").c_str(), program.c_str(), TRUE));
-  const HMODULE image = LoadLibraryExW(program.c_str(), nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE);
-  ASSERT_NE(image, nullptr);
-  removeFile(program, false, true, 0, 0);
-  EXPECT_FALSE(exists(program));
-  FreeLibrary(image);
-
-  const std::wstring name = RunTime::uniqueName(false);
-  EXPECT_TRUE(std::regex_match(name, std::wregex(L"[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}")))
-      << name;
-  EXPECT_NE(name, RunTime::uniqueName(false));
 }
 
 }  // namespace
