@@ -32,7 +32,7 @@ const std::wstring kUser = [] {  // read without the product's code, as the owne
 
 // Descriptors are read back through kernel objects, which keep them on every system, Wine included.
 // Every token handle is closed, whether the call succeeds or raises, with or without a thread token.
-TEST(Sids, NewObjectsCarryTheOwnerAndEntriesCopiesAreDeepTheUserComesThroughEveryHandleAndNoTokenHandleLeaks) {
+TEST(Sids, NewObjectsCarryOwnerAndEntriesCopiesAreDeepTheUserComesThroughEveryHandleNoTokenHandleLeaks) {
   VMutex mutex(true, (L"kestrin-security-test-" + std::to_wstring(GetCurrentProcessId())).c_str());
   EXPECT_EQ(stored(mutex.handle.get()), (Aces{kOwner, L"0/3/0x10000000/S-1-1-0"}));
   const SecurityDescriptor descriptor(recyclerSecurityEntries(), false);
