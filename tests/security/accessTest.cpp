@@ -23,7 +23,7 @@ Aces stored(HANDLE object, SE_OBJECT_TYPE type = SE_KERNEL_OBJECT) {
 }
 
 const std::wstring kOwner = sidString(RunTime::Sid::owner(GetCurrentProcess()).get());
-const std::wstring kUser = [] {  // read without the product's code, as the owner differs from it
+const std::wstring kUser = [] {  // the token's user, read without the product's code
   BYTE user[256] = {};
   DWORD size = 0;
   GetTokenInformation(GetCurrentProcessToken(), TokenUser, user, sizeof user, &size);
@@ -46,6 +46,7 @@ TEST(Sids, NewObjectsCarryOwnerAndEntriesCopiesAreDeepTheUserComesThroughEveryHa
   const auto notAProcess = raised<vosexception>([&] { RunTime::Sid::owner(event); });
   EXPECT_NE(notAProcess.message.find(L"Unable to open process token"), std::wstring::npos) << notAProcess.message;
   EXPECT_EQ(notAProcess.sites.at(0).function, "RunTime::Sid::owner");
+
   const VSID system = VSID::system();
   const VSID copy(system.sid);
   EXPECT_FALSE(system.isCopy);
@@ -77,7 +78,7 @@ TEST(Sids, NewObjectsCarryOwnerAndEntriesCopiesAreDeepTheUserComesThroughEveryHa
   CloseHandle(event);
 }
 
-// Generic rights map to file rights, so Users' two inherited grants merge; the key's owner may delete it.
+// Users' two inherited generic grants merge as file rights; the key is owned elsewhere, as owners may delete.
 TEST(ObjectSecurity, GrantsLeadCallerDenialsGoAKeyIsTakenOverAndANullDaclReadsAsEveryoneFullControl) {
   const auto stubborn = aclOf({L"1/0/0x10000/S-1-1-0", L"0/16/0x80000000/S-1-5-32-545", L"0/25/0x120089/S-1-5-32-545",
                               L"0/0/0x60000000/S-1-5-32-546", L"0/0/0x10000000/S-1-5-32-544"});
