@@ -1,9 +1,8 @@
-#include "security/access.h"
-
 #include <algorithm>
 
 #include "platform/VMutex.h"
 #include "security/securityDescriptor.h"
+#include "security/vsid.h"
 #include "securityTestSupport.h"
 #include "tests/platform/raised.h"
 #include "tests/support/nextHandle.h"
@@ -24,20 +23,62 @@ Aces stored(HANDLE object, SE_OBJECT_TYPE type = SE_KERNEL_OBJECT) {
 }
 
 const std::wstring kOwner = sidString(RunTime::Sid::owner(GetCurrentProcess()).get());
+const std::wstring kUser = [] {  // the token's user, read without the product's code
+  BYTE user[256] = {};
+  DWORD size = 0;
+  GetTokenInformation(GetCurrentProcessToken(), TokenUser, user, sizeof user, &size);
+  return sidString(reinterpret_cast<TOKEN_USER*>(user)->User.Sid);
+}();
 
-// Read back through kernel objects, which keep their descriptors on every system, Wine included.
-TEST(SecurityDescriptor, TheMutexesAndTheRecyclerCarryTheirEntries) {
+// Descriptors are read back through kernel objects, which keep them on every system, Wine included.
+// Every token handle is closed, whether the call succeeds or raises, with or without a thread token.
+TEST(Sids, NewObjectsCarryOwnerAndEntriesCopiesAreDeepTheUserComesThroughEveryHandleNoTokenHandleLeaks) {
   VMutex mutex(true, (L"kestrin-security-test-" + std::to_wstring(GetCurrentProcessId())).c_str());
   EXPECT_EQ(stored(mutex.handle.get()), (Aces{kOwner, L"0/3/0x10000000/S-1-1-0"}));
   const SecurityDescriptor descriptor(recyclerSecurityEntries(), false);
   const HANDLE event = CreateEventW(const_cast<SECURITY_ATTRIBUTES*>(&descriptor.attributes), TRUE, FALSE, nullptr);
   EXPECT_EQ(stored(event), (Aces{kOwner, L"0/3/0x10000000/S-1-5-32-544", L"0/3/0x10000000/S-1-5-18",
                                  L"0/2/0x1300e7/S-1-1-0", L"0/9/0x130080/S-1-1-0"}));
+
+  HANDLE self = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, GetCurrentProcessId());
+  EXPECT_EQ(sidString(RunTime::Sid::current(self).get()), kUser);
+  CloseHandle(self);
+  const auto notAProcess = raised<vosexception>([&] { RunTime::Sid::owner(event); });
+  EXPECT_NE(notAProcess.message.find(L"Unable to open process token"), std::wstring::npos) << notAProcess.message;
+  EXPECT_EQ(notAProcess.sites.at(0).function, "RunTime::Sid::owner");
+
+  const VSID system = VSID::system();
+  const VSID copy(system.sid);
+  EXPECT_FALSE(system.isCopy);
+  EXPECT_TRUE(copy.isCopy);
+  EXPECT_NE(copy.sid, system.sid);
+  EXPECT_EQ(sidString(copy.sid), L"S-1-5-18");
+  BYTE garbage[16] = {9, 9, 9};
+  EXPECT_EQ(VSID(garbage).sid, nullptr);
+  RunTime::Sid sid = RunTime::everyoneSid();
+  EXPECT_NE(raised<vosexception>([&] { sid.copy(garbage); }).message.find(L"Invalid sid"), std::wstring::npos);
+  EXPECT_EQ(sid.get(), nullptr);
+
+  const auto exercise = [&] {
+    EXPECT_EQ(sidString(RunTime::Sid::current(GetCurrentProcess()).get()), kUser);
+    RunTime::Sid::owner(GetCurrentProcess());
+    RunTime::Access::processTokenGroups(GetCurrentProcess());
+    RunTime::Access::privilegeExist(L"SeTakeOwnershipPrivilege");
+    EXPECT_THROW(RunTime::Access::privilegeExist(L"SeNoSuchPrivilege"), vosexception);
+    EXPECT_THROW(RunTime::Access::enablePrivilege(L"SeNoSuchPrivilege"), vosexception);
+    EXPECT_THROW(RunTime::Access::processTokenGroups(event), vosexception);
+  };
+  exercise();
+  const uintptr_t before = nextHandleValue(16);
+  exercise();
+  ASSERT_TRUE(ImpersonateSelf(SecurityImpersonation));
+  exercise();
+  RevertToSelf();
+  EXPECT_EQ(nextHandleValue(16), before);
   CloseHandle(event);
 }
 
-// Generic rights map to file rights, so the two inherited grants to Users merge into one. The key
-// is owned outside the caller's token: Wine lets a key's owner delete it whatever its DACL says.
+// Users' two inherited generic grants merge as file rights; the key is owned elsewhere, as owners may delete.
 TEST(ObjectSecurity, GrantsLeadCallerDenialsGoAKeyIsTakenOverAndANullDaclReadsAsEveryoneFullControl) {
   const auto stubborn = aclOf({L"1/0/0x10000/S-1-1-0", L"0/16/0x80000000/S-1-5-32-545", L"0/25/0x120089/S-1-5-32-545",
                               L"0/0/0x60000000/S-1-5-32-546", L"0/0/0x10000000/S-1-5-32-544"});
@@ -63,10 +104,9 @@ TEST(ObjectSecurity, GrantsLeadCallerDenialsGoAKeyIsTakenOverAndANullDaclReadsAs
             ERROR_SUCCESS);
   EXPECT_EQ(describe(RunTime::Access::getSecurity(key.name.c_str(), SE_REGISTRY_KEY)), Aces{L"0/3/0x10000000/S-1-1-0"});
 
-  const std::wstring user = sidString(RunTime::Sid::current(GetCurrentProcess()).get());
   PSECURITY_DESCRIPTOR foreign = nullptr;
   ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
-      (L"O:SYD:(D;;SD;;;WD)(D;;0x2;;;BG)(A;;0xe0019;;;" + user + L")(A;ID;0x20019;;;BU)").c_str(), SDDL_REVISION_1,
+      (L"O:SYD:(D;;SD;;;WD)(D;;0x2;;;BG)(A;;0xe0019;;;" + kUser + L")(A;ID;0x20019;;;BU)").c_str(), SDDL_REVISION_1,
       &foreign, nullptr));
   // Wine's RegCreateKeyExW ignores security attributes; a foreign owner takes SeRestorePrivilege.
   if (RunTime::Access::privilegeExist(L"SeRestorePrivilege")) RunTime::Access::enablePrivilege(L"SeRestorePrivilege");
@@ -80,44 +120,13 @@ TEST(ObjectSecurity, GrantsLeadCallerDenialsGoAKeyIsTakenOverAndANullDaclReadsAs
   ASSERT_EQ(after.size(), 6u);
   std::sort(after.begin() + 4, after.end());
   EXPECT_EQ(after, (Aces{kOwner, L"1/0/0x2/S-1-5-32-546", L"0/3/0x10002/" + kOwner, L"0/3/0x10002/S-1-5-18",
-                         L"0/0/0x20019/S-1-5-32-545", L"0/0/0xe0019/" + user}));
+                         L"0/0/0x20019/S-1-5-32-545", L"0/0/0xe0019/" + kUser}));
   EXPECT_EQ(RegDeleteKeyW(HKEY_CURRENT_USER, key.subKey.c_str()), ERROR_SUCCESS) << "the grant did not allow it";
 
   const auto e = raised<VFileNotFoundException>(
       [] { RunTime::Access::getSecurity(L"\\\\?\\C:\\kestrin-missing.txt", SE_FILE_OBJECT); });
   EXPECT_NE(e.message.find(L"Unable to get the object (C:\\kestrin-missing.txt) security info"), std::wstring::npos)
       << e.message;
-}
-
-// Every token handle is closed, whether the call succeeds or raises, with or without a thread token.
-TEST(Sids, OfThisProcessThroughEveryHandleAndNoTokenHandleLeaks) {
-  HANDLE self = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, GetCurrentProcessId());
-  const std::wstring user = sidString(RunTime::Sid::current(GetCurrentProcess()).get());
-  EXPECT_EQ(sidString(RunTime::Sid::current(self).get()), user);
-  EXPECT_EQ(sidString(RunTime::Sid::owner(self).get()), kOwner);
-  CloseHandle(self);
-  HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  const auto notAProcess = raised<vosexception>([&] { RunTime::Sid::owner(event); });
-  EXPECT_NE(notAProcess.message.find(L"Unable to open process token"), std::wstring::npos) << notAProcess.message;
-  EXPECT_EQ(notAProcess.sites.at(0).function, "RunTime::Sid::owner");
-
-  const auto exercise = [&] {
-    EXPECT_EQ(sidString(RunTime::Sid::current(GetCurrentProcess()).get()), user);
-    RunTime::Sid::owner(GetCurrentProcess());
-    RunTime::Access::processTokenGroups(GetCurrentProcess());
-    RunTime::Access::privilegeExist(L"SeTakeOwnershipPrivilege");
-    EXPECT_THROW(RunTime::Access::privilegeExist(L"SeNoSuchPrivilege"), vosexception);
-    EXPECT_THROW(RunTime::Access::enablePrivilege(L"SeNoSuchPrivilege"), vosexception);
-    EXPECT_THROW(RunTime::Access::processTokenGroups(event), vosexception);
-  };
-  exercise();
-  const uintptr_t before = nextHandleValue(16);
-  exercise();
-  ASSERT_TRUE(ImpersonateSelf(SecurityImpersonation));
-  exercise();
-  RevertToSelf();
-  EXPECT_EQ(nextHandleValue(16), before);
-  CloseHandle(event);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 #pragma once
-// Shared helpers of the security tests: SIDs and ACEs as text, ACLs from that text.
+// SIDs and ACEs as text, and ACLs from that text, for the security tests.
 
 #include "security/access.h"
 

@@ -38,13 +38,11 @@ TEST(RecyclerVolume, ProcessesRacingToMakeTheFoldersAllGetThemAndTheSpansArrive)
   EXPECT_EQ(recyclerPath(L"Q:\\some\\file.txt"), inner);
   EXPECT_EQ(recyclerPath(L"q:\\other.txt"), inner);
   EXPECT_THROW(recyclerPath(L"Y:\\absent\\file.txt"), vexception);
-  // Each call is traced; the failed one carries what failed.
   std::multiset<std::string> outcomes;  // the Windows error text, in the system's language, left out
   for (const testsupport::ReceivedSpan& span : agent.waitForSpans(3)) {
-    const testsupport::ReceivedTag* function = span.tag("Function");
     const testsupport::ReceivedTag* kind = span.tag("vexception");
     const testsupport::ReceivedTag* description = span.tag("error_description");
-    if (function == nullptr || function->value != "recyclerPath") continue;
+    if (span.tag("Function") == nullptr || span.tag("Function")->value != "recyclerPath") continue;
     const std::string what =
         kind == nullptr ? "" : kind->value.substr(kind->value.find(" at GetVolumePathName") + 1);
     outcomes.insert(description == nullptr ? "done" : description->value + " | " + what);

@@ -14,7 +14,7 @@ namespace {
 
 bool exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-TEST(RemoveFile, AMissingFileIsRemovedAMissingFolderRaisesCode3AndAReadOnlyFileGoesOnlyWhenTakenOver) {
+TEST(RemoveFile, MissingFoldersRaise3ReadOnlyGoesWhenTakenOverHeldAfterRetriesMappedIntoTheRecycler) {
   const ScratchFolder folder{L"removal"};
   EXPECT_NO_THROW(removeFile(folder.path + L"\\absent.txt", true, true, 0, 0));
   const std::wstring path = folder.path + L"\\no folder\\file.txt";
@@ -31,30 +31,24 @@ TEST(RemoveFile, AMissingFileIsRemovedAMissingFolderRaisesCode3AndAReadOnlyFileG
   EXPECT_TRUE(exists(readOnly));
   removeFile(readOnly, true, false, 0, 0);
   EXPECT_FALSE(exists(readOnly));
-}
 
-// The file is let go halfway between the last attempt of one retry and the next: one retry fewer
-// (or no pause between them) and the file is still held at the last attempt; one more and it goes.
-TEST(RemoveFile, AFileHeldOpenIsRetriedAfterPausesThenRaisesSharingViolation) {
-  const ScratchFolder folder{L"removal"};
-  const std::wstring path = folder.path + L"\\held.txt";
-  CloseHandle(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+  // The file is let go halfway between the last attempt of one retry and the next: one retry fewer
+  // (or no pause between them) and the file is still held at the last attempt; one more and it goes.
+  const std::wstring busy = folder.path + L"\\held.txt";
+  CloseHandle(CreateFileW(busy.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
   const std::pair<int32_t, std::wstring> cases[] = {{1, L"Windows error 32, kept"}, {2, L"nothing raised, gone"}};
   for (const auto& [retries, outcome] : cases) {
-    const HANDLE held = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    const HANDLE held = CreateFileW(busy.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     std::thread release([held] {
       Sleep(600);
       CloseHandle(held);
     });
-    const std::wstring result = failure([&, retries = retries] { removeFile(path, false, false, retries, 400); });
+    const std::wstring result = failure([&, retries = retries] { removeFile(busy, false, false, retries, 400); });
     release.join();
-    EXPECT_EQ(result + (exists(path) ? L", kept" : L", gone"), outcome);
+    EXPECT_EQ(result + (exists(busy) ? L", kept" : L", gone"), outcome);
   }
-}
 
-// A program's image may be renamed but not deleted while it is mapped, as when it runs.
-TEST(RemoveFile, AMappedProgramIsMovedIntoTheRecyclerItsNameFreedAndRecyclerNamesAreFreshLowerCaseUuids) {
-  const ScratchFolder folder{L"removal"};
+  // A program's image may be renamed but not deleted while it is mapped, as when it runs.
   const std::wstring program = folder.path + L"\\running.exe";
   ASSERT_TRUE(CopyFileW((executableFolder() + L"\\crashhost.exe").c_str(), program.c_str(), TRUE));
   const HMODULE image = LoadLibraryExW(program.c_str(), nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE);
