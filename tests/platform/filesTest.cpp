@@ -23,7 +23,6 @@ TEST_F(Files, FailuresComeByClassNamingTheFileWhichStaysHeldAndSeekReportsEveryP
   EXPECT_NE(missing.message.find(L" at Open file '" + root + L"\\missing.log'"), std::wstring::npos);
   raised<VSharingViolationException>([&] { VFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0); });
   EXPECT_EQ(file.fileName(), path);
-  EXPECT_EQ(file.seek(0, nullptr, FILE_END), 0u);
   file.write("abcd", 4, true);
   EXPECT_EQ(file.seek(0, nullptr, FILE_END), 4u);
   int32_t high = 0;
@@ -42,8 +41,7 @@ TEST_F(Files, FailuresComeByClassNamingTheFileWhichStaysHeldAndSeekReportsEveryP
             "VFile::open:104 VFile::seek:180 VFile::write:130");
 }
 
-// Linux beneath Wine limits a file's size: a write across it is taken in part and WriteFile reports
-// success, as on a full disk. The host writes 2 MB under a limit of 1 MB, the signal ignored.
+// A Linux size limit beneath Wine takes a write in part and WriteFile reports success, as a full disk.
 TEST_F(Files, APartialWriteRaisesOnlyWhenAllWasAsked) {
   const std::wstring path = root + L"\\partial.bin";
   const std::string linuxPath(path.begin(), path.end());
@@ -54,12 +52,9 @@ TEST_F(Files, APartialWriteRaisesOnlyWhenAllWasAsked) {
   ASSERT_EQ(status, 0) << output;
   EXPECT_EQ(output, "raised 132 Unable to write 2097152 bytes into file '" + linuxPath +
                         "'\r\nwrote\r\n");  // standard output in text mode
-  WIN32_FILE_ATTRIBUTE_DATA written;
-  ASSERT_TRUE(GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &written));
-  EXPECT_EQ(written.nFileSizeLow, 1048576u);  // the system took the first half
 }
 
-TEST_F(Files, FoldersAreMadeAtEveryMissingLevelAndListedBeyondMaxPath) {
+TEST_F(Files, FoldersAreMadeAtEveryMissingLevelFromAnExistingRootAndListedBeyondMaxPath) {
   VFileFinder finder;
   EXPECT_FALSE(finder.first(root + L"\\*.dmp"));
   EXPECT_FALSE(finder.first(root + L"\\missing\\*"));
@@ -113,9 +108,7 @@ TEST_F(Files, FoldersAreMadeAtEveryMissingLevelAndListedBeyondMaxPath) {
   EXPECT_NE(pattern.message.find(L" at FindFirstFile(" + deep + L"\\a|b\\*)"), std::wstring::npos);
   EXPECT_EQ(site(underFile) + " " + site(get) + " " + site(set) + " " + site(invalid) + " " + site(pattern),
             "makeDir:44 getFileAttributes:51 setFileAttributes:58 fileExist:89 VFileFinder::first:390");
-}
 
-TEST_F(Files, CreateDirectoryRefusesNamesWithoutAnExistingRoot) {
   ASSERT_TRUE(SetCurrentDirectoryW(root.c_str()));
   for (const wchar_t* name : {L"", L"\\\\/", L"relative"}) {
     const auto wrong = raised<ArgumentException>([&] { VDirectory::createDirectory(name, nullptr); });
@@ -125,9 +118,9 @@ TEST_F(Files, CreateDirectoryRefusesNamesWithoutAnExistingRoot) {
   EXPECT_FALSE(fileExist(root + L"\\relative"));
   SetCurrentDirectoryW(L"C:\\");  // so that the folder can go
 
-  wchar_t missing = L'Z';
-  while (GetLogicalDrives() & (1u << (missing - L'A'))) --missing;
-  const std::wstring volume = std::wstring(1, missing) + L":";
+  wchar_t drive = L'Z';
+  while (GetLogicalDrives() & (1u << (drive - L'A'))) --drive;
+  const std::wstring volume = std::wstring(1, drive) + L":";
   const auto noVolume = raised<vosexception>([&] { VDirectory::createDirectory(volume + L"\\a\\b", nullptr); });
   EXPECT_NE(noVolume.message.find(L" at CreateDirectory(" + volume + L")"), std::wstring::npos);
 }

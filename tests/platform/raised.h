@@ -1,6 +1,5 @@
 #pragma once
-// Expected exceptions caught for the tests to look into: by class, by site ("function:line"), or as
-// one text (failure: "<message> at <site>", "Windows error <code>", or "nothing raised").
+// Expected exceptions caught to look into: by class, by site ("function:line"), or as one text.
 
 #include <stdexcept>
 
