@@ -1,5 +1,4 @@
 // The log's levels, switches and catch ladders, with its sinks observed as Wine and the registry show them.
-#include <windows.h>
 #include <comdef.h>
 #include <sddl.h>
 
@@ -35,14 +34,6 @@ class Recorder : public ILogListener {
   std::vector<std::wstring> calls;
 };
 
-// Adds a listener to the end of the process's list for the rest of the process.
-void listen(ILogListener* listener) {
-  LogListenerList& list = getLogSettings(getExecuteContext())->listeners;
-  auto* node = new LogListenerNode{list.sentinel, list.sentinel->previous, listener};
-  list.sentinel->previous = list.sentinel->previous->next = node;
-  ++list.size;
-}
-
 const std::wstring kAccessDenied = getOSErrorMessage(5, L"open thing") + L"\n   at (openThing line 77)";
 
 constexpr LadderLines kLadder{120, 124, 128, 132, 136};
@@ -77,16 +68,12 @@ struct UnixRun {
 
 // Runs loghost.exe in folder as Unix runs it, with Wine's event log channels on and in the time zone.
 UnixRun runLogHostUnix(const std::wstring& folder, const std::string& arguments, const std::string& zone = "") {
-  static int runs = 0;
-  const std::wstring run = folder + L"\\run" + std::to_wstring(++runs);
-  CreateDirectoryW(run.c_str(), nullptr);
   const std::string command = "env WINEDEBUG=err+eventlog,warn+eventlog,trace+eventlog,fixme+advapi " + zone +
                               " " + wineCommand(executableFolder() + L"\\loghost.exe") + " " + arguments;
-  const int exitCode = runLinuxShell(run, command + " >out 2>err </dev/null");
-  return {exitCode, readBytes(run + L"\\out"), readBytes(run + L"\\err")};
+  const int exitCode = runLinuxShell(folder, command + " >out 2>err </dev/null");
+  return {exitCode, readBytes(folder + L"\\out"), readBytes(folder + L"\\err")};
 }
 
-// Each match of pattern's first group in text, in order.
 template <class Text>
 std::vector<Text> matches(const Text& text, const std::basic_regex<typename Text::value_type>& pattern) {
   std::vector<Text> found;
@@ -134,8 +121,11 @@ TEST(LogCore, DebugTakesEffectWithin16CallsAndEachLadderHandlerLogsOrTracesWithT
   values.remove(L"PRODUCT_ROOT_D");  // the file and event sinks fail quietly
   values.set(L"opentracing_enabled", 1);
   testsupport::AgentListener agent(6831);
-  static Recorder recorder;
-  listen(&recorder);
+  static Recorder recorder;  // at the end of the process's list for the rest of the process
+  LogListenerList& list = getLogSettings(getExecuteContext())->listeners;
+  auto* node = new LogListenerNode{list.sentinel, list.sentinel->previous, &recorder};
+  list.sentinel->previous = list.sentinel->previous->next = node;
+  ++list.size;
   EXPECT_STREQ(levelName(static_cast<LogLevel>(6)), "Unknown level");
   std::vector<std::wstring> logged;
   for (int32_t level : {-1, 6, 0x7fffffff}) {
