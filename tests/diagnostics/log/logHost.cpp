@@ -7,10 +7,12 @@
 #include "diagnostics/log/LogManager.h"
 #include "tests/support/runProcess.h"
 
+// The import slot through which this executable, the platform layer with it, calls ReportEventW.
+extern "C" void* __imp_ReportEventW;
+
 namespace {
 
-const auto systemReportEvent = reinterpret_cast<decltype(&ReportEventW)>(
-    reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"advapi32.dll"), "ReportEventW")));
+const auto systemReportEvent = reinterpret_cast<decltype(&ReportEventW)>(__imp_ReportEventW);
 std::atomic<bool> refused{false};
 
 BOOL WINAPI refusingReportEvent(HANDLE source, WORD type, WORD category, DWORD id, PSID user, WORD count,
@@ -19,22 +21,12 @@ BOOL WINAPI refusingReportEvent(HANDLE source, WORD type, WORD category, DWORD i
   return systemReportEvent(source, type, category, id, user, count, size, strings, data);
 }
 
-// Points this executable's import of ReportEventW at refusingReportEvent.
+// Points the import slot at refusingReportEvent.
 bool refuseFirstReport() {
-  auto* base = reinterpret_cast<BYTE*>(GetModuleHandleW(nullptr));
-  const LONG headers = reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew;
-  const auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + headers);
-  const IMAGE_DATA_DIRECTORY& table = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IAT];
-  auto* slots = reinterpret_cast<ULONG_PTR*>(base + table.VirtualAddress);
-  for (size_t i = 0; i < table.Size / sizeof(ULONG_PTR); ++i) {
-    if (slots[i] != reinterpret_cast<ULONG_PTR>(systemReportEvent)) continue;
-    DWORD protection = 0;
-    VirtualProtect(&slots[i], sizeof(ULONG_PTR), PAGE_READWRITE, &protection);
-    slots[i] = reinterpret_cast<ULONG_PTR>(&refusingReportEvent);
-    VirtualProtect(&slots[i], sizeof(ULONG_PTR), protection, &protection);
-    return true;
-  }
-  return false;
+  DWORD protection = 0;
+  if (!VirtualProtect(&__imp_ReportEventW, sizeof(void*), PAGE_READWRITE, &protection)) return false;
+  __imp_ReportEventW = reinterpret_cast<void*>(&refusingReportEvent);
+  return VirtualProtect(&__imp_ReportEventW, sizeof(void*), protection, &protection) != FALSE;
 }
 
 }  // namespace
