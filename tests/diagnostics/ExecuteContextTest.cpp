@@ -11,7 +11,6 @@
 
 #include "diagnostics/LogSettings.h"
 #include "driver/OpenTracingDriverState.h"
-#include "platform/UniqueHandle.h"
 #include "tests/support/runProcess.h"
 
 // Each test runs in a process of its own, so every test starts without a context.

@@ -34,8 +34,7 @@ bool refuseFirstReport() {
 //   log L text [L text ...]    logs each text at its level through this module's LogManager
 //   failreport L text [...]    as log, with the first event report refused (Wine never refuses one)
 //   modules text1 text2        text1 from this module, then text2 from logmodule.dll
-//   lines name count gate tag  puts its process id in gate\ready.tag, waits for gate\go, then two
-//                              threads each write count lines "tag.T.n" to log name; a failure ends it
+//   lines name count gate tag  its id in gate\ready.tag; at gate\go two threads write count lines "tag.T.n"
 int wmain(int argc, wchar_t** argv) {
   const std::wstring command = argc > 1 ? argv[1] : L"";
   if (command == L"log" || (command == L"failreport" && refuseFirstReport())) {
