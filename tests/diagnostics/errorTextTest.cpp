@@ -6,10 +6,7 @@
 // Callers catch the family as a whole, and a structured exception must never be taken for one.
 static_assert(std::is_base_of_v<vexception, ArgumentException> && !std::is_base_of_v<vexception, cwrpexception>);
 
-namespace {
-
-// Error information from managed code (unless the query for its interface fails with answer): its
-// first own method gives the exception's string form.
+// Error information, managed unless answer fails: its first own method gives the exception's string form.
 struct ManagedExceptionInterface : public IDispatch {
   virtual HRESULT STDMETHODCALLTYPE ToString(BSTR* text) = 0;
 };
@@ -47,7 +44,6 @@ struct ManagedError : public IErrorInfo, public ManagedExceptionInterface {
   ULONG references = 1;
 };
 
-}  // namespace
 
 // The system's texts come without their line break, and with inserts as they are ("for %1.").
 TEST(ErrorText, ExceptionTextsWithWideContextsAndNegativeLinesAndOSErrorMessages) {

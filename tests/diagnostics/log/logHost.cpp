@@ -10,26 +10,23 @@
 // The import slot through which this executable, the platform layer with it, calls ReportEventW.
 extern "C" void* __imp_ReportEventW;
 
-namespace {
-
 const auto systemReportEvent = reinterpret_cast<decltype(&ReportEventW)>(__imp_ReportEventW);
-std::atomic<bool> refused{false};
+static std::atomic<bool> refused{false};
 
-BOOL WINAPI refusingReportEvent(HANDLE source, WORD type, WORD category, DWORD id, PSID user, WORD count,
+static BOOL WINAPI refusingReportEvent(HANDLE source, WORD type, WORD category, DWORD id, PSID user, WORD count,
                                 DWORD size, LPCWSTR* strings, LPVOID data) {
   if (!refused.exchange(true)) return FALSE;
   return systemReportEvent(source, type, category, id, user, count, size, strings, data);
 }
 
 // Points the import slot at refusingReportEvent.
-bool refuseFirstReport() {
+static bool refuseFirstReport() {
   DWORD protection = 0;
   if (!VirtualProtect(&__imp_ReportEventW, sizeof(void*), PAGE_READWRITE, &protection)) return false;
   __imp_ReportEventW = reinterpret_cast<void*>(&refusingReportEvent);
   return VirtualProtect(&__imp_ReportEventW, sizeof(void*), protection, &protection) != FALSE;
 }
 
-}  // namespace
 
 //   log L text [L text ...]    logs each text at its level through this module's LogManager
 //   failreport L text [...]    as log, with the first event report refused (Wine never refuses one)

@@ -23,8 +23,6 @@
 #include "tests/diagnostics/log/logTestSupport.h"
 #include "tests/support/AgentListener.h"
 
-namespace {
-
 class Recorder : public ILogListener {
  public:
   void onLog(int32_t level, const vexception& error) override {
@@ -66,7 +64,8 @@ struct UnixRun {
 };
 
 // Runs loghost.exe in folder as Unix runs it, with Wine's event log channels on and in the time zone.
-UnixRun runLogHostUnix(const std::wstring& folder, const std::string& arguments, const std::string& zone = "") {
+static UnixRun runLogHostUnix(const std::wstring& folder, const std::string& arguments,
+                              const std::string& zone = "") {
   const std::string command = "env WINEDEBUG=err+eventlog,warn+eventlog,trace+eventlog,fixme+advapi " + zone +
                               " " + wineCommand(executableFolder() + L"\\loghost.exe") + " " + arguments;
   const int exitCode = runLinuxShell(folder, command + " >out 2>err </dev/null");
@@ -74,7 +73,7 @@ UnixRun runLogHostUnix(const std::wstring& folder, const std::string& arguments,
 }
 
 template <class Text>
-std::vector<Text> matches(const Text& text, const std::basic_regex<typename Text::value_type>& pattern) {
+static std::vector<Text> matches(const Text& text, const std::basic_regex<typename Text::value_type>& pattern) {
   std::vector<Text> found;
   using Iterator = std::regex_iterator<typename Text::const_iterator>;
   for (Iterator at(text.begin(), text.end(), pattern), end; at != end; ++at) found.push_back((*at)[1].str());
@@ -82,7 +81,7 @@ std::vector<Text> matches(const Text& text, const std::basic_regex<typename Text
 }
 
 // "MaxSize Retention TypesSupported EventMessageFile " of the log and the source; 4294967295: missing.
-std::wstring registration() {
+static std::wstring registration() {
   const auto number = [](const wchar_t* key, const wchar_t* name) {
     DWORD value = 0xFFFFFFFF, size = sizeof(value);
     RegGetValueW(HKEY_LOCAL_MACHINE, key, name, RRF_RT_REG_DWORD, nullptr, &value, &size);
@@ -96,7 +95,7 @@ std::wstring registration() {
 }
 
 // Sets the DACL, in SDDL, of the event source's key (made when missing).
-void restrictSource(const wchar_t* dacl) {
+static void restrictSource(const wchar_t* dacl) {
   HKEY key = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSourceKey, 0, nullptr, 0, WRITE_DAC, nullptr, &key, nullptr);
@@ -106,7 +105,6 @@ void restrictSource(const wchar_t* dacl) {
   RegCloseKey(key);
 }
 
-}  // namespace
 
 // Both ladders add the caller's site with the handler's line; levels out of range reach listeners too.
 TEST(LogCore, DebugTakesEffectWithin16CallsAndEachLadderHandlerLogsOrTracesWithTheCallersSite) {
