@@ -8,10 +8,8 @@
 #include "diagnostics/vexception.h"
 #include "tests/support/nextHandle.h"
 
-namespace {
-
 // On a thread of its own, as the mutex is recursive: 0 when acquired, else the code raised.
-uint32_t takeElsewhere(const std::wstring& name, uint32_t timeout, bool abandon = false) {
+static uint32_t takeElsewhere(const std::wstring& name, uint32_t timeout, bool abandon = false) {
   uint32_t code = 0;
   std::thread([&] {
     const uintptr_t before = nextHandleValue();
@@ -30,7 +28,6 @@ uint32_t takeElsewhere(const std::wstring& name, uint32_t timeout, bool abandon 
   return code;
 }
 
-}  // namespace
 
 TEST(ExclusiveTask, OthersGetInOnlyWhileNoTaskHoldsIt) {
   const std::wstring name = L"kestrin_task_" + std::to_wstring(GetCurrentProcessId());  // tests run side by side

@@ -11,19 +11,16 @@
 
 #include "diagnostics/LogSettings.h"
 #include "driver/OpenTracingDriverState.h"
-#include "platform/UniqueHandle.h"
 #include "tests/support/runProcess.h"
 
 // Each test runs in a process of its own, so every test starts without a context.
-namespace {
-
-UniqueLibrary load(const std::wstring& relative) {
+static UniqueLibrary load(const std::wstring& relative) {
   UniqueLibrary module(LoadLibraryW((executableFolder() + L"\\" + relative).c_str()));
   EXPECT_TRUE(module) << "cannot load module, error " << GetLastError();
   return module;
 }
 
-ExecuteContext* contextOf(const UniqueLibrary& sample) {
+static ExecuteContext* contextOf(const UniqueLibrary& sample) {
   using Fn = ExecuteContext* (*)();
   auto fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(sample.get(), "SampleModuleExecuteContext")));
   return fn != nullptr ? fn() : nullptr;
@@ -36,7 +33,6 @@ struct TracerWatch : OpenTracingDriver::ITracerProvider {
   bool& destroyed;
 };
 
-}  // namespace
 
 TEST(ExecuteContext, ConcurrentFirstCallsCreateOneContextThatALaterModuleAdoptsUntilItsUnload) {
   std::vector<ExecuteContext*> contexts(8);

@@ -15,10 +15,7 @@
 #include "tests/diagnostics/log/logTestSupport.h"
 #include "tests/driver/childProcess.h"
 
-namespace {
-
-// The names of the "*.dmp" files in folder, sorted; folders named so are left out.
-std::vector<std::wstring> dumpNames(const std::wstring& folder) {
+static std::vector<std::wstring> dumpNames(const std::wstring& folder) {
   std::vector<std::wstring> names;
   std::error_code absent;
   for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(folder), absent)) {
@@ -28,8 +25,7 @@ std::vector<std::wstring> dumpNames(const std::wstring& folder) {
   return names;
 }
 
-// The code and thread of the exception a minidump holds; zeros when it holds none.
-std::pair<uint32_t, uint32_t> dumpedException(const std::wstring& path) {
+static std::pair<uint32_t, uint32_t> dumpedException(const std::wstring& path) {
   std::string bytes = readBytes(path);
   void* stream = nullptr;
   ULONG size = 0;
@@ -38,7 +34,7 @@ std::pair<uint32_t, uint32_t> dumpedException(const std::wstring& path) {
   return {exception->ExceptionRecord.ExceptionCode, exception->ThreadId};
 }
 
-std::wstring stampOf(const VDateTime& time) {
+static std::wstring stampOf(const VDateTime& time) {
   return formatString(L"%04d%02d%02d_%02d%02d%02d", time.year, time.month, time.day, time.hour, time.minute,
                       time.second);
 }
@@ -137,17 +133,16 @@ TEST_F(CrashDumps, CleanUpKeepsTheNewestMaxCountOnlyWhenDumpsAreOn) {
   }
 }
 
-__attribute__((noinline)) int readThrough(volatile int* pointer, bool* destroyed) {
+static __attribute__((noinline)) int readThrough(volatile int* pointer, bool* destroyed) {
   const std::unique_ptr<bool, void (*)(bool*)> witness(destroyed, [](bool* flag) { *flag = true; });
   return *pointer;
 }
 
-void outerTranslator(unsigned int, EXCEPTION_POINTERS*) {}
+static void outerTranslator(unsigned int, EXCEPTION_POINTERS*) {}
 
 // In this process, built as every module installing the translator is.
 TEST_F(CrashDumps, AFaultInATranslatedScopeIsDumpedAndCaughtWithDestructorsRunAndOutsideOnePassesOn) {
   CrashDumpInfo info;
-  ASSERT_TRUE(info.enabled);
   registerCrashDumpInfo(&info);
   bool destroyed = false;
   uint32_t code = 0;
@@ -182,4 +177,3 @@ TEST_F(CrashDumps, AFaultInATranslatedScopeIsDumpedAndCaughtWithDestructorsRunAn
   EXPECT_EQ(currentSeTranslator(), nullptr);
 }
 
-}  // namespace

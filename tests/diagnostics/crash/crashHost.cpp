@@ -12,19 +12,6 @@
 #include "diagnostics/log/errorText.h"
 #include "security/removal/recyclerPath.h"
 
-namespace {
-
-constexpr DWORD heapCorruption = 0xC0000374;
-std::atomic<int> hostHandlerRuns{0};
-
-LONG CALLBACK hostHandler(EXCEPTION_POINTERS* pointers) {
-  if (pointers->ExceptionRecord->ExceptionCode != heapCorruption) return EXCEPTION_CONTINUE_SEARCH;
-  ++hostHandlerRuns;
-  return EXCEPTION_CONTINUE_EXECUTION;
-}
-
-}  // namespace
-
 int wmain(int argc, wchar_t** argv) {
   const std::wstring mode = argc > 1 ? argv[1] : L"";
   const std::wstring then = argc > 2 ? argv[2] : L"";
@@ -32,7 +19,13 @@ int wmain(int argc, wchar_t** argv) {
     HMODULE provider = LoadLibraryW(L"opentracingprovider.dll");
     if (provider == nullptr) return 2;
     if (mode == L"heap") {
-      AddVectoredExceptionHandler(0, hostHandler);
+      constexpr DWORD heapCorruption = 0xC0000374;
+      static std::atomic<int> hostHandlerRuns{0};
+      AddVectoredExceptionHandler(0, [](EXCEPTION_POINTERS* pointers) -> LONG {
+        if (pointers->ExceptionRecord->ExceptionCode != heapCorruption) return EXCEPTION_CONTINUE_SEARCH;
+        ++hostHandlerRuns;
+        return EXCEPTION_CONTINUE_EXECUTION;
+      });
       const int threads = _wtoi(then.c_str());
       std::atomic<int> ready{0};
       std::vector<std::thread> raisers;

@@ -7,43 +7,31 @@
 #include "diagnostics/log/LogManager.h"
 #include "tests/support/runProcess.h"
 
-namespace {
+// The import slot through which this executable, the platform layer with it, calls ReportEventW.
+extern "C" void* __imp_ReportEventW;
 
-const auto systemReportEvent = reinterpret_cast<decltype(&ReportEventW)>(
-    reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"advapi32.dll"), "ReportEventW")));
-std::atomic<bool> refused{false};
+const auto systemReportEvent = reinterpret_cast<decltype(&ReportEventW)>(__imp_ReportEventW);
+static std::atomic<bool> refused{false};
 
-BOOL WINAPI refusingReportEvent(HANDLE source, WORD type, WORD category, DWORD id, PSID user, WORD count,
+static BOOL WINAPI refusingReportEvent(HANDLE source, WORD type, WORD category, DWORD id, PSID user, WORD count,
                                 DWORD size, LPCWSTR* strings, LPVOID data) {
   if (!refused.exchange(true)) return FALSE;
   return systemReportEvent(source, type, category, id, user, count, size, strings, data);
 }
 
-// Points this executable's import of ReportEventW at refusingReportEvent.
-bool refuseFirstReport() {
-  auto* base = reinterpret_cast<BYTE*>(GetModuleHandleW(nullptr));
-  const LONG headers = reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew;
-  const auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + headers);
-  const IMAGE_DATA_DIRECTORY& table = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IAT];
-  auto* slots = reinterpret_cast<ULONG_PTR*>(base + table.VirtualAddress);
-  for (size_t i = 0; i < table.Size / sizeof(ULONG_PTR); ++i) {
-    if (slots[i] != reinterpret_cast<ULONG_PTR>(systemReportEvent)) continue;
-    DWORD protection = 0;
-    VirtualProtect(&slots[i], sizeof(ULONG_PTR), PAGE_READWRITE, &protection);
-    slots[i] = reinterpret_cast<ULONG_PTR>(&refusingReportEvent);
-    VirtualProtect(&slots[i], sizeof(ULONG_PTR), protection, &protection);
-    return true;
-  }
-  return false;
+// Points the import slot at refusingReportEvent.
+static bool refuseFirstReport() {
+  DWORD protection = 0;
+  if (!VirtualProtect(&__imp_ReportEventW, sizeof(void*), PAGE_READWRITE, &protection)) return false;
+  __imp_ReportEventW = reinterpret_cast<void*>(&refusingReportEvent);
+  return VirtualProtect(&__imp_ReportEventW, sizeof(void*), protection, &protection) != FALSE;
 }
 
-}  // namespace
 
 //   log L text [L text ...]    logs each text at its level through this module's LogManager
 //   failreport L text [...]    as log, with the first event report refused (Wine never refuses one)
 //   modules text1 text2        text1 from this module, then text2 from logmodule.dll
-//   lines name count gate tag  puts its process id in gate\ready.tag, waits for gate\go, then two
-//                              threads each write count lines "tag.T.n" to log name; a failure ends it
+//   lines name count gate tag  its id in gate\ready.tag; at gate\go two threads write count lines "tag.T.n"
 int wmain(int argc, wchar_t** argv) {
   const std::wstring command = argc > 1 ? argv[1] : L"";
   if (command == L"log" || (command == L"failreport" && refuseFirstReport())) {

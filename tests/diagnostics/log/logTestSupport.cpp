@@ -1,7 +1,5 @@
 #include "tests/diagnostics/log/logTestSupport.h"
 
-#include <cstring>
-
 #include "platform/VDateTime.h"
 #include "tests/support/removeTree.h"
 
@@ -19,7 +17,5 @@ std::wstring todaysLogFile(const std::wstring& root, const std::wstring& name) {
 }
 
 std::wstring fromUtf16(const std::string& bytes) {
-  std::wstring text(bytes.size() / 2, L'\0');
-  std::memcpy(&text[0], bytes.data(), text.size() * sizeof(wchar_t));
-  return text;
+  return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2);
 }

@@ -9,7 +9,6 @@
 // A fresh product root C:\kestrin-logtest\<name> (emptied first), set as PRODUCT_ROOT_D.
 std::wstring makeProductRoot(ProductSettings& values, const std::wstring& name);
 
-// The path of today's file of log name under root, as the log names it.
 std::wstring todaysLogFile(const std::wstring& root, const std::wstring& name);
 
 // UTF-16 LE bytes (without a mark) as wide text.
