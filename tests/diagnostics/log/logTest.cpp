@@ -207,6 +207,7 @@ TEST(LogSinks, ASwitchOrRootChangedBetweenTwoLinesTakesEffectWithTheNextLine) {
   write(L"two");
   values.set(L"log_switched_enabled", 0);
   values.set(L"PRODUCT_ROOT_D", root + L"\\missing");
+  EXPECT_FALSE(LogFile(L"switched", true).isEnabled());  // what a module asks before it builds a line
   write(L"three");
   EXPECT_FALSE(mutexHeld()) << "a switched-off log keeps its mutex";
   EXPECT_EQ(GetFileAttributesW((root + L"\\missing").c_str()), INVALID_FILE_ATTRIBUTES);
