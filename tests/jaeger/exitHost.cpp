@@ -51,7 +51,9 @@ int main(int, char** argv) {
   if (mode == "kill") {
     busyTracer = new std::shared_ptr<opentracing::Tracer>(tracer);
     const HANDLE first = CreateThread(nullptr, 0, traceBusily, nullptr, 0, nullptr);
-    for (intptr_t k = 1; k < kBusyThreads; ++k) CreateThread(nullptr, 0, traceBusily, reinterpret_cast<void*>(k), 0, nullptr);
+    for (intptr_t k = 1; k < kBusyThreads; ++k) {
+      CreateThread(nullptr, 0, traceBusily, reinterpret_cast<void*>(k), 0, nullptr);
+    }
     Sleep(static_cast<DWORD>(count));
     TerminateThread(first, 9);
     WaitForSingleObject(first, INFINITE);
