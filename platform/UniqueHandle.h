@@ -1,11 +1,11 @@
 #pragma once
 // The one owner of every kind of Windows resource the library holds: a kernel handle, a file
 // search, a registry key, a loaded library, a LocalAlloc block, a system-allocated SID, a critical
-// section, a mutex held by its thread. The kind is a small traits type naming the empty value, what counts as held and how it
-// is closed (a noexcept closer); the owner closes what it holds on every path, is moved but never
-// copied, and never raises. Closing keeps the thread's last error, so an owner that goes out of
-// scope between a failed call and the read of its error does not hide the cause. Any thread may
-// use an owner that it alone holds; one owner is not shared between threads.
+// section, a mutex held by its thread. The kind is a small traits type naming the empty value, what
+// counts as held and how it is closed (a noexcept closer); the owner closes what it holds on every
+// path, is moved but never copied, and never raises. Closing keeps the thread's last error, so an
+// owner that goes out of scope between a failed call and the read of its error does not hide the
+// cause. Any thread may use an owner that it alone holds; one owner is not shared between threads.
 
 #include <windows.h>
 
