@@ -6,6 +6,7 @@
 #include "driver/OpenTracingDriver.h"
 #include "platform/VFileName.h"
 #include "platform/moduleName.h"
+#include "provider/providerEntryPoints.h"
 
 static int spanOf() { return OpenTracingDriver::StartSpan("driverProbe", __LINE__, "")->IsEnabled() ? 1 : 0; }
 
@@ -35,7 +36,7 @@ int wmain(int argc, wchar_t** argv) {
   if (command == L"inject") {
     OpenTracingDriver::InjectCurrentSpan();
     std::printf("tracing=%d variable=%d loaded=%d\n", OpenTracingDriver::IsEnabled() ? 1 : 0,
-                GetEnvironmentVariableW(L"KESTRIN_OPENTRACING_SPAN_CONTEXT_DATA", nullptr, 0) != 0 ? 1 : 0,
+                GetEnvironmentVariableW(kSpanContextVariable, nullptr, 0) != 0 ? 1 : 0,
                 GetModuleHandleW(L"opentracingprovider.dll") != nullptr ? 1 : 0);
     return 0;
   }

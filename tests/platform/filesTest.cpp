@@ -11,6 +11,7 @@
 #include "tests/platform/raised.h"
 
 struct Files : ::testing::Test {
+  ~Files() override { SetCurrentDirectoryW(L"C:\\"); }  // a test may work inside the folder, which must go
   ScratchFolder folder{L"kestrin_files_"};
   const std::wstring& root = folder.path;
 };
@@ -88,7 +89,7 @@ TEST_F(Files, FoldersAreMadeAtEveryMissingLevelFromAnExistingRootAndListedBeyond
         finder.fileName() + L" " + (finder.isDirectory() ? L"folder" : VDateTime(finder.lastWriteTime()).format(L"-"));
   }
   const std::wstring listed = L"x.dmp " + VDateTime(written).format(L"-");
-  EXPECT_TRUE(seen == L"sub folder" + listed || seen == listed + L"sub folder") << seen.size();
+  EXPECT_TRUE(seen == L"sub folder" + listed || seen == listed + L"sub folder") << seen;
   EXPECT_EQ(finder.fileName(), L"");
   ASSERT_TRUE(finder.first(deep + L"\\x.*"));  // starts afresh once exhausted
   EXPECT_EQ(finder.fileName(), L"x.dmp");
@@ -116,7 +117,6 @@ TEST_F(Files, FoldersAreMadeAtEveryMissingLevelFromAnExistingRootAndListedBeyond
     EXPECT_EQ(site(wrong), "VDirectory::createDirectory:100");
   }
   EXPECT_FALSE(fileExist(root + L"\\relative"));
-  SetCurrentDirectoryW(L"C:\\");  // so that the folder can go
 
   wchar_t drive = L'Z';
   while (GetLogicalDrives() & (1u << (drive - L'A'))) --drive;

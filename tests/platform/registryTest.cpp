@@ -34,13 +34,14 @@ TEST_F(Registry, StringsComeBackWholeExpandedOnlyWhenStoredSoAndEndAtTheirFirstZ
   const std::wstring systemRoot(buffer, GetEnvironmentVariableW(L"SystemRoot", buffer, MAX_PATH));
   // Longer than a path once expanded, and a reference to nothing is left as it is.
   const std::wstring tail = L"\\" + std::wstring(5000, L'x') + L"%KESTRIN_UNDEFINED_VARIABLE%";
-  put(L"expand", REG_EXPAND_SZ, (L"%SystemRoot%" + tail).c_str(), static_cast<DWORD>((tail.size() + 13) * 2));
-  registry::set(key.get(), L"plain", L"%SystemRoot%" + tail);
+  const std::wstring expandable = L"%SystemRoot%" + tail;
+  put(L"expand", REG_EXPAND_SZ, expandable.c_str(), static_cast<DWORD>((expandable.size() + 1) * sizeof(wchar_t)));
+  registry::set(key.get(), L"plain", expandable);
   registry::set(key.get(), L"long", std::wstring(20000, L'L'));
   EXPECT_EQ(registry::getstr(HKEY_LOCAL_MACHINE, kTestKey, L"expand", RegistryViewDefault), systemRoot + tail);
   std::wstring value;
   ASSERT_EQ(registry::lookup(HKEY_LOCAL_MACHINE, kTestKey, L"plain", value, REG_EXPAND_SZ, RegistryViewDefault), 0);
-  EXPECT_EQ(value, L"%SystemRoot%" + tail);
+  EXPECT_EQ(value, expandable);
 
   put(L"unterminated", REG_SZ, L"abc", 6);
   put(L"embedded", REG_SZ, L"ab\0cd", 12);

@@ -38,10 +38,11 @@ using ProviderTracing = TracingOn;
 
 // A variable holding no span context starts a trace of its own; a refusal may meet a root's making.
 TEST_F(ProviderTracing, ScopesNestPerThreadUnderTheRootSpanAndFailuresLeaveThemAsTheyWere) {
-  SetEnvironmentVariableW(kSpanContextVariable, L"uber-trace-id/not a span context;x/y");
+  SetEnvironmentVariableW(kSpanContextVariable, L"no separator here");  // no key and value at all
   OpenTracingDriverState driver;
   driver.startSpan("loaded", 0, "");
   driver.tracer.reset(driver.getTracer());
+  SetEnvironmentVariableW(kSpanContextVariable, L"uber-trace-id/not a span context;x/y");
   const auto jaeger = opentracing::Tracer::Global();
   const auto refusing = std::make_shared<RefusingTracer>();
   opentracing::Tracer::InitGlobal(refusing);

@@ -1,5 +1,6 @@
 #include <algorithm>
 
+#include "platform/UniqueHandle.h"
 #include "platform/VMutex.h"
 #include "security/securityDescriptor.h"
 #include "security/vsid.h"
@@ -36,14 +37,14 @@ TEST(Sids, NewObjectsCarryOwnerAndEntriesCopiesAreDeepTheUserComesThroughEveryHa
   VMutex mutex(true, (L"kestrin-security-test-" + std::to_wstring(GetCurrentProcessId())).c_str());
   EXPECT_EQ(stored(mutex.handle.get()), (Aces{kOwner, L"0/3/0x10000000/S-1-1-0"}));
   const SecurityDescriptor descriptor(recyclerSecurityEntries(), false);
-  const HANDLE event = CreateEventW(const_cast<SECURITY_ATTRIBUTES*>(&descriptor.attributes), TRUE, FALSE, nullptr);
-  EXPECT_EQ(stored(event), (Aces{kOwner, L"0/3/0x10000000/S-1-5-32-544", L"0/3/0x10000000/S-1-5-18",
+  const UniqueKernelHandle event(
+      CreateEventW(const_cast<SECURITY_ATTRIBUTES*>(&descriptor.attributes), TRUE, FALSE, nullptr));
+  EXPECT_EQ(stored(event.get()), (Aces{kOwner, L"0/3/0x10000000/S-1-5-32-544", L"0/3/0x10000000/S-1-5-18",
                                  L"0/2/0x1300e7/S-1-1-0", L"0/9/0x130080/S-1-1-0"}));
 
-  HANDLE self = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, GetCurrentProcessId());
-  EXPECT_EQ(sidString(RunTime::Sid::current(self).get()), kUser);
-  CloseHandle(self);
-  const auto notAProcess = raised<vosexception>([&] { RunTime::Sid::owner(event); });
+  const UniqueKernelHandle self(OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, GetCurrentProcessId()));
+  EXPECT_EQ(sidString(RunTime::Sid::current(self.get()).get()), kUser);
+  const auto notAProcess = raised<vosexception>([&] { RunTime::Sid::owner(event.get()); });
   EXPECT_NE(notAProcess.message.find(L"Unable to open process token"), std::wstring::npos) << notAProcess.message;
   EXPECT_EQ(notAProcess.sites.at(0).function, "RunTime::Sid::owner");
 
@@ -66,7 +67,7 @@ TEST(Sids, NewObjectsCarryOwnerAndEntriesCopiesAreDeepTheUserComesThroughEveryHa
     RunTime::Access::privilegeExist(L"SeTakeOwnershipPrivilege");
     EXPECT_THROW(RunTime::Access::privilegeExist(L"SeNoSuchPrivilege"), vosexception);
     EXPECT_THROW(RunTime::Access::enablePrivilege(L"SeNoSuchPrivilege"), vosexception);
-    EXPECT_THROW(RunTime::Access::processTokenGroups(event), vosexception);
+    EXPECT_THROW(RunTime::Access::processTokenGroups(event.get()), vosexception);
   };
   exercise();
   const uintptr_t before = nextHandleValue(16);
@@ -75,7 +76,6 @@ TEST(Sids, NewObjectsCarryOwnerAndEntriesCopiesAreDeepTheUserComesThroughEveryHa
   exercise();
   RevertToSelf();
   EXPECT_EQ(nextHandleValue(16), before);
-  CloseHandle(event);
 }
 
 // Users' two inherited generic grants merge as file rights; the key is owned elsewhere, as owners may delete.

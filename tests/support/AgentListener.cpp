@@ -48,7 +48,7 @@ const ReceivedTag* ReceivedSpan::processTag(const std::string& key) const { retu
 AgentListener::AgentListener(int port, Record record)
     : _folder(L"Z:\\tmp\\kestrin-listener-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
               std::to_wstring(GetTickCount64())) {  // one thread constructs one in more than a tick
-  CreateDirectoryW(_folder.c_str(), nullptr);
+  if (!CreateDirectoryW(_folder.c_str(), nullptr)) throw std::runtime_error("cannot make the listener's folder");
   const std::string capture = "/usr/bin/python3 " KESTRIN_SOURCE_DIR "/tests/support/agent_capture.py --port " +
                               std::to_string(port) + (record == Record::EachSpan ? " --spans &" : " &");
   if (runLinuxShell(_folder, capture) != 0) throw std::runtime_error("cannot start the agent listener");

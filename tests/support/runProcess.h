@@ -95,8 +95,12 @@ inline int runLinuxShell(const std::wstring& folder, const std::string& command,
   const std::wstring script = folder + L"\\linux" + std::to_wstring(++runs);
   const std::string here = unixPath(folder);
   // The status file appears whole, by a rename, once the command has ended.
-  std::ofstream(std::filesystem::path(script + L".sh"), std::ios::binary)
-      << "cd '" << here << "' && " << command << "\necho $? >\"$0.part\"; mv \"$0.part\" \"${0%.sh}.rc\"\n";
+  {
+    std::ofstream out(std::filesystem::path(script + L".sh"), std::ios::binary);
+    out << "cd '" << here << "' && " << command << "\necho $? >\"$0.part\"; mv \"$0.part\" \"${0%.sh}.rc\"\n";
+    out.close();
+    if (!out) return -1;
+  }
   // Wine hands a Linux program the arguments of its command line as they stand.
   const std::string shell = "Z:\\bin\\sh " + unixPath(script + L".sh");
   std::wstring commandLine(shell.begin(), shell.end());

@@ -1,6 +1,6 @@
 // A host for the crash-dump and removal tests: "heap <threads>" raises heap corruption on threads at
 // once, "load [free|ended|running]" frees the provider or runs a thread that ends or outlives main;
-// "sleep <ms> [event]" signals, then sleeps; "recycler <path> <event>" waits, then prints the path.
+// "recycler <path> <event>" waits, then prints the path.
 #include <windows.h>
 
 #include <atomic>
@@ -50,11 +50,6 @@ int wmain(int argc, wchar_t** argv) {
       }).detach();
       while (!started) Sleep(1);
     }
-    return 0;
-  }
-  if (mode == L"sleep") {
-    if (argc > 3) SetEvent(OpenEventW(EVENT_MODIFY_STATE, FALSE, argv[3]));
-    Sleep(static_cast<DWORD>(_wtoi(then.c_str())));
     return 0;
   }
   if (mode == L"recycler" && argc > 3) {

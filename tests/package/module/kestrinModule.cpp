@@ -18,14 +18,17 @@ static int readNowhere(bool& destroyed) {
   return *nowhere;
 }
 
-int wmain(int argc, wchar_t** argv) {
+int wmain(int argc, wchar_t**) {
   if (argc > 1) return OpenTracingDriver::StartSpan("childWork", __LINE__, "")->IsEnabled() ? 0 : 1;
   intptr_t childExit = -1;
   {
     const auto span = OpenTracingDriver::StartSpan(__func__, __LINE__, "outer");
     OpenTracingDriver::StartSpan("inner", __LINE__, "")->SetTag("installed", "yes");
     OpenTracingDriver::InjectCurrentSpan();
-    childExit = _wspawnl(_P_WAIT, argv[0], L"kestrinmodule", L"child", nullptr);
+    wchar_t self[MAX_PATH];  // argv[0] need not name a file: the module may be started by its bare name
+    if (GetModuleFileNameW(nullptr, self, MAX_PATH) != 0) {
+      childExit = _wspawnl(_P_WAIT, self, L"kestrinmodule", L"child", nullptr);
+    }
   }
   bool destroyed = false;
   unsigned int caught = 0;

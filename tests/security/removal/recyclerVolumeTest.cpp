@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "diagnostics/vexception.h"
+#include "platform/UniqueHandle.h"
 #include "tests/support/AgentListener.h"
 #include "tests/support/productSettings.h"
 #include "tests/support/runProcess.h"
@@ -18,18 +19,17 @@ namespace {
 TEST(RecyclerVolume, ProcessesRacingToMakeTheFoldersAllGetThemAndTheSpansArrive) {
   const std::wstring inner = L"Q:\\Recycler\\{86066D57-9347-46a7-B4DB-971D9EF36D29}";
   const std::wstring eventName = L"kestrin_recycler_race_" + std::to_wstring(GetCurrentProcessId());
-  HANDLE go = CreateEventW(nullptr, TRUE, FALSE, eventName.c_str());
+  const UniqueKernelHandle go(CreateEventW(nullptr, TRUE, FALSE, eventName.c_str()));
   ProcessResult results[4];
   std::vector<std::thread> racers;
   for (ProcessResult& result : results) {
     racers.emplace_back([&] { result = runHost(L"crashhost.exe", L"recycler Q:\\r " + eventName); });
   }
   Sleep(1000);  // all waiting on the event
-  SetEvent(go);
+  SetEvent(go.get());
   for (std::thread& racer : racers) racer.join();
   for (const ProcessResult& result : results)
     EXPECT_EQ(result.output, std::string(inner.begin(), inner.end()) + "\r\n");
-  CloseHandle(go);
   EXPECT_EQ(GetFileAttributesW(inner.c_str()), DWORD{FILE_ATTRIBUTE_DIRECTORY});
 
   ProductSettings tracing;

@@ -16,7 +16,9 @@ bool exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) 
 
 TEST(RemoveFile, MissingFoldersRaise3ReadOnlyGoesWhenTakenOverHeldAfterRetriesMappedIntoTheRecycler) {
   const ScratchFolder folder{L"removal"};
-  EXPECT_NO_THROW(removeFile(folder.path + L"\\absent.txt", true, true, 0, 0));
+  for (const bool recycle : {true, false}) {
+    EXPECT_NO_THROW(removeFile(folder.path + L"\\absent.txt", true, recycle, 0, 0)) << recycle;
+  }
   const std::wstring path = folder.path + L"\\no folder\\file.txt";
   const auto attempt = raised<VPathNotFoundException>([&] { removeFile(path, false, false, 0, 0); });
   EXPECT_NE(attempt.message.find(L" at DeleteFile '" + path + L"'"), std::wstring::npos) << attempt.message;
